@@ -1,0 +1,29 @@
+// The six events the control raises to its host, numbered as the host knows them.
+#ifndef ORLAN_CONTROL_EVENTS_H_
+#define ORLAN_CONTROL_EVENTS_H_
+
+namespace orlan {
+
+enum class Evento : int {
+  Fechar = 1,
+  IniciouLeitura = 2,
+  NoMeio = 3,
+  FinalizouLeitura = 4,
+  IniciouImportação = 5,
+  FinalizouImportação = 6,
+};
+
+const char* NomeEvento(Evento e);
+
+// The host's side. Events are delivered synchronously: the control's next step
+// waits until the call returns. The listener is not owned by the control and
+// must outlive it (or be removed first).
+class OuvinteOrlan {
+ public:
+  virtual ~OuvinteOrlan() = default;
+  virtual void onEvento(Evento evento) = 0;
+};
+
+}  // namespace orlan
+
+#endif  // ORLAN_CONTROL_EVENTS_H_

@@ -1,0 +1,25 @@
+// The document list's state, as the control keeps it and the widget draws it.
+#ifndef ORLAN_CONTROL_LISTA_H_
+#define ORLAN_CONTROL_LISTA_H_
+
+#include <QString>
+
+#include <array>
+#include <vector>
+
+namespace orlan {
+
+struct ColunaLista {
+  QString cabeçalho;
+  int larguraTwips = 0;
+};
+
+struct ItemLista {
+  // "Inscrição Estadual", "Razão Social", "Referência", "NroQUR" (hidden).
+  std::array<QString, 4> colunas;
+  bool selecionado = false;
+};
+
+}  // namespace orlan
+
+#endif  // ORLAN_CONTROL_LISTA_H_

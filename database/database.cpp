@@ -1,0 +1,307 @@
+#include "database/database.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+#include "database/recordset.h"
+
+namespace orlan {
+
+namespace {
+
+constexpr int kLockWaitMs = 5000;
+
+[[noreturn]] void Throw(int number, std::string message) {
+  throw DbError(Status(number, std::move(message)));
+}
+
+ColumnInfo::Kind KindOfDecltype(const char* decl) {
+  if (decl == nullptr) return ColumnInfo::Kind::kPlain;
+  const QString d = QString::fromUtf8(decl).trimmed().toUpper();
+  if (d == QLatin1String("DATE")) return ColumnInfo::Kind::kDate;
+  if (d == QLatin1String("DATETIME")) return ColumnInfo::Kind::kDateTime;
+  return ColumnInfo::Kind::kPlain;
+}
+
+}  // namespace
+
+Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Database>* out) {
+  out->reset();
+  if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+  if (mode == OpenMode::kCreate) flags |= SQLITE_OPEN_CREATE;
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  Connection conn(raw);
+  if (rc != SQLITE_OK) return StatusFromSqlite(raw, rc, "opening " + path);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kLockWaitMs);
+  // Reading the schema is what tells a SQLite file from any other file.
+  char* err = nullptr;
+  int check = sqlite3_exec(raw, "PRAGMA foreign_keys = ON; SELECT count(*) FROM sqlite_schema;",
+                           nullptr, nullptr, &err);
+  sqlite3_free(err);
+  if (check != SQLITE_OK) return StatusFromSqlite(raw, check, "opening " + path);
+  std::shared_ptr<Database> db(new Database(path, std::move(conn)));
+  sqlite3_commit_hook(db->conn_.get(), &Database::OnCommit, db.get());
+  *out = std::move(db);
+  return Status::OK();
+}
+
+Database::Database(std::string path, Connection conn) : path_(std::move(path)), conn_(std::move(conn)) {}
+
+Database::~Database() { close(); }
+
+int Database::OnCommit(void* self) {
+  ++static_cast<Database*>(self)->commit_count_;
+  return 0;
+}
+
+void Database::close() {
+  if (!conn_) return;
+  idle_statements_.clear();
+  table_columns_.clear();
+  sqlite3_commit_hook(conn_.get(), nullptr, nullptr);
+  conn_.reset();
+}
+
+void Database::checkOpen() const {
+  if (!conn_) Throw(kErrClosed, "the database " + path_ + " was closed");
+}
+
+Statement Database::acquireStatement(std::string_view sql) {
+  checkOpen();
+  auto it = idle_statements_.find(std::string(sql));
+  if (it != idle_statements_.end() && !it->second.empty()) {
+    Statement stmt = std::move(it->second.back());
+    it->second.pop_back();
+    return stmt;
+  }
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v3(conn_.get(), sql.data(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "preparing " + std::string(sql)));
+  return Statement(raw);
+}
+
+void Database::releaseStatement(const std::string& sql, Statement stmt) {
+  if (!stmt) return;
+  if (!conn_) return;  // finalized by the Statement's destructor
+  sqlite3_reset(stmt.get());
+  sqlite3_clear_bindings(stmt.get());
+  idle_statements_[sql].push_back(std::move(stmt));
+}
+
+const std::vector<ColumnInfo>& Database::tableColumns(std::string_view table) {
+  checkOpen();
+  auto it = table_columns_.find(std::string(table));
+  if (it != table_columns_.end()) return it->second;
+  const std::string sql = "SELECT * FROM " + QuoteIdentifier(table);
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v2(conn_.get(), sql.c_str(), -1, &raw, nullptr);
+  Statement stmt(raw);
+  if (rc != SQLITE_OK) {
+    Status s = StatusFromSqlite(conn_.get(), rc, "reading the columns of " + std::string(table));
+    throw DbError(s);
+  }
+  auto [pos, inserted] = table_columns_.emplace(std::string(table), DescribeColumns(stmt.get(), 0));
+  return pos->second;
+}
+
+bool Database::hasTable(std::string_view table) {
+  const QVariant n = scalar("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?",
+                            {QString::fromUtf8(table.data(), static_cast<int>(table.size()))});
+  return n.toLongLong() > 0;
+}
+
+Recordset Database::openRecordset(std::string_view table, std::string_view where, Params params) {
+  checkOpen();
+  std::string sql = "SELECT _rowid_, * FROM " + QuoteIdentifier(table);
+  if (!where.empty()) {
+    sql += " WHERE ";
+    sql += where;
+  }
+  // Resolving the columns first gives "table not found" its own number.
+  std::vector<ColumnInfo> columns = tableColumns(table);
+  Statement stmt = acquireStatement(sql);
+  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  return Recordset(shared_from_this(), std::string(table), std::move(sql), std::move(stmt), std::move(columns), 1);
+}
+
+Recordset Database::openQuery(std::string_view sql, Params params) {
+  checkOpen();
+  Statement stmt = acquireStatement(sql);
+  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  std::vector<ColumnInfo> columns = DescribeColumns(stmt.get(), 0);
+  return Recordset(shared_from_this(), std::string(), std::string(sql), std::move(stmt), std::move(columns), 0);
+}
+
+int Database::execute(std::string_view sql, const Params& params) {
+  Statement stmt = acquireStatement(sql);
+  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  Status error;
+  StepResult r;
+  while ((r = Step(stmt.get(), &error, "running " + std::string(sql))) == StepResult::kRow) {
+  }
+  if (r == StepResult::kError) throw DbError(error);
+  const int changes = sqlite3_changes(conn_.get());
+  releaseStatement(std::string(sql), std::move(stmt));
+  return changes;
+}
+
+void Database::executeScript(const std::string& sql) {
+  checkOpen();
+  char* err = nullptr;
+  const int rc = sqlite3_exec(conn_.get(), sql.c_str(), nullptr, nullptr, &err);
+  sqlite3_free(err);
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "running a script"));
+}
+
+QVariant Database::scalar(std::string_view sql, const Params& params) {
+  Statement stmt = acquireStatement(sql);
+  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  Status error;
+  const StepResult r = Step(stmt.get(), &error, "running " + std::string(sql));
+  if (r == StepResult::kError) throw DbError(error);
+  QVariant v;
+  if (r == StepResult::kRow) v = ColumnValue(stmt.get(), 0, ColumnInfo::Kind::kPlain);
+  releaseStatement(std::string(sql), std::move(stmt));
+  return v;
+}
+
+void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value) {
+  int rc = SQLITE_OK;
+  if (!value.isValid() || value.isNull()) {
+    rc = sqlite3_bind_null(stmt, index);
+  } else {
+    switch (value.typeId()) {
+      case QMetaType::Bool:
+      case QMetaType::Int:
+      case QMetaType::UInt:
+      case QMetaType::Long:
+      case QMetaType::LongLong:
+      case QMetaType::Short:
+      case QMetaType::UShort:
+      case QMetaType::Char:
+      case QMetaType::SChar:
+      case QMetaType::UChar:
+        rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
+        break;
+      case QMetaType::ULong:
+      case QMetaType::ULongLong:
+        rc = sqlite3_bind_int64(stmt, index, static_cast<sqlite3_int64>(value.toULongLong()));
+        break;
+      case QMetaType::Double:
+      case QMetaType::Float:
+        rc = sqlite3_bind_double(stmt, index, value.toDouble());
+        break;
+      case QMetaType::QDate: {
+        const QByteArray t = value.toDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+        break;
+      }
+      case QMetaType::QDateTime: {
+        const QByteArray t = value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
+        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+        break;
+      }
+      case QMetaType::QByteArray: {
+        const QByteArray b = value.toByteArray();
+        rc = sqlite3_bind_blob(stmt, index, b.constData(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+        break;
+      }
+      default: {
+        const QByteArray t = value.toString().toUtf8();
+        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+        break;
+      }
+    }
+  }
+  if (rc != SQLITE_OK) {
+    throw DbError(StatusFromSqlite(sqlite3_db_handle(stmt), rc, "binding parameter " + std::to_string(index)));
+  }
+}
+
+QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind) {
+  switch (sqlite3_column_type(stmt, col)) {
+    case SQLITE_NULL:
+      return QVariant();
+    case SQLITE_INTEGER:
+      return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, col)));
+    case SQLITE_FLOAT:
+      return QVariant(sqlite3_column_double(stmt, col));
+    case SQLITE_BLOB: {
+      const void* p = sqlite3_column_blob(stmt, col);
+      return QVariant(QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(stmt, col)));
+    }
+    default:
+      break;
+  }
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+  const QString text = QString::fromUtf8(p, sqlite3_column_bytes(stmt, col));
+  if (kind == ColumnInfo::Kind::kDate || kind == ColumnInfo::Kind::kDateTime) {
+    if (text.size() == 10) {
+      const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+      if (d.isValid()) return QVariant(d);
+    } else if (text.size() == 19) {
+      QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+      if (dt.isValid()) {
+        // UTC, so that no local daylight-saving gap can move the time.
+        dt = QDateTime(dt.date(), dt.time(), Qt::UTC);
+        return QVariant(dt);
+      }
+    }
+  }
+  return QVariant(text);
+}
+
+std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first) {
+  std::vector<ColumnInfo> out;
+  const int n = sqlite3_column_count(stmt);
+  for (int i = first; i < n; ++i) {
+    ColumnInfo c;
+    c.name = sqlite3_column_name(stmt, i);
+    c.folded = QString::fromUtf8(c.name).toCaseFolded();
+    c.kind = KindOfDecltype(sqlite3_column_decltype(stmt, i));
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+Transaction::Transaction(Database& db) : db_(db) {
+  db_.execute("BEGIN IMMEDIATE");
+  active_ = true;
+}
+
+Transaction::~Transaction() {
+  if (!active_ || !db_.isOpen()) return;
+  // A failed COMMIT may already have ended the transaction; ROLLBACK then
+  // has nothing to undo and its error is of no interest.
+  sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit() {
+  if (!active_) throw DbError(Status(kErrInvalidOperation, "commit without a transaction"));
+  db_.execute("COMMIT");
+  active_ = false;
+}
+
+Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(name)) {
+  db_.execute("SAVEPOINT " + QuoteIdentifier(name_));
+  active_ = true;
+}
+
+Savepoint::~Savepoint() {
+  if (!active_ || !db_.isOpen()) return;
+  const std::string q = QuoteIdentifier(name_);
+  sqlite3_exec(db_.handle(), ("ROLLBACK TO " + q + "; RELEASE " + q).c_str(), nullptr, nullptr, nullptr);
+}
+
+void Savepoint::release() {
+  if (!active_) throw DbError(Status(kErrInvalidOperation, "release of a savepoint that is not active"));
+  db_.execute("RELEASE " + QuoteIdentifier(name_));
+  active_ = false;
+}
+
+}  // namespace orlan

@@ -1,0 +1,163 @@
+// A database handle over one SQLite file.
+//
+// Handles are shared: whoever holds a std::shared_ptr<Database> may open
+// recordsets on it. Every value reaches SQLite as a bound parameter. Every
+// operation throws DbError on failure (see status.h for the numbers); callers
+// at public entry points turn it into a Status.
+//
+// Connections enforce foreign keys and wait up to five seconds for a lock held
+// by another process before failing with kErrLocked ("database is locked").
+// The journal mode of the file is left as the file has it.
+//
+// After close() every operation on the handle, and on recordsets opened from
+// it, fails with kErrClosed; nothing touches freed memory.
+#ifndef ORLAN_DATABASE_DATABASE_H_
+#define ORLAN_DATABASE_DATABASE_H_
+
+#include <QVariant>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "database/sqlite_handle.h"
+#include "database/status.h"
+
+namespace orlan {
+
+class Recordset;
+
+// Values bound to the ?s of a query, in order. A default-constructed (invalid)
+// QVariant is Null; QDate and QDateTime are written as "yyyy-mm-dd" and
+// "yyyy-mm-dd hh:mm:ss".
+using Params = std::vector<QVariant>;
+
+// The columns of one table or query, as SQLite declares them.
+struct ColumnInfo {
+  enum class Kind { kPlain, kDate, kDateTime };
+  std::string name;
+  QString folded;  // Unicode case-folded name, for lookups that ignore case
+  Kind kind = Kind::kPlain;
+};
+
+class Database : public std::enable_shared_from_this<Database> {
+ public:
+  enum class OpenMode {
+    kExisting,  // the file must exist and be a SQLite database; nothing is created
+    kCreate,    // created when missing
+  };
+
+  // Opens `path`. On success *out holds the new handle.
+  static Status Open(const std::string& path, OpenMode mode, std::shared_ptr<Database>* out);
+
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool isOpen() const { return static_cast<bool>(conn_); }
+
+  // Releases the file. Recordsets still open on this handle fail cleanly
+  // from then on.
+  void close();
+
+  // An updatable dynaset over one table: every column of `table`, rows where
+  // `where` holds (all rows when empty), with `params` bound to the ?s of
+  // `where`. No row is fetched until one is asked for, so opening a whole
+  // table only to add a row costs the same whatever the table holds.
+  Recordset openRecordset(std::string_view table, std::string_view where = {}, Params params = {});
+
+  // A read-only recordset over any SELECT.
+  Recordset openQuery(std::string_view sql, Params params = {});
+
+  // Runs one statement that gives no rows; returns the number of rows changed.
+  int execute(std::string_view sql, const Params& params = {});
+
+  // Runs a script of statements without parameters (schema creation).
+  void executeScript(const std::string& sql);
+
+  // The first column of the first row, or Null when there is no row.
+  QVariant scalar(std::string_view sql, const Params& params = {});
+
+  // True when the table exists in this file.
+  bool hasTable(std::string_view table);
+
+  // Number of transactions committed on this connection since it was opened.
+  std::int64_t commitCount() const { return commit_count_; }
+
+  // The raw connection, for bulk writers that bind by hand. Valid while
+  // isOpen(); never closed by the caller.
+  sqlite3* handle() const { return conn_.get(); }
+
+  // Prepared statements are made once per connection and reused: acquire takes
+  // one out of the cache (or prepares it), release puts it back reset and with
+  // its bindings cleared. A statement never returned is simply finalized.
+  Statement acquireStatement(std::string_view sql);
+  void releaseStatement(const std::string& sql, Statement stmt);
+
+  // The columns of `table`, cached per connection. Throws kErrTableNotFound.
+  const std::vector<ColumnInfo>& tableColumns(std::string_view table);
+
+  // Throws kErrClosed when the handle was closed.
+  void checkOpen() const;
+
+ private:
+  Database(std::string path, Connection conn);
+  static int OnCommit(void* self);
+
+  std::string path_;
+  Connection conn_;
+  std::unordered_map<std::string, std::vector<Statement>> idle_statements_;
+  std::unordered_map<std::string, std::vector<ColumnInfo>> table_columns_;
+  std::int64_t commit_count_ = 0;
+};
+
+// Binds `value` to parameter `index` (1-based). Throws DbError on failure.
+void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value);
+
+// Reads column `col` of the current row, turning DATE/DATETIME text into
+// QDate/QDateTime (a DATETIME that holds only a date comes back as a QDate, so
+// that copying it writes the same text back).
+QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind);
+
+// Column descriptions of a prepared statement, starting at column `first`.
+std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first);
+
+// RAII transaction: BEGIN IMMEDIATE at construction, ROLLBACK at destruction
+// unless commit() succeeded. Throws DbError.
+class Transaction {
+ public:
+  explicit Transaction(Database& db);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit();
+  bool active() const { return active_; }
+
+ private:
+  Database& db_;
+  bool active_ = false;
+};
+
+// RAII savepoint inside a transaction: rolled back to and released at
+// destruction unless release() succeeded. Throws DbError.
+class Savepoint {
+ public:
+  Savepoint(Database& db, std::string name);
+  ~Savepoint();
+  Savepoint(const Savepoint&) = delete;
+  Savepoint& operator=(const Savepoint&) = delete;
+  void release();
+
+ private:
+  Database& db_;
+  std::string name_;
+  bool active_ = false;
+};
+
+}  // namespace orlan
+
+#endif  // ORLAN_DATABASE_DATABASE_H_

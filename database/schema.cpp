@@ -1,0 +1,270 @@
+#include "database/schema.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+
+#include <array>
+
+namespace orlan::schema {
+
+namespace {
+
+using T = FieldType;
+
+constexpr FieldDef kContribuinte[] = {
+    {"IE", T::kIE, 14, true},           {"RazãoSocial", T::kText, 100, false},
+    {"CNPJ", T::kText, 14, false},      {"CNAE", T::kText, 10, false},
+    {"Localização", T::kText, 100, false}, {"Número", T::kText, 10, false},
+    {"Complemento", T::kText, 60, false}, {"Bairro", T::kText, 60, false},
+    {"CEP", T::kText, 8, false},        {"Município", T::kText, 60, false},
+    {"UF", T::kText, 2, false},         {"Telefone", T::kText, 20, false},
+    {"HomePage", T::kText, 100, false}, {"FAX", T::kText, 20, false},
+    {"Contato", T::kText, 60, false},   {"Email", T::kText, 100, false},
+    {"DataCadastro", T::kDate, 0, false}, {"Observação", T::kText, 255, false},
+};
+
+constexpr FieldDef kQur[] = {
+    {"IE", T::kIE, 14, true},
+    {"Tipo", T::kText, 2, false},
+    {"RegTrib", T::kText, 2, true},
+    {"Ref1", T::kMonth, 0, true},
+    {"Ref2", T::kMonth, 0, false},
+    {"Movimento", T::kBoolean, 0, false},
+    {"SaldoCredor", T::kNumber, 0, false},
+    {"SaldoCredAntDig", T::kNumber, 0, false},
+    {"Transmitida", T::kBoolean, 0, false},
+    {"DeduçõesRPA", T::kNumber, 0, false},
+    {"IcmsFixPerRES", T::kNumber, 0, false},
+    {"OutrasRES", T::kNumber, 0, false},
+    {"SaldoCredorST", T::kNumber, 0, false},
+    {"SaldoCredAntDigST", T::kNumber, 0, false},
+    {"DeduçõesST", T::kNumber, 0, false},
+    {"Origem", T::kText, 2, false},
+    {"Consistente", T::kBoolean, 0, false},
+    {"DataTransmissão", T::kDateTime, 0, false},
+    {"DataGeraçãoSubstitutiva", T::kDateTime, 0, false},
+    {"OrigemPrefDig", T::kText, 2, false},
+    {"DataGeraçãoColigida", T::kDateTime, 0, false},
+    {"Autenticação", T::kText, 40, false},
+};
+
+constexpr FieldDef kPagamento[] = {
+    {"OpPróprias", T::kBoolean, 0, false},
+    {"Data", T::kDate, 0, false},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kCfop[] = {
+    {"CFOP", T::kText, 4, true},           {"ValorContábil", T::kNumber, 0, false},
+    {"BaseCálculo", T::kNumber, 0, false}, {"Imposto", T::kNumber, 0, false},
+    {"IsentasNãoTrib", T::kNumber, 0, false}, {"Outras", T::kNumber, 0, false},
+    {"ImpostoRetidoST", T::kNumber, 0, false}, {"ImpRetSubstitutoST", T::kNumber, 0, false},
+    {"ImpRetSubstituido", T::kNumber, 0, false}, {"OutrosImpostos", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kInterUf[] = {
+    {"CFOP", T::kText, 4, true},             {"UF", T::kText, 2, true},
+    {"ValorContábil_1", T::kNumber, 0, false}, {"BaseCálculo_1", T::kNumber, 0, false},
+    {"ValorContábil_2", T::kNumber, 0, false}, {"BaseCálculo_2", T::kNumber, 0, false},
+    {"Imposto", T::kNumber, 0, false},       {"Outras", T::kNumber, 0, false},
+    {"ICMSCobradoST", T::kNumber, 0, false}, {"PetróleoEnergia", T::kNumber, 0, false},
+    {"OutrosProdutos", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kZfmAlc[] = {
+    {"CFOP", T::kText, 4, false},     {"UF", T::kText, 2, false},
+    {"NF", T::kText, 10, false},      {"Data", T::kDate, 0, false},
+    {"Valor", T::kNumber, 0, false},  {"CNPJDest", T::kText, 14, false},
+    {"MunicípioDest", T::kText, 60, false},
+};
+
+constexpr FieldDef kOcorrencia[] = {
+    {"CódSubItem", T::kText, 10, true}, {"Valor", T::kNumber, 0, false},
+    {"FLegal", T::kText, 100, false},   {"Ocorrência", T::kText, 255, false},
+    {"opPróprias", T::kBoolean, 0, false},
+};
+
+constexpr FieldDef kIeRemetente[] = {
+    {"IERemetente", T::kIE, 14, true},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kIeSubstituido[] = {
+    {"IESubstituido", T::kIE, 14, true},
+    {"NF", T::kText, 10, false},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kIeSubstituto[] = {
+    {"IESubstituto", T::kIE, 14, true}, {"NF", T::kText, 10, false},
+    {"DataInicio", T::kDate, 0, false}, {"DataFim", T::kDate, 0, false},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kReciboCredito[] = {
+    {"CodAutorização", T::kText, 20, true},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kDipam[] = {
+    {"CódDIPAM", T::kText, 4, true},
+    {"Município", T::kText, 60, false},
+    {"Valor", T::kNumber, 0, false},
+};
+
+constexpr FieldDef kRegExportacao[] = {
+    {"RE", T::kText, 20, true},
+};
+
+constexpr std::array<RecordDef, 13> kRecords = {{
+    {"CONTRIBUINTE", "tblContribuinte", Parent::kFile, kContribuinte},
+    {"QUR", "tblQUR", Parent::kTaxpayer, kQur},
+    {"PAGAMENTO", "tblPagamento", Parent::kReturn, kPagamento},
+    {"CFOP", "tblDetalhesCFOPs", Parent::kReturn, kCfop},
+    {"INTERUF", "tblDetalhesInterUFs", Parent::kReturn, kInterUf},
+    {"ZFMALC", "tblZFM_ALC", Parent::kReturn, kZfmAlc},
+    {"OCORRENCIA", "tblOcorrências", Parent::kReturn, kOcorrencia},
+    {"IEREMETENTE", "tblIEsRemetente", Parent::kOccurrence, kIeRemetente},
+    {"IESUBSTITUIDO", "tblIESubstituido", Parent::kOccurrence, kIeSubstituido},
+    {"IESUBSTITUTO", "tblIESubstituto", Parent::kOccurrence, kIeSubstituto},
+    {"RECIBOCREDITO", "tblRecibosCredito", Parent::kOccurrence, kReciboCredito},
+    {"DIPAM", "tblDIPAM", Parent::kReturn, kDipam},
+    {"REGEXPORTACAO", "tblRegistroExportação", Parent::kReturn, kRegExportacao},
+}};
+
+std::string Q(std::string_view name) { return QuoteIdentifier(name); }
+
+std::string ColumnList(const RecordDef& r) {
+  std::string out;
+  for (const FieldDef& f : r.fields) {
+    out += ", ";
+    out += Q(f.name);
+    out += ' ';
+    out += SqlType(f.type);
+  }
+  return out;
+}
+
+// `current` selects the host database's constraints; the temporary database
+// holds plain tables whose keys the checker gives.
+std::string TablesSql(bool current) {
+  std::string sql;
+  for (const RecordDef& r : kRecords) {
+    sql += "CREATE TABLE " + Q(r.table) + " (";
+    switch (r.parent) {
+      case Parent::kFile:
+        sql += current ? "Id INTEGER PRIMARY KEY AUTOINCREMENT" : "Id INTEGER PRIMARY KEY";
+        sql += ColumnList(r);
+        if (current) sql += ", UNIQUE (IE)";
+        break;
+      case Parent::kTaxpayer:
+        sql += current ? "NroQUR INTEGER PRIMARY KEY AUTOINCREMENT" : "NroQUR INTEGER PRIMARY KEY";
+        sql += ColumnList(r);
+        break;
+      case Parent::kReturn:
+        if (r.table == kOccurrenceTable) {
+          sql += current ? Q(kOccurrenceKey) + " INTEGER PRIMARY KEY AUTOINCREMENT, "
+                         : Q(kOccurrenceKey) + " INTEGER PRIMARY KEY, ";
+        }
+        sql += current ? "NroQUR INTEGER NOT NULL REFERENCES tblQUR (NroQUR) ON DELETE CASCADE"
+                       : "NroQUR INTEGER";
+        sql += ColumnList(r);
+        break;
+      case Parent::kOccurrence:
+        sql += Q(kOccurrenceKey) + (current ? " INTEGER NOT NULL REFERENCES " + Q(kOccurrenceTable) + " (" +
+                                                  Q(kOccurrenceKey) + ") ON DELETE CASCADE"
+                                            : std::string(" INTEGER"));
+        sql += ColumnList(r);
+        break;
+    }
+    sql += ");\n";
+  }
+  return sql;
+}
+
+// Indexes for the lookups of the list, the import and the cascades.
+std::string IndexesSql(bool current) {
+  std::string sql;
+  int n = 0;
+  auto add = [&](std::string_view table, const std::string& columns) {
+    sql += "CREATE INDEX idx" + std::to_string(++n) + " ON " + Q(table) + " (" + columns + ");\n";
+  };
+  for (const RecordDef& r : kRecords) {
+    if (r.parent == Parent::kReturn) add(r.table, Q(kReturnKey));
+    if (r.parent == Parent::kOccurrence) add(r.table, Q(kOccurrenceKey));
+  }
+  add(kReturnTable, Q("IE") + ", " + Q("Ref1"));
+  if (!current) add(kTaxpayerTable, Q("IE"));
+  return sql;
+}
+
+}  // namespace
+
+std::span<const RecordDef> Records() { return kRecords; }
+
+const RecordDef* FindRecord(std::string_view code) {
+  for (const RecordDef& r : kRecords) {
+    if (r.code == code) return &r;
+  }
+  return nullptr;
+}
+
+const RecordDef* FindTable(std::string_view table) {
+  for (const RecordDef& r : kRecords) {
+    if (r.table == table) return &r;
+  }
+  return nullptr;
+}
+
+std::string_view SqlType(FieldType type) {
+  switch (type) {
+    case FieldType::kText:
+    case FieldType::kIE:
+      return "TEXT";
+    case FieldType::kDate:
+    case FieldType::kMonth:
+      return "DATE";
+    case FieldType::kDateTime:
+      return "DATETIME";
+    case FieldType::kNumber:
+      return "REAL";
+    case FieldType::kBoolean:
+      return "BOOLEAN";
+  }
+  return "TEXT";
+}
+
+void CreateCurrentSchema(Database& db, const QString& ref_limit) {
+  Transaction tx(db);
+  db.executeScript(TablesSql(true) + IndexesSql(true) + "CREATE TABLE tblPerola (RefLimite TEXT);\n");
+  db.execute("INSERT INTO tblPerola (RefLimite) VALUES (?)", {ref_limit});
+  tx.commit();
+}
+
+void CreateTemporaryTables(Database& db) { db.executeScript(TablesSql(false)); }
+
+void CreateTemporaryIndexes(Database& db) { db.executeScript(IndexesSql(false)); }
+
+Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) {
+  if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
+  if (QFileInfo::exists(QString::fromStdString(path))) {
+    return Status(kErrInvalidOperation, "refusing to overwrite the existing file " + path);
+  }
+  std::shared_ptr<Database> db;
+  Status s = Database::Open(path, Database::OpenMode::kCreate, &db);
+  if (!s.ok()) return s;
+  // The file holds taxpayers' data: its owner alone may read it.
+  ::chmod(path.c_str(), 0600);
+  try {
+    CreateCurrentSchema(*db, ref_limit);
+  } catch (const DbError& e) {
+    db->close();
+    ::unlink(path.c_str());
+    return e.status();
+  }
+  return Status::OK();
+}
+
+}  // namespace orlan::schema

@@ -1,0 +1,91 @@
+// The tables of the current and the temporary database, described once.
+//
+// Each record of a ".prf" file fills one table; its fields, in file order,
+// are the table's columns after the key. The checker validates against these
+// descriptions, the schema builders make tables from them, and the sample
+// generator writes records from them.
+#ifndef ORLAN_DATABASE_SCHEMA_H_
+#define ORLAN_DATABASE_SCHEMA_H_
+
+#include <QString>
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "database/database.h"
+
+namespace orlan::schema {
+
+enum class FieldType {
+  kText,      // T(n): at most `length` characters          -> TEXT
+  kIE,        // 1 to 14 ASCII letters or digits             -> TEXT
+  kDate,      // dd/mm/yyyy                                   -> DATE "yyyy-mm-dd"
+  kDateTime,  // dd/mm/yyyy [hh:mm:ss]                        -> DATETIME
+  kMonth,     // mm/yyyy                                      -> DATE "yyyy-mm-20"
+  kNumber,    // -digits[.digits]                             -> REAL
+  kBoolean,   // 0 or 1                                       -> BOOLEAN 0/1
+};
+
+struct FieldDef {
+  std::string_view name;
+  FieldType type;
+  int length;  // characters, for kText; 14 for kIE; 0 otherwise
+  bool required;
+};
+
+// What a record belongs to, and so which key its row carries.
+enum class Parent {
+  kFile,        // CONTRIBUINTE: no key
+  kTaxpayer,    // QUR: gets its own NroQUR
+  kReturn,      // detail tables: carry NroQUR; OCORRENCIA also gets its own Código
+  kOccurrence,  // registers: carry Código
+};
+
+struct RecordDef {
+  std::string_view code;   // record code in the file, e.g. "CFOP"
+  std::string_view table;  // table it fills, e.g. "tblDetalhesCFOPs"
+  Parent parent;
+  std::span<const FieldDef> fields;  // in file order
+};
+
+inline constexpr std::string_view kReturnKey = "NroQUR";      // key of tblQUR
+inline constexpr std::string_view kOccurrenceKey = "Código";  // key of tblOcorrências
+inline constexpr std::string_view kReturnTable = "tblQUR";
+inline constexpr std::string_view kOccurrenceTable = "tblOcorrências";
+inline constexpr std::string_view kTaxpayerTable = "tblContribuinte";
+inline constexpr std::string_view kLimitTable = "tblPerola";
+
+// The thirteen data records, in the order the format lists them
+// (CONTRIBUINTE, QUR, PAGAMENTO, CFOP, INTERUF, ZFMALC, OCORRENCIA,
+// IEREMETENTE, IESUBSTITUIDO, IESUBSTITUTO, RECIBOCREDITO, DIPAM,
+// REGEXPORTACAO).
+std::span<const RecordDef> Records();
+
+// The record of a code, or nullptr.
+const RecordDef* FindRecord(std::string_view code);
+
+// The record that fills a table, or nullptr.
+const RecordDef* FindTable(std::string_view table);
+
+// SQL declared type of a field type ("TEXT", "DATE", ...).
+std::string_view SqlType(FieldType type);
+
+// The current database: NroQUR and Código numbered by the database and never
+// reused; detail rows cascade from their header, register rows from their
+// occurrence; tblContribuinte.IE unique; tblPerola with one row holding
+// `ref_limit`. Runs in one transaction.
+void CreateCurrentSchema(Database& db, const QString& ref_limit);
+
+// The temporary database's tables: same names and columns, keys given by the
+// writer. Indexes come separately, so that a bulk load can build them last.
+void CreateTemporaryTables(Database& db);
+void CreateTemporaryIndexes(Database& db);
+
+// Creates a new, empty current database file at `path`; refuses an existing
+// file. `ref_limit` is the four-digit year for tblPerola.RefLimite.
+Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit);
+
+}  // namespace orlan::schema
+
+#endif  // ORLAN_DATABASE_SCHEMA_H_
