@@ -98,6 +98,8 @@ class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
   void criarColunas();
   void preencherLista();
   void limparSeleção();
+  // Stores the box's filter in Ref1Documento; true when it changed.
+  bool Ref1Filtro();
   void tratarReferência();
 
   Dialogs* dialogs_;

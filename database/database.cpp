@@ -61,7 +61,7 @@ int Database::OnCommit(void* self) {
 void Database::close() {
   if (!conn_) return;
   idle_statements_.clear();
-  table_columns_.clear();
+  tables_.clear();
   sqlite3_commit_hook(conn_.get(), nullptr, nullptr);
   conn_.reset();
 }
@@ -93,20 +93,20 @@ void Database::releaseStatement(const std::string& sql, Statement stmt) {
   idle_statements_[sql].push_back(std::move(stmt));
 }
 
-const std::vector<ColumnInfo>& Database::tableColumns(std::string_view table) {
+std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
   checkOpen();
-  auto it = table_columns_.find(std::string(table));
-  if (it != table_columns_.end()) return it->second;
-  const std::string sql = "SELECT * FROM " + QuoteIdentifier(table);
+  auto it = tables_.find(std::string(table));
+  if (it != tables_.end()) return it->second;
+  auto meta = std::make_shared<TableMeta>();
+  meta->name = std::string(table);
+  meta->select_all = "SELECT _rowid_, * FROM " + QuoteIdentifier(table);
   sqlite3_stmt* raw = nullptr;
-  const int rc = sqlite3_prepare_v2(conn_.get(), sql.c_str(), -1, &raw, nullptr);
+  const int rc = sqlite3_prepare_v2(conn_.get(), meta->select_all.c_str(), -1, &raw, nullptr);
   Statement stmt(raw);
-  if (rc != SQLITE_OK) {
-    Status s = StatusFromSqlite(conn_.get(), rc, "reading the columns of " + std::string(table));
-    throw DbError(s);
-  }
-  auto [pos, inserted] = table_columns_.emplace(std::string(table), DescribeColumns(stmt.get(), 0));
-  return pos->second;
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "reading the columns of " + meta->name));
+  meta->columns = DescribeColumns(stmt.get(), 1);
+  tables_.emplace(meta->name, meta);
+  return meta;
 }
 
 bool Database::hasTable(std::string_view table) {
@@ -116,25 +116,25 @@ bool Database::hasTable(std::string_view table) {
 }
 
 Recordset Database::openRecordset(std::string_view table, std::string_view where, Params params) {
-  checkOpen();
-  std::string sql = "SELECT _rowid_, * FROM " + QuoteIdentifier(table);
+  // Resolving the table first gives "table not found" its own number.
+  std::shared_ptr<TableMeta> meta = tableMeta(table);
+  std::string sql = meta->select_all;
   if (!where.empty()) {
     sql += " WHERE ";
     sql += where;
   }
-  // Resolving the columns first gives "table not found" its own number.
-  std::vector<ColumnInfo> columns = tableColumns(table);
   Statement stmt = acquireStatement(sql);
   for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
-  return Recordset(shared_from_this(), std::string(table), std::move(sql), std::move(stmt), std::move(columns), 1);
+  auto columns = std::shared_ptr<const std::vector<ColumnInfo>>(meta, &meta->columns);
+  return Recordset(shared_from_this(), std::move(meta), std::move(sql), std::move(stmt), std::move(columns), 1);
 }
 
 Recordset Database::openQuery(std::string_view sql, Params params) {
   checkOpen();
   Statement stmt = acquireStatement(sql);
   for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
-  std::vector<ColumnInfo> columns = DescribeColumns(stmt.get(), 0);
-  return Recordset(shared_from_this(), std::string(), std::string(sql), std::move(stmt), std::move(columns), 0);
+  auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get(), 0));
+  return Recordset(shared_from_this(), nullptr, std::string(sql), std::move(stmt), std::move(columns), 0);
 }
 
 int Database::execute(std::string_view sql, const Params& params) {

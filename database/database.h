@@ -43,6 +43,16 @@ struct ColumnInfo {
   Kind kind = Kind::kPlain;
 };
 
+// What the layer knows of one table, built once per connection and shared by
+// every recordset opened on the table.
+struct TableMeta {
+  std::string name;
+  std::vector<ColumnInfo> columns;
+  std::string select_all;  // SELECT _rowid_, * FROM "table"
+  // INSERT texts by the set of columns assigned (bit i = column i).
+  std::unordered_map<std::uint64_t, std::string> inserts;
+};
+
 class Database : public std::enable_shared_from_this<Database> {
  public:
   enum class OpenMode {
@@ -99,7 +109,8 @@ class Database : public std::enable_shared_from_this<Database> {
   void releaseStatement(const std::string& sql, Statement stmt);
 
   // The columns of `table`, cached per connection. Throws kErrTableNotFound.
-  const std::vector<ColumnInfo>& tableColumns(std::string_view table);
+  const std::vector<ColumnInfo>& tableColumns(std::string_view table) { return tableMeta(table)->columns; }
+  std::shared_ptr<TableMeta> tableMeta(std::string_view table);
 
   // Throws kErrClosed when the handle was closed.
   void checkOpen() const;
@@ -111,7 +122,7 @@ class Database : public std::enable_shared_from_this<Database> {
   std::string path_;
   Connection conn_;
   std::unordered_map<std::string, std::vector<Statement>> idle_statements_;
-  std::unordered_map<std::string, std::vector<ColumnInfo>> table_columns_;
+  std::unordered_map<std::string, std::shared_ptr<TableMeta>> tables_;
   std::int64_t commit_count_ = 0;
 };
 

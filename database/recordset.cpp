@@ -2,15 +2,15 @@
 
 namespace orlan {
 
-Recordset::Recordset(std::shared_ptr<Database> db, std::string table, std::string sql, Statement stmt,
-                     std::vector<ColumnInfo> columns, int first_column)
+Recordset::Recordset(std::shared_ptr<Database> db, std::shared_ptr<TableMeta> table, std::string sql,
+                     Statement stmt, std::shared_ptr<const std::vector<ColumnInfo>> columns, int first_column)
     : db_(std::move(db)),
       table_(std::move(table)),
       sql_(std::move(sql)),
       stmt_(std::move(stmt)),
       columns_(std::move(columns)),
       first_(first_column),
-      pending_(columns_.size()) {}
+      pending_(columns_->size()) {}
 
 Recordset::Recordset(Recordset&& other) noexcept { *this = std::move(other); }
 
@@ -55,12 +55,13 @@ void Recordset::checkOpen() const {
 }
 
 int Recordset::findColumn(std::string_view field) const {
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].name == field) return static_cast<int>(i);
+  const std::vector<ColumnInfo>& columns = *columns_;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].name == field) return static_cast<int>(i);
   }
   const QString folded = QString::fromUtf8(field.data(), static_cast<int>(field.size())).toCaseFolded();
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].folded == folded) return static_cast<int>(i);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].folded == folded) return static_cast<int>(i);
   }
   return -1;
 }
@@ -68,7 +69,7 @@ int Recordset::findColumn(std::string_view field) const {
 int Recordset::requireColumn(std::string_view field) const {
   const int col = findColumn(field);
   if (col < 0) {
-    fail(kErrFieldNotFound, "field " + std::string(field) + " not found in " + (table_.empty() ? sql_ : table_));
+    fail(kErrFieldNotFound, "field " + std::string(field) + " not found in " + source());
   }
   return col;
 }
@@ -77,13 +78,13 @@ bool Recordset::hasField(std::string_view field) const { return findColumn(field
 
 QStringList Recordset::fieldNames() const {
   QStringList names;
-  for (const auto& c : columns_) names << QString::fromStdString(c.name);
+  for (const auto& c : *columns_) names << QString::fromStdString(c.name);
   return names;
 }
 
 void Recordset::step() {
   Status error;
-  switch (Step(stmt_.get(), &error, "reading " + (table_.empty() ? sql_ : table_))) {
+  switch (Step(stmt_.get(), &error, "reading")) {
     case StepResult::kRow:
       pos_ = Position::kLive;
       ++reached_;
@@ -93,7 +94,7 @@ void Recordset::step() {
       break;
     case StepResult::kError:
       pos_ = Position::kEof;
-      throw DbError(error);
+      throw DbError(Status(error.number(), error.message() + " " + source(), error.sqlite_message()));
   }
 }
 
@@ -135,9 +136,11 @@ void Recordset::moveLast() {
 }
 
 void Recordset::snapshotCurrent() {
-  const int total = static_cast<int>(columns_.size());
-  snapshot_.resize(columns_.size());
-  for (int i = 0; i < total; ++i) snapshot_[i] = ColumnValue(stmt_.get(), i + first_, columns_[i].kind);
+  const std::vector<ColumnInfo>& columns = *columns_;
+  snapshot_.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    snapshot_[i] = ColumnValue(stmt_.get(), static_cast<int>(i) + first_, columns[i].kind);
+  }
   snapshot_rowid_ = first_ == 1 ? sqlite3_column_int64(stmt_.get(), 0) : 0;
 }
 
@@ -173,7 +176,7 @@ QVariant Recordset::value(std::string_view field) {
       sqlite3_bind_value(echo.get(), 1, p.raw);
       Status error;
       if (Step(echo.get(), &error, "reading a pending value") != StepResult::kRow) throw DbError(error);
-      QVariant v = ColumnValue(echo.get(), 0, columns_[col].kind);
+      QVariant v = ColumnValue(echo.get(), 0, (*columns_)[col].kind);
       db_->releaseStatement(echo_sql, std::move(echo));
       return v;
     }
@@ -181,7 +184,7 @@ QVariant Recordset::value(std::string_view field) {
   }
   requireCurrent("reading a field");
   if (pos_ == Position::kSnapshot) return snapshot_[col];
-  return ColumnValue(stmt_.get(), col + first_, columns_[col].kind);
+  return ColumnValue(stmt_.get(), col + first_, (*columns_)[col].kind);
 }
 
 sqlite3_value* Recordset::currentRaw(int col) {
@@ -243,30 +246,37 @@ void Recordset::cancelUpdate() {
   mode_ = Mode::kBrowse;
 }
 
+std::string Recordset::insertSql(std::uint64_t mask, const std::vector<int>& cols) const {
+  const std::string table = QuoteIdentifier(table_->name);
+  if (cols.empty()) return "INSERT INTO " + table + " DEFAULT VALUES";
+  std::string names, marks;
+  for (int c : cols) {
+    if (!names.empty()) {
+      names += ", ";
+      marks += ", ";
+    }
+    names += QuoteIdentifier((*columns_)[c].name);
+    marks += "?";
+  }
+  std::string sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
+  if (cols.size() <= 64) table_->inserts.emplace(mask, sql);
+  return sql;
+}
+
 void Recordset::update() {
   checkOpen();
   if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "update without addNew or edit");
-  std::string sql;
   std::vector<int> cols;
+  std::uint64_t mask = 0;
   for (size_t i = 0; i < pending_.size(); ++i) {
-    if (pending_[i].set) cols.push_back(static_cast<int>(i));
+    if (!pending_[i].set) continue;
+    cols.push_back(static_cast<int>(i));
+    if (i < 64) mask |= std::uint64_t{1} << i;
   }
-  const std::string table = QuoteIdentifier(table_);
+  std::string sql;
   if (mode_ == Mode::kAdding) {
-    if (cols.empty()) {
-      sql = "INSERT INTO " + table + " DEFAULT VALUES";
-    } else {
-      std::string names, marks;
-      for (int c : cols) {
-        if (!names.empty()) {
-          names += ", ";
-          marks += ", ";
-        }
-        names += QuoteIdentifier(columns_[c].name);
-        marks += "?";
-      }
-      sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
-    }
+    auto cached = pending_.size() <= 64 ? table_->inserts.find(mask) : table_->inserts.end();
+    sql = cached != table_->inserts.end() ? cached->second : insertSql(mask, cols);
   } else {
     if (cols.empty()) {
       cancelUpdate();
@@ -275,9 +285,9 @@ void Recordset::update() {
     std::string sets;
     for (int c : cols) {
       if (!sets.empty()) sets += ", ";
-      sets += QuoteIdentifier(columns_[c].name) + " = ?";
+      sets += QuoteIdentifier((*columns_)[c].name) + " = ?";
     }
-    sql = "UPDATE " + table + " SET " + sets + " WHERE _rowid_ = ?";
+    sql = "UPDATE " + QuoteIdentifier(table_->name) + " SET " + sets + " WHERE _rowid_ = ?";
   }
   Statement stmt = db_->acquireStatement(sql);
   int index = 1;
@@ -297,12 +307,11 @@ void Recordset::update() {
     sqlite3_bind_int64(stmt.get(), index, rowid);
   }
   Status error;
-  const StepResult r = Step(stmt.get(), &error, (mode_ == Mode::kAdding ? "adding a row to " : "changing a row of ") + table_);
-  if (r == StepResult::kError) {
-    db_->releaseStatement(sql, std::move(stmt));
-    throw DbError(error);
-  }
+  const StepResult r = Step(stmt.get(), &error, "storing a row");
   db_->releaseStatement(sql, std::move(stmt));
+  if (r == StepResult::kError) {
+    throw DbError(Status(error.number(), error.message() + " of " + table_->name, error.sqlite_message()));
+  }
   last_modified_ = mode_ == Mode::kAdding ? sqlite3_last_insert_rowid(db_->handle()) : rowid;
   const bool edited = mode_ == Mode::kEditing;
   cancelUpdate();
@@ -315,7 +324,7 @@ void Recordset::deleteCurrent() {
   if (!updatable()) fail(kErrReadOnly, "the query's recordset cannot be updated");
   if (mode_ != Mode::kBrowse) cancelUpdate();
   requireCurrent("delete");
-  const std::string sql = "DELETE FROM " + QuoteIdentifier(table_) + " WHERE _rowid_ = ?";
+  const std::string sql = "DELETE FROM " + QuoteIdentifier(table_->name) + " WHERE _rowid_ = ?";
   db_->execute(sql, {QVariant(static_cast<qlonglong>(currentRowid()))});
   pos_ = pos_ == Position::kSnapshot && !sqlite3_stmt_busy(stmt_.get()) ? Position::kEof : Position::kDeleted;
 }
@@ -324,19 +333,20 @@ void Recordset::moveToBookmark(std::int64_t bookmark) {
   checkOpen();
   if (!updatable()) fail(kErrInvalidOperation, "a read-only query has no bookmarks");
   if (mode_ != Mode::kBrowse) cancelUpdate();
-  const std::string sql = "SELECT _rowid_, * FROM " + QuoteIdentifier(table_) + " WHERE _rowid_ = ?";
+  const std::string sql = table_->select_all + " WHERE _rowid_ = ?";
   Statement stmt = db_->acquireStatement(sql);
   sqlite3_bind_int64(stmt.get(), 1, bookmark);
   Status error;
-  const StepResult r = Step(stmt.get(), &error, "moving to a bookmark in " + table_);
+  const StepResult r = Step(stmt.get(), &error, "moving to a bookmark");
   if (r == StepResult::kError) throw DbError(error);
   if (r == StepResult::kDone) {
     db_->releaseStatement(sql, std::move(stmt));
-    fail(kErrNoCurrentRecord, "the bookmarked row of " + table_ + " no longer exists");
+    fail(kErrNoCurrentRecord, "the bookmarked row of " + table_->name + " no longer exists");
   }
-  snapshot_.resize(columns_.size());
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    snapshot_[i] = ColumnValue(stmt.get(), static_cast<int>(i) + 1, columns_[i].kind);
+  const std::vector<ColumnInfo>& columns = *columns_;
+  snapshot_.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    snapshot_[i] = ColumnValue(stmt.get(), static_cast<int>(i) + 1, columns[i].kind);
   }
   snapshot_rowid_ = bookmark;
   db_->releaseStatement(sql, std::move(stmt));

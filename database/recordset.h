@@ -35,7 +35,7 @@ class Recordset {
   ~Recordset();
 
   bool isOpen() const { return static_cast<bool>(db_); }
-  bool updatable() const { return !table_.empty(); }
+  bool updatable() const { return static_cast<bool>(table_); }
 
   // True when there is no current row past the last one (at once for an
   // empty result).
@@ -80,8 +80,10 @@ class Recordset {
   enum class Mode { kBrowse, kAdding, kEditing };
   enum class Position { kNotStarted, kLive, kSnapshot, kDeleted, kEof };
 
-  Recordset(std::shared_ptr<Database> db, std::string table, std::string sql, Statement stmt,
-            std::vector<ColumnInfo> columns, int first_column);
+  Recordset(std::shared_ptr<Database> db, std::shared_ptr<TableMeta> table, std::string sql, Statement stmt,
+            std::shared_ptr<const std::vector<ColumnInfo>> columns, int first_column);
+  const std::string& source() const { return table_ ? table_->name : sql_; }
+  std::string insertSql(std::uint64_t mask, const std::vector<int>& cols) const;
 
   void checkOpen() const;
   int findColumn(std::string_view field) const;  // -1 when absent
@@ -96,10 +98,10 @@ class Recordset {
   [[noreturn]] void fail(int number, const std::string& message) const;
 
   std::shared_ptr<Database> db_;
-  std::string table_;  // empty for a read-only query
+  std::shared_ptr<TableMeta> table_;  // null for a read-only query
   std::string sql_;
   Statement stmt_;
-  std::vector<ColumnInfo> columns_;
+  std::shared_ptr<const std::vector<ColumnInfo>> columns_;
   int first_ = 0;  // 1 when column 0 is the hidden rowid
   Mode mode_ = Mode::kBrowse;
   Position pos_ = Position::kNotStarted;

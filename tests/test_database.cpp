@@ -1,0 +1,321 @@
+// The database layer on real SQLite files: recordset operations, names,
+// values, errors, keys, cascades, closing and locking.
+#include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "control/database_opener.h"
+#include "control/scripted_dialogs.h"
+#include "database/recordset.h"
+#include "database/schema.h"
+#include "support/test_support.h"
+
+using namespace orlan;
+
+class TestDatabase : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::shared_ptr<Database> db_;
+  int n_ = 0;
+
+  std::int64_t AddHeader(const QString& ie, const QDate& ref1) {
+    Recordset rs = db_->openRecordset("tblQUR");
+    rs.addNew();
+    rs.setValue("IE", ie);
+    rs.setValue("RegTrib", QStringLiteral("01"));
+    rs.setValue("Ref1", ref1);
+    rs.update();
+    rs.moveToBookmark(rs.lastModified());
+    return rs.value("NroQUR").toLongLong();
+  }
+
+ private slots:
+  void init() {
+    db_ = test::CreateCurrentDatabase(dir_.filePath(QStringLiteral("atual%1.db").arg(++n_)));
+  }
+
+  void cursorOperations() {
+    for (int i = 1; i <= 3; ++i) AddHeader(QStringLiteral("IE%1").arg(i), QDate(2006, i, 20));
+    Recordset rs = db_->openRecordset("tblQUR", "RegTrib = ?", {QStringLiteral("01")});
+    QVERIFY(!rs.eof());
+    QCOMPARE(rs.value("IE").toString(), QStringLiteral("IE1"));
+    QCOMPARE(rs.recordCount(), 1);
+    rs.moveNext();
+    QCOMPARE(rs.value("IE").toString(), QStringLiteral("IE2"));
+    rs.moveLast();
+    QCOMPARE(rs.recordCount(), 3);
+    QCOMPARE(rs.value("IE").toString(), QStringLiteral("IE3"));
+    rs.moveNext();
+    QVERIFY(rs.eof());
+    try {
+      rs.value("IE");
+      QFAIL("reading past the end must fail");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrNoCurrentRecord));
+    }
+
+    Recordset none = db_->openRecordset("tblQUR", "IE = ?", {QStringLiteral("nada")});
+    QVERIFY(none.eof());
+    QCOMPARE(none.recordCount(), 0);
+  }
+
+  void editDeleteAndBookmark() {
+    const auto key = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    AddHeader(QStringLiteral("B"), QDate(2006, 3, 20));
+    Recordset rs = db_->openRecordset("tblQUR", "IE = ?", {QStringLiteral("A")});
+    rs.edit();
+    rs.setValue("Tipo", QStringLiteral("x"));
+    QCOMPARE(rs.value("Tipo").toString(), QStringLiteral("x"));  // the pending value
+    rs.update();
+    QCOMPARE(rs.lastModified(), key);
+    QCOMPARE(rs.value("Tipo").toString(), QStringLiteral("x"));
+    QCOMPARE(db_->scalar("SELECT Tipo FROM tblQUR WHERE NroQUR = ?", {qlonglong(key)}).toString(), QStringLiteral("x"));
+
+    rs.deleteCurrent();
+    QCOMPARE(test::Count(*db_, "tblQUR"), 1);
+    QVERIFY_THROWS_EXCEPTION(DbError, rs.value("IE"));
+
+    Recordset fresh = db_->openRecordset("tblQUR");
+    QVERIFY_THROWS_EXCEPTION(DbError, fresh.update());  // neither addNew nor edit
+    fresh.addNew();
+    fresh.cancelUpdate();
+    QCOMPARE(test::Count(*db_, "tblQUR"), 1);
+    QVERIFY_THROWS_EXCEPTION(DbError, db_->openQuery("SELECT IE FROM tblQUR").addNew());
+  }
+
+  void namesIgnoreCaseWithAccents() {
+    const auto key = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    Recordset oc = db_->openRecordset("tblOcorrências");
+    oc.addNew();
+    oc.setValue("NroQUR", qlonglong(key));
+    oc.setValue("CÓDSUBITEM", QStringLiteral("002.01"));
+    oc.setValue("OPPRÓPRIAS", 1);
+    oc.update();
+    Recordset back = db_->openRecordset("tblOcorrências");
+    QCOMPARE(back.value("códsubitem").toString(), QStringLiteral("002.01"));
+    QCOMPARE(back.value("opPróprias").toInt(), 1);
+    QVERIFY(back.hasField("OpPróprias"));
+    try {
+      back.value("Inexistente");
+      QFAIL("a missing field must fail");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrFieldNotFound));
+    }
+  }
+
+  void valuesPassUnchanged() {
+    Recordset rs = db_->openRecordset("tblContribuinte");
+    rs.addNew();
+    const QString odd = QStringLiteral("D'Ávila | \"Filhos\" & 100% _x_ ");
+    rs.setValue("IE", QStringLiteral("1'2"));
+    rs.setValue("RazãoSocial", odd);
+    rs.setValue("CNPJ", QVariant());
+    rs.setValue("Complemento", QString(""));
+    rs.setValue("DataCadastro", QDate(2006, 4, 5));
+    rs.update();
+    Recordset back = db_->openRecordset("tblContribuinte", "IE = ?", {QStringLiteral("1'2")});
+    QVERIFY(!back.eof());
+    QCOMPARE(back.value("RazãoSocial").toString(), odd);
+    QVERIFY(back.value("CNPJ").isNull());
+    QVERIFY(!back.value("Complemento").isNull());
+    QCOMPARE(back.value("DataCadastro").typeId(), int(QMetaType::QDate));
+    QCOMPARE(back.value("DataCadastro").toDate(), QDate(2006, 4, 5));
+    QCOMPARE(db_->scalar("SELECT DataCadastro FROM tblContribuinte").toString(), QStringLiteral("2006-04-05"));
+
+    const auto key = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    Recordset q = db_->openRecordset("tblQUR", "NroQUR = ?", {qlonglong(key)});
+    q.edit();
+    q.setValue("DataTransmissão", QDateTime(QDate(2006, 4, 10), QTime(14, 3, 0), Qt::UTC));
+    q.setValue("DataGeraçãoColigida", QDate(2006, 4, 11));
+    q.setValue("SaldoCredor", -1234.5);
+    q.update();
+    QCOMPARE(db_->scalar("SELECT \"DataTransmissão\" FROM tblQUR").toString(), QStringLiteral("2006-04-10 14:03:00"));
+    Recordset h = db_->openRecordset("tblQUR");
+    QCOMPARE(h.value("DataTransmissão").toDateTime(), QDateTime(QDate(2006, 4, 10), QTime(14, 3, 0), Qt::UTC));
+    // A date-only value in a date-time column comes back as a date, so that a copy writes the same text.
+    QCOMPARE(h.value("DataGeraçãoColigida").typeId(), int(QMetaType::QDate));
+    QCOMPARE(h.value("SaldoCredor").toDouble(), -1234.5);
+
+    // Copying between recordsets passes SQLite's value on unchanged.
+    Recordset target = db_->openRecordset("tblQUR");
+    target.addNew();
+    for (const char* f : {"IE", "RegTrib", "Ref1", "DataTransmissão", "DataGeraçãoColigida", "SaldoCredor", "Tipo"}) {
+      target.setValueFrom(f, h, f);
+    }
+    QCOMPARE(target.value("SaldoCredor").toDouble(), -1234.5);
+    target.update();
+    QCOMPARE(db_->scalar("SELECT count(DISTINCT \"DataGeraçãoColigida\" || \"DataTransmissão\" || SaldoCredor) "
+                         "FROM tblQUR").toInt(), 1);
+    QVERIFY(db_->scalar("SELECT Tipo FROM tblQUR WHERE NroQUR = ?", {qlonglong(target.lastModified())}).isNull());
+  }
+
+  void duplicateTaxpayerIs3022() {
+    for (int i = 0; i < 2; ++i) {
+      Recordset rs = db_->openRecordset("tblContribuinte");
+      rs.addNew();
+      rs.setValue("IE", QStringLiteral("110042490114"));
+      if (i == 0) {
+        rs.update();
+        continue;
+      }
+      try {
+        rs.update();
+        QFAIL("a second taxpayer with the same IE must be refused");
+      } catch (const DbError& e) {
+        QCOMPARE(e.number(), 3022);
+        QVERIFY(!e.status().sqlite_message().empty());
+      }
+    }
+    QCOMPARE(test::Count(*db_, "tblContribuinte"), 1);
+  }
+
+  void cascadeAndKeysNeverReused() {
+    const auto first = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    db_->execute("INSERT INTO tblPagamento (NroQUR, Valor) VALUES (?, 1)", {qlonglong(first)});
+    db_->execute("INSERT INTO \"tblOcorrências\" (NroQUR, \"CódSubItem\") VALUES (?, 'x')", {qlonglong(first)});
+    const QVariant código = db_->scalar("SELECT \"Código\" FROM \"tblOcorrências\"");
+    db_->execute("INSERT INTO \"tblIEsRemetente\" (\"Código\", IERemetente) VALUES (?, 'R')", {código});
+
+    Recordset rs = db_->openRecordset("tblQUR", "NroQUR = ?", {qlonglong(first)});
+    rs.deleteCurrent();
+    QCOMPARE(test::Count(*db_, "tblPagamento"), 0);
+    QCOMPARE(test::Count(*db_, "tblOcorrências"), 0);
+    QCOMPARE(test::Count(*db_, "tblIEsRemetente"), 0);
+
+    const auto second = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    QVERIFY(second > first);
+
+    // A detail row needs its header.
+    try {
+      db_->execute("INSERT INTO tblPagamento (NroQUR) VALUES (?)", {qlonglong(second + 100)});
+      QFAIL("a detail row without its header must be refused");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrForeignKey));
+    }
+  }
+
+  void transactionGuards() {
+    {
+      Transaction tx(*db_);
+      AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    }
+    QCOMPARE(test::Count(*db_, "tblQUR"), 0);
+    const auto before = db_->commitCount();
+    {
+      Transaction tx(*db_);
+      AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+      {
+        Savepoint sp(*db_, "doc");
+        AddHeader(QStringLiteral("B"), QDate(2006, 3, 20));
+      }
+      Savepoint kept(*db_, "doc");
+      AddHeader(QStringLiteral("C"), QDate(2006, 3, 20));
+      kept.release();
+      tx.commit();
+    }
+    QCOMPARE(db_->commitCount(), before + 1);
+    QCOMPARE(db_->scalar("SELECT group_concat(IE, '') FROM tblQUR").toString(), QStringLiteral("AC"));
+  }
+
+  void closedHandleFailsCleanly() {
+    AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+    Recordset open_rs = db_->openRecordset("tblQUR");
+    QVERIFY(!open_rs.eof());
+    db_->close();
+    try {
+      open_rs.value("IE");
+      QFAIL("a recordset of a closed database must fail");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrClosed));
+    }
+    QVERIFY_THROWS_EXCEPTION(DbError, db_->openRecordset("tblQUR"));
+    QVERIFY_THROWS_EXCEPTION(DbError, db_->execute("DELETE FROM tblQUR"));
+    open_rs.close();
+    QVERIFY(QFile::remove(QString::fromStdString(db_->path())));
+  }
+
+  void missingTableHasItsNumber() {
+    try {
+      db_->openRecordset("tblNada");
+      QFAIL("a missing table must fail");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrTableNotFound));
+    }
+  }
+
+  void lockedDatabaseFailsAfterTheWait() {
+    // Another process takes the write lock and holds it.
+    QProcess holder;
+    holder.start(QStringLiteral("sqlite3"), {QString::fromStdString(db_->path())});
+    QVERIFY(holder.waitForStarted());
+    holder.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
+    QTRY_VERIFY_WITH_TIMEOUT(holder.waitForReadyRead(100) || holder.bytesAvailable() > 0, 5000);
+    QElapsedTimer timer;
+    timer.start();
+    try {
+      AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
+      QFAIL("a write under another process's lock must fail");
+    } catch (const DbError& e) {
+      QCOMPARE(e.number(), int(kErrLocked));
+      QVERIFY(QString::fromStdString(e.status().ToString()).contains(QStringLiteral("database is locked")));
+    }
+    QVERIFY(timer.elapsed() >= 4500);
+    holder.write("ROLLBACK;\n.quit\n");
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished());
+    AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));  // usable again
+  }
+
+  void openerAnswers() {
+    ScriptedDialogs dialogs;
+    DatabaseOpener opener(&dialogs);
+    const QString missing = dir_.filePath(QStringLiteral("nao-existe.db"));
+    QVERIFY(!opener.OpenDatabase(missing));
+    QVERIFY(!QFileInfo::exists(missing));
+    QVERIFY(!opener.OpenDatabase(QString()));
+    const QString text = dir_.filePath(QStringLiteral("texto.db"));
+    test::WriteFile(text, QByteArray("isto não é um banco de dados, mas é longo o bastante para ter um cabeçalho"));
+    QVERIFY(!opener.OpenDatabase(text));
+    QCOMPARE(opener.lastError().number(), int(kErrNotADatabase));
+    QCOMPARE(int(dialogs.messages().size()), 3);
+    for (const MessageRequest& m : dialogs.messages()) {
+      QCOMPARE(m.title, QStringLiteral("Atenção!"));
+      QCOMPARE(m.style, 16);
+    }
+    QVERIFY(dialogs.messages()[0].text.contains(missing));
+    QVERIFY(dialogs.messages()[2].text.contains(text));
+
+    const QString path = QString::fromStdString(db_->path());
+    auto a = opener.OpenDatabase(path);
+    QVERIFY(a);
+    QCOMPARE(opener.OpenDatabase(path).get(), a.get());
+    QVERIFY(opener.IsDatabaseOpen(path));
+    opener.CloseDatabase(path);
+    QVERIFY(!opener.IsDatabaseOpen(path));
+    QVERIFY_THROWS_EXCEPTION(DbError, a->openRecordset("tblQUR"));
+    auto b = opener.OpenDatabase(path);
+    QVERIFY(b && b.get() != a.get());
+  }
+
+  void newDatabaseTool() {
+    const QString path = dir_.filePath(QStringLiteral("novo.db"));
+    auto r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {path, QStringLiteral("--ref-limit"), QStringLiteral("2007")});
+    QCOMPARE(r.exit_code, 0);
+    auto db = test::OpenExisting(path);
+    QCOMPARE(db->scalar("SELECT RefLimite FROM tblPerola").toString(), QStringLiteral("2007"));
+    QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {path});
+    QVERIFY(r.exit_code != 0);
+    QVERIFY(r.err.contains(QStringLiteral("exist")));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "test_database.moc"
