@@ -22,6 +22,9 @@
 #include "import/estado_importacao.h"
 #include "import/importacao.h"
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
@@ -126,5 +129,7 @@ QString PastaComponentePadrão();
 QString LerCaminhoBancoAtual();
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_CONTROL_CTL_ORLAN_H_

@@ -2,6 +2,9 @@
 #ifndef ORLAN_CONTROL_EVENTS_H_
 #define ORLAN_CONTROL_EVENTS_H_
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 enum class Evento : int {
@@ -25,5 +28,7 @@ class OuvinteOrlan {
 };
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_CONTROL_EVENTS_H_

@@ -7,6 +7,9 @@
 #include <array>
 #include <vector>
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 struct ColunaLista {
@@ -21,5 +24,7 @@ struct ItemLista {
 };
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_CONTROL_LISTA_H_

@@ -1,0 +1,21 @@
+# Installs the build tree into a scratch prefix, builds the host program
+# against it with find_package(VmbOrlan), and runs it.
+set(prefix ${WORK}/prefix)
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${prefix} RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "install failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/host -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "find_package(VmbOrlan) failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/host RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "the host program did not build against the installed headers")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib:${prefix}/lib/x86_64-linux-gnu ${WORK}/host/orlan-host
+  RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "the host program failed")
+endif()

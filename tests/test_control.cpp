@@ -1,0 +1,322 @@
+// The control at work: file selection, the check run and its events, the
+// document list and the reference filter, driven through the same handlers
+// the widgets call, on real files with the scripted dialogs.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "control/ctl_orlan.h"
+#include "control/scripted_dialogs.h"
+#include "database/recordset.h"
+#include "support/test_support.h"
+
+using namespace orlan;
+
+namespace {
+
+QString Contribuinte(const QString& ie, const QString& name) {
+  QStringList f{ie, name};
+  while (f.size() < 18) f << QString();
+  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
+}
+
+QString Qur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2 = QString()) {
+  QStringList f{ie, QStringLiteral("01"), regime, ref1, ref2};
+  while (f.size() < 22) f << QString();
+  return QStringLiteral("QUR|") + f.join('|');
+}
+
+QByteArray Prf(QStringList body) {
+  body.prepend(QStringLiteral("PRF|1|testes"));
+  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
+  return (body.join('\n') + '\n').toUtf8();
+}
+
+// Records each event with the state the host would see at that moment.
+struct Registro : OuvinteOrlan {
+  struct Visto {
+    Evento evento;
+    bool colunas;
+    int itens;
+    bool bancoTempExiste;
+  };
+  ctlOrlan* ctl = nullptr;
+  std::vector<Visto> vistos;
+  void onEvento(Evento e) override {
+    vistos.push_back({e, ctl->colunasCriadas(), int(ctl->itens().size()), QFileInfo::exists(ctl->caminhoBancoTemp())});
+  }
+  std::vector<Evento> eventos() const {
+    std::vector<Evento> out;
+    for (const auto& v : vistos) out.push_back(v.evento);
+    return out;
+  }
+};
+
+}  // namespace
+
+class TestControl : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  int n_ = 0;
+  QString atual_;
+  std::unique_ptr<ScriptedDialogs> dialogs_;
+  std::unique_ptr<ctlOrlan> ctl_;
+  Registro registro_;
+
+  QString Arquivo(const QByteArray& bytes) {
+    const QString path = dir_.filePath(QStringLiteral("f%1.prf").arg(++n_));
+    test::WriteFile(path, bytes);
+    return path;
+  }
+
+  // Picks `path` in the file dialog and runs the check.
+  void Escolher(const QString& path) {
+    dialogs_->queueFile(path);
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
+  }
+
+  QStringList Coluna(int c) const {
+    QStringList out;
+    for (const ItemLista& i : ctl_->itens()) out << i.colunas[c];
+    return out;
+  }
+
+ private slots:
+  void initTestCase() { test::IsolateSettings(dir_.filePath(QStringLiteral("config"))); }
+
+  void init() {
+    const QString pasta = dir_.filePath(QStringLiteral("comp%1").arg(++n_));
+    QDir().mkpath(pasta);
+    atual_ = dir_.filePath(QStringLiteral("atual%1.db").arg(n_));
+    test::CreateCurrentDatabase(atual_, QStringLiteral("2099"));
+    test::WriteDbAtual(atual_);
+    dialogs_ = std::make_unique<ScriptedDialogs>();
+    ctl_ = std::make_unique<ctlOrlan>(dialogs_.get());
+    ctl_->setPastaComponente(pasta);
+    registro_ = Registro();
+    registro_.ctl = ctl_.get();
+    ctl_->setOuvinte(&registro_);
+  }
+
+  void closeButtonRaisesOnlyFechar() {
+    QVERIFY(ctl_->cmdFim_Click().ok());
+    QVERIFY(ctl_->cmdFim_Click().ok());
+    QCOMPARE(registro_.eventos(), (std::vector<Evento>{Evento::Fechar, Evento::Fechar}));
+    QVERIFY(dialogs_->messages().empty());
+  }
+
+  void acceptedCheckRunEventsAndList() {
+    Escolher(Arquivo(Prf({Contribuinte("110042490114", "Comércio D'Ávila Ltda"),
+                          Contribuinte("SEMDOC", "Sem documento"),
+                          Qur("110042490114", "01", "03/2006"),
+                          Contribuinte("223", "Outra"),
+                          Qur("223", "02", "06/2005", "04/2005"),
+                          Qur("223", "02", "12/2005", "09/2005"),
+                          Qur("223", "02", "06/2006", "06/2006")})));
+    // The dialog offered the three entries, the third preselected.
+    QCOMPARE(int(dialogs_->fileDialogs().size()), 1);
+    const FileDialogRequest& pedido = dialogs_->fileDialogs()[0];
+    QCOMPARE(int(pedido.filters.size()), 3);
+    QCOMPARE(pedido.filters[0].name, QStringLiteral("Todos os arquivos (*.*)"));
+    QCOMPARE(pedido.filters[1].name, QStringLiteral("(*.prf)"));
+    QCOMPARE(pedido.filters[2].name, QStringLiteral(" (*.prf)"));
+    QCOMPARE(pedido.filters[2].pattern, QStringLiteral("*.prf"));
+    QCOMPARE(pedido.filter_index, 3);
+    QVERIFY(pedido.hide_read_only);
+
+    const auto& v = registro_.vistos;
+    QVERIFY(v.size() >= 8);
+    QCOMPARE(v.front().evento, Evento::IniciouLeitura);
+    QCOMPARE(v.back().evento, Evento::FinalizouLeitura);
+    for (size_t i = 1; i + 1 < v.size(); ++i) QCOMPARE(v[i].evento, Evento::NoMeio);
+    // The four after the check: result, Importar enabled, columns made, list filled.
+    const size_t n = v.size();
+    QVERIFY(!v[n - 5].colunas && !v[n - 4].colunas);
+    QVERIFY(v[n - 3].colunas && v[n - 3].itens == 0);
+    QVERIFY(v[n - 2].itens == 4);
+    QVERIFY(v[n - 5].bancoTempExiste);
+
+    QCOMPARE(Coluna(0), (QStringList{"223", "223", "223", "110042490114"}));  // by the IE's last character
+    QCOMPARE(Coluna(1)[3], QStringLiteral("Comércio D'Ávila Ltda"));
+    QCOMPARE(Coluna(2), (QStringList{"06/2005 (ABR/JUN)", "12/2005 (SET/DEZ)", "06/2006 (JUN/JUN)", "03/2006"}));
+    QVERIFY(!Coluna(3).contains(QString()));
+    for (const ItemLista& i : ctl_->itens()) QVERIFY(!i.selecionado);
+    QCOMPARE(int(ctl_->colunas().size()), 4);
+    QCOMPARE(ctl_->colunas()[0].cabeçalho, QStringLiteral("Inscrição Estadual"));
+    QCOMPARE(ctl_->colunas()[1].cabeçalho, QStringLiteral("Razão Social"));
+    QCOMPARE(ctl_->colunas()[2].cabeçalho, QStringLiteral("Referência"));
+    QCOMPARE(ctl_->colunas()[3].cabeçalho, QStringLiteral("NroQUR"));
+    QCOMPARE(ctl_->colunas()[3].larguraTwips, 0);
+    QCOMPARE(ctl_->larguraListaTwips(), 10190);
+    QVERIFY(ctl_->butImportarHabilitado());
+    QVERIFY(dialogs_->messages().empty());
+  }
+
+  void secondCheckRunReleasesTheOldDatabase() {
+    const QString a = Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")}));
+    Escolher(a);
+    auto velho = ctl_->estado().BancoTemp;
+    QVERIFY(velho);
+    registro_.vistos.clear();
+    Escolher(Arquivo(Prf({Contribuinte("2", "B"), Qur("2", "01", "04/2006"), Qur("2", "01", "05/2006")})));
+    const auto& v = registro_.vistos;
+    QCOMPARE(v[0].evento, Evento::IniciouLeitura);
+    QVERIFY(v[0].bancoTempExiste);
+    QCOMPARE(v[1].evento, Evento::NoMeio);
+    QVERIFY(!v[1].bancoTempExiste);
+    QVERIFY(!velho->isOpen());  // released: later use fails cleanly
+    QCOMPARE(int(ctl_->colunas().size()), 4);
+    QCOMPARE(Coluna(2), (QStringList{"04/2006", "05/2006"}));
+  }
+
+  void rejectedFileListsNothing() {
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "13/2006")})));
+    const auto e = registro_.eventos();
+    QCOMPARE(e.front(), Evento::IniciouLeitura);
+    QCOMPARE(e.back(), Evento::FinalizouLeitura);
+    QVERIFY(e.size() >= 3);
+    QVERIFY(ctl_->itens().empty());
+    QVERIFY(!ctl_->colunasCriadas());
+    QVERIFY(!QFileInfo::exists(ctl_->caminhoBancoTemp()));
+    // The checker told the user; the control adds nothing of its own.
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    QCOMPARE(dialogs_->messages()[0].title, QStringLiteral("Atenção!"));
+  }
+
+  void cancelAndMissingNames() {
+    QFile::copy(Arquivo(Prf({})), ctl_->caminhoCópiaRede());
+    dialogs_->queueCancel();
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
+    QVERIFY(registro_.vistos.empty());
+    QVERIFY(ctl_->itens().empty());
+    QVERIFY(!QFileInfo::exists(ctl_->caminhoCópiaRede()));
+
+    dialogs_->queueFile(dir_.filePath(QStringLiteral("nao-existe.prf")));
+    dialogs_->queueCancel();
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
+    QCOMPARE(int(dialogs_->fileDialogs().size()), 3);
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    const MessageRequest& m = dialogs_->messages()[0];
+    QCOMPARE(m.text, QStringLiteral("O nome do arquivo não existe!\r\n\r\n"
+                                    "Selecione um arquivo existente para a importação do arquivo Pré-formatado!"));
+    QCOMPARE(m.title, QStringLiteral("Atenção!"));
+    QCOMPARE(m.style, 16);
+    QVERIFY(registro_.vistos.empty());
+    // The dialog keeps the name of its previous opening.
+    QCOMPARE(dialogs_->fileDialogs()[2].file_name, dir_.filePath(QStringLiteral("nao-existe.prf")));
+  }
+
+  void networkPickIsCopied() {
+    const QString local = Arquivo(Prf({Contribuinte("9", "Rede"), Qur("9", "01", "03/2006")}));
+    const QString rede = QStringLiteral("/") + local;  // two slashes: a network name
+    Escolher(rede);
+    QCOMPARE(ctl_->txtArqPre(), rede);
+    QVERIFY(QFileInfo::exists(ctl_->caminhoCópiaRede()));
+    QCOMPARE(ctl_->ArquivoPre, ctl_->caminhoCópiaRede());
+    QFile copy(ctl_->caminhoCópiaRede());
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QFile original(local);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), original.readAll());
+    QCOMPARE(copy.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    QCOMPARE(Coluna(0), QStringList{"9"});
+  }
+
+  void referenceFilter() {
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006"), Qur("1", "01", "03/2006"),
+                          Qur("1", "01", "04/2006"), Contribuinte("2", "B"), Qur("2", "01", "03/2006")})));
+    QCOMPARE(int(ctl_->itens().size()), 4);
+    // Typing: only a complete, valid month makes a filter.
+    for (const char* typing : {"0_/____", "03/2___", "13/2006", "00/2006"}) {
+      QVERIFY(ctl_->txtRef_Alterar(QString::fromLatin1(typing)).ok());
+      QCOMPARE(int(ctl_->itens().size()), 4);
+    }
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("03/2006")).ok());
+    QCOMPARE(ctl_->estado().Ref1Documento.toString(), QStringLiteral("#20/03/2006#"));
+    QCOMPARE(Coluna(0), (QStringList{"1", "1", "2"}));
+    QCOMPARE(Coluna(2), (QStringList{"03/2006", "03/2006", "03/2006"}));
+    QVERIFY(Coluna(3)[0] != Coluna(3)[1]);  // two returns of one taxpayer and month
+
+    // The same reference again does not refill: a change behind the list stays unseen.
+    ctl_->estado().BancoTemp->execute("DELETE FROM tblQUR WHERE IE = '2'");
+    ctl_->selecionarItem(0, true);
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("03/2006")).ok());
+    QCOMPARE(int(ctl_->itens().size()), 3);
+    QVERIFY(!ctl_->itens()[0].selecionado);  // the first notification reset the selection
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("__/____")).ok());
+    QCOMPARE(ctl_->estado().Ref1Documento.toString(), QStringLiteral("'*'"));
+    QCOMPARE(int(ctl_->itens().size()), 3);
+    QVERIFY(dialogs_->messages().empty());
+  }
+
+  void refLimiteRule() {
+    const QString prf = Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "12/2006"), Qur("1", "01", "01/2007")}));
+    auto atual = test::OpenExisting(atual_);
+    atual->execute("UPDATE tblPerola SET RefLimite = '2006'");
+    Escolher(prf);
+    QCOMPARE(Coluna(2), QStringList{"12/2006"});
+    atual->execute("UPDATE tblPerola SET RefLimite = '2007'");
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("01/2007")).ok());
+    QCOMPARE(Coluna(2), QStringList{"01/2007"});
+  }
+
+  void oddRegimesAndDamagedRows() {
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "05", "03/2006"), Qur("1", "02", "07/2006", "07/2006"),
+                          Qur("1", "03", "08/2006")})));
+    QCOMPARE(Coluna(2), (QStringList{"03/2006", "07/2006 (JUL/DEZ)", "08/2006"}));
+    // A regime 02 return whose Ref2 is missing shows its month alone.
+    ctl_->estado().BancoTemp->execute("UPDATE tblQUR SET Ref2 = NULL");
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("07/2006")).ok());
+    QCOMPARE(Coluna(2), QStringList{"07/2006"});
+  }
+
+  void emptyPerolaGivesAMessage() {
+    test::OpenExisting(atual_)->execute("DELETE FROM tblPerola");
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    QVERIFY(ctl_->itens().empty());
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    QVERIFY(dialogs_->messages()[0].text.contains(QStringLiteral("tblPerola")));
+    QCOMPARE(registro_.eventos().back(), Evento::FinalizouLeitura);
+  }
+
+  void emptyDbAtualStillChecks() {
+    test::WriteDbAtual(QString());
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    QCOMPARE(ctl_->CaminhoBancoAtual, QString());
+    QVERIFY(!ctl_->estado().BancoAtual);
+    QVERIFY(ctl_->itens().empty());
+    QCOMPARE(registro_.eventos().back(), Evento::FinalizouLeitura);
+    QCOMPARE(int(dialogs_->messages().size()), 1);  // the opener's, naming the reason
+    QCOMPARE(dialogs_->messages()[0].title, QStringLiteral("Atenção!"));
+    // Nothing selected: the import says so and raises nothing.
+    registro_.vistos.clear();
+    QVERIFY(ctl_->butImportar_Click().ok());
+    QVERIFY(registro_.vistos.empty());
+    QCOMPARE(dialogs_->messages().back().text, QStringLiteral("Não foi selecionado nenhum documento para ser importado!"));
+  }
+
+  void failureLeavesTheControlUsable() {
+    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    ctl_->estado().BancoTemp->execute("DROP TABLE tblQUR");
+    const Status s = ctl_->txtRef_Alterar(QStringLiteral("03/2006"));
+    QCOMPARE(s.number(), int(kErrTableNotFound));
+    QVERIFY(dialogs_->messages().back().text.contains(QStringLiteral("3078")));
+    registro_.vistos.clear();
+    Escolher(Arquivo(Prf({Contribuinte("2", "B"), Qur("2", "01", "03/2006")})));
+    QCOMPARE(Coluna(0), QStringList{"2"});
+  }
+
+  void publicMethodsBeforeACheckRun() {
+    const Status s = ctl_->GravaIERemetentes();
+    QVERIFY(!s.ok());
+    QVERIFY(!ctl_->GravaCredAcum().ok());
+    QCOMPARE(test::Count(*test::OpenExisting(atual_), "tblIEsRemetente"), 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestControl)
+#include "test_control.moc"
