@@ -17,6 +17,9 @@
 
 #include "control/dialogs.h"
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 // Results of RunCheck.
@@ -68,6 +71,13 @@ class ConsPre {
   QString report() const;
 
  private:
+  class Progresso;
+
+  std::int16_t Verificar(Progresso& progresso);
+  // Records a fault that is not about a line (unreadable file, database failure).
+  void FalhaGeral(const QString& message);
+  QString MensagemRejeição(std::int16_t resultado) const;
+
   OuvinteConsPre* listener_;
   Dialogs* dialogs_;
   QString temporary_database_;
@@ -77,5 +87,7 @@ class ConsPre {
 };
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_CHECKER_CONS_PRE_H_

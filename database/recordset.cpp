@@ -30,6 +30,9 @@ Recordset& Recordset::operator=(Recordset&& other) noexcept {
   snapshot_rowid_ = other.snapshot_rowid_;
   pending_ = std::move(other.pending_);
   last_modified_ = other.last_modified_;
+  insert_stmt_ = std::move(other.insert_stmt_);
+  insert_sql_ = std::move(other.insert_sql_);
+  insert_mask_ = other.insert_mask_;
   other.db_.reset();
   other.pending_.clear();
   return *this;
@@ -40,7 +43,9 @@ Recordset::~Recordset() { close(); }
 void Recordset::close() {
   clearPending();
   if (db_ && stmt_) db_->releaseStatement(sql_, std::move(stmt_));
+  if (db_ && insert_stmt_) db_->releaseStatement(insert_sql_, std::move(insert_stmt_));
   stmt_.reset();
+  insert_stmt_.reset();
   db_.reset();
   snapshot_.clear();
   mode_ = Mode::kBrowse;
@@ -157,6 +162,7 @@ std::int64_t Recordset::currentRowid() {
 
 void Recordset::clearPending() {
   for (auto& p : pending_) {
+    if (!p.set) continue;
     if (p.raw != nullptr) sqlite3_value_free(p.raw);
     p = Pending{};
   }
@@ -266,12 +272,17 @@ std::string Recordset::insertSql(std::uint64_t mask, const std::vector<int>& col
 void Recordset::update() {
   checkOpen();
   if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "update without addNew or edit");
-  std::vector<int> cols;
   std::uint64_t mask = 0;
+  for (size_t i = 0; i < pending_.size() && i < 64; ++i) {
+    if (pending_[i].set) mask |= std::uint64_t{1} << i;
+  }
+  if (mode_ == Mode::kAdding && pending_.size() <= 64) {
+    storeNewRow(mask);
+    return;
+  }
+  std::vector<int> cols;
   for (size_t i = 0; i < pending_.size(); ++i) {
-    if (!pending_[i].set) continue;
-    cols.push_back(static_cast<int>(i));
-    if (i < 64) mask |= std::uint64_t{1} << i;
+    if (pending_[i].set) cols.push_back(static_cast<int>(i));
   }
   std::string sql;
   if (mode_ == Mode::kAdding) {
@@ -317,6 +328,46 @@ void Recordset::update() {
   cancelUpdate();
   // The changed row is shown with its stored values.
   if (edited) moveToBookmark(rowid);
+}
+
+// The INSERT of a new row through the statement this recordset keeps: row
+// after row with the same fields assigned, only the values are bound anew.
+void Recordset::storeNewRow(std::uint64_t mask) {
+  if (!insert_stmt_ || mask != insert_mask_) {
+    if (insert_stmt_) db_->releaseStatement(insert_sql_, std::move(insert_stmt_));
+    auto cached = table_->inserts.find(mask);
+    if (cached != table_->inserts.end()) {
+      insert_sql_ = cached->second;
+    } else {
+      std::vector<int> cols;
+      for (size_t i = 0; i < pending_.size(); ++i) {
+        if (pending_[i].set) cols.push_back(static_cast<int>(i));
+      }
+      insert_sql_ = insertSql(mask, cols);
+    }
+    insert_stmt_ = db_->acquireStatement(insert_sql_);
+    insert_mask_ = mask;
+  }
+  sqlite3_stmt* stmt = insert_stmt_.get();
+  int index = 1;
+  for (const Pending& p : pending_) {
+    if (!p.set) continue;
+    if (p.raw != nullptr) {
+      const int rc = sqlite3_bind_value(stmt, index, p.raw);
+      if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(db_->handle(), rc, "binding a copied value"));
+    } else {
+      BindValue(stmt, index, p.value);
+    }
+    ++index;
+  }
+  Status error;
+  const StepResult r = Step(stmt, &error, "storing a row");
+  if (r == StepResult::kError) {
+    throw DbError(Status(error.number(), error.message() + " of " + table_->name, error.sqlite_message()));
+  }
+  sqlite3_reset(stmt);
+  last_modified_ = sqlite3_last_insert_rowid(db_->handle());
+  cancelUpdate();
 }
 
 void Recordset::deleteCurrent() {

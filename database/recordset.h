@@ -84,6 +84,7 @@ class Recordset {
             std::shared_ptr<const std::vector<ColumnInfo>> columns, int first_column);
   const std::string& source() const { return table_ ? table_->name : sql_; }
   std::string insertSql(std::uint64_t mask, const std::vector<int>& cols) const;
+  void storeNewRow(std::uint64_t mask);
 
   void checkOpen() const;
   int findColumn(std::string_view field) const;  // -1 when absent
@@ -116,6 +117,12 @@ class Recordset {
   };
   std::vector<Pending> pending_;
   std::int64_t last_modified_ = 0;
+  // The INSERT of the last addNew()/update(), kept prepared while the same
+  // fields are assigned row after row; given back to the handle's cache at
+  // close().
+  Statement insert_stmt_;
+  std::string insert_sql_;
+  std::uint64_t insert_mask_ = 0;
 };
 
 }  // namespace orlan

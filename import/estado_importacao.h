@@ -13,6 +13,9 @@
 
 #include "database/database.h"
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 // What one import run did, for hosts to show.
@@ -48,5 +51,7 @@ struct EstadoImportação {
 };
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_IMPORT_ESTADO_IMPORTACAO_H_

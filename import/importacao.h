@@ -11,6 +11,9 @@
 #include "database/status.h"
 #include "import/estado_importacao.h"
 
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
 namespace orlan {
 
 // What the run needs from the control that hosts it.
@@ -35,5 +38,7 @@ Status GravaIERemetentes(EstadoImportação& estado);
 Status GravaCredAcum(EstadoImportação& estado);
 
 }  // namespace orlan
+
+#endif  // Q_MOC_RUN
 
 #endif  // ORLAN_IMPORT_IMPORTACAO_H_

@@ -1,0 +1,84 @@
+// The command-line host's pieces that need no widgets: its options and a
+// Dialogs that answers from them and prints every message.
+#ifndef ORLAN_APPS_ORLAN_CLI_H_
+#define ORLAN_APPS_ORLAN_CLI_H_
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <functional>
+
+#include "control/dialogs.h"
+
+namespace orlan::cli {
+
+// Exit statuses of orlan-import.
+enum Saída : int {
+  kSaídaConcluída = 0,    // the import reached its normal end (or --list listed)
+  kSaídaInterrompida = 1,  // the run ended early: Cancel, or a failed taxpayer copy
+  kSaídaArquivo = 2,       // the file does not exist or was rejected
+  kSaídaNadaListado = 3,   // nothing was listed, or nothing selected
+  kSaídaErro = 4,          // an error ended the run
+  kSaídaUso = 64,          // bad usage
+};
+
+enum class Sobrescrever { kPerguntar, kSim, kNão, kCancelar };
+
+struct Opções {
+  QString db;  // empty: the "DbAtual" setting
+  QString ref;  // empty: the empty box
+  bool selecionar_todos = true;
+  QStringList ies;  // when not selecionar_todos
+  Sobrescrever sobrescrever = Sobrescrever::kPerguntar;
+  bool listar = false;
+  QString pasta_componente;  // empty: the control's default
+  QString arquivo;
+  bool ajuda = false;
+};
+
+// Reads `args` (without the program name). Options take their value as the
+// next argument or after "="; "--" ends the options. False with `erro` set on
+// bad usage. With --help, true and `ajuda` set; nothing else is checked.
+bool LerOpções(const QStringList& args, Opções* opções, QString* erro);
+
+QString TextoDeUso();
+
+// Answers the control as a user would from the options:
+// - the first file dialog gets the file (its absolute path); every later one
+//   is cancelled, so a missing file ends the click after its message;
+// - every message is printed on `out`, "[title] text", and answered OK;
+// - the overwrite question (style 19) gets the --overwrite answer; "ask"
+//   prompts on the terminal when standard input is one, and otherwise
+//   answers Cancel and prints why.
+class ConsoleDialogs : public Dialogs {
+ public:
+  ConsoleDialogs(QString arquivo, Sobrescrever resposta, std::FILE* out, bool terminal);
+
+  MessageReply showMessage(const MessageRequest& request) override;
+  FileDialogReply openFile(const FileDialogRequest& request) override;
+
+  // Called before anything is printed, e.g. to clear a progress line.
+  void setAntesDeImprimir(std::function<void()> f) { antes_ = std::move(f); }
+
+  int diálogosAbertos() const { return diálogos_; }
+  int perguntasFeitas() const { return perguntas_; }
+  bool respondeuCancelarSemTerminal() const { return cancelou_sem_terminal_; }
+
+ private:
+  MessageReply perguntar(const MessageRequest& request);
+  void imprimir(const QString& text);
+
+  QString arquivo_;
+  Sobrescrever resposta_;
+  std::FILE* out_;
+  bool terminal_;
+  std::function<void()> antes_;
+  int diálogos_ = 0;
+  int perguntas_ = 0;
+  bool cancelou_sem_terminal_ = false;
+};
+
+}  // namespace orlan::cli
+
+#endif  // ORLAN_APPS_ORLAN_CLI_H_

@@ -1,0 +1,241 @@
+#include "checker/cons_pre.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "checker/analisador_prf.h"
+#include "checker/escritor_banco_temp.h"
+
+namespace orlan {
+
+namespace {
+
+// Faults listed in the message box; the rest are in report().
+constexpr int kFalhasNaMensagem = 10;
+
+class Descritor {
+ public:
+  explicit Descritor(int fd) : fd_(fd) {}
+  ~Descritor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descritor(const Descritor&) = delete;
+  Descritor& operator=(const Descritor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+QString TextoFalha(const FalhaArquivo& f) {
+  QString prefixo;
+  if (f.line > 0) {
+    prefixo = QStringLiteral("Linha %1").arg(f.line);
+    if (!f.field.isEmpty()) prefixo += QStringLiteral(", campo %1").arg(f.field);
+    prefixo += QStringLiteral(": ");
+  }
+  return prefixo + f.message;
+}
+
+QString Erro(int número) { return QString::fromLocal8Bit(std::strerror(número)); }
+
+}  // namespace
+
+// Raises Progresso at every phase, and while the file is read at most once
+// per percent and never sooner than 20 ms after the previous one.
+class ConsPre::Progresso {
+ public:
+  explicit Progresso(OuvinteConsPre* ouvinte) : ouvinte_(ouvinte) {}
+
+  void Fase() {
+    último_ = std::chrono::steady_clock::now();
+    if (ouvinte_ != nullptr) ouvinte_->ConsPre_Progresso();
+  }
+
+  // A new reading pass starts at 0 %.
+  void Recomeçar() { percentual_ = -1; }
+
+  void Leitura(std::uint64_t lidos, std::uint64_t total) {
+    if (total == 0) return;
+    const int p = static_cast<int>(std::min<std::uint64_t>(100, lidos * 100 / total));
+    if (p <= percentual_) return;
+    if (std::chrono::steady_clock::now() - último_ < std::chrono::milliseconds(20)) return;
+    percentual_ = p;
+    Fase();
+  }
+
+ private:
+  OuvinteConsPre* ouvinte_;
+  std::chrono::steady_clock::time_point último_;
+  int percentual_ = -1;
+};
+
+ConsPre::ConsPre(OuvinteConsPre* listener, Dialogs* dialogs, QString temporary_database)
+    : listener_(listener), dialogs_(dialogs), temporary_database_(std::move(temporary_database)) {}
+
+ConsPre::~ConsPre() = default;
+
+void ConsPre::SetInputFile(const QString& path) { input_file_ = path; }
+
+void ConsPre::FalhaGeral(const QString& message) { faults_.push_back(FalhaArquivo{0, QString(), message}); }
+
+QString ConsPre::report() const {
+  QStringList linhas;
+  for (const FalhaArquivo& f : faults_) linhas << TextoFalha(f);
+  if (omitted_faults_ > 0) linhas << QStringLiteral("... e mais %1 falhas não listadas.").arg(omitted_faults_);
+  return linhas.join(QLatin1Char('\n'));
+}
+
+QString ConsPre::MensagemRejeição(std::int16_t resultado) const {
+  const QString nome = QFileInfo(input_file_).fileName();
+  QString texto;
+  switch (resultado) {
+    case kArquivoIlegível:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não pôde ser lido.").arg(nome);
+      break;
+    case kConteúdoInválido:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não segue o formato do arquivo pré-formatado "
+                             "(%2 falhas).")
+                  .arg(nome)
+                  .arg(static_cast<qlonglong>(faults_.size()) + omitted_faults_);
+      break;
+    default:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: o banco de dados temporário não pôde ser gravado.")
+                  .arg(nome);
+      break;
+  }
+  texto += QStringLiteral("\n");
+  const int mostradas = std::min<int>(kFalhasNaMensagem, static_cast<int>(faults_.size()));
+  for (int i = 0; i < mostradas; ++i) texto += QStringLiteral("\n") + TextoFalha(faults_[i]);
+  const qlonglong restantes = static_cast<qlonglong>(faults_.size()) - mostradas + omitted_faults_;
+  if (restantes > 0) texto += QStringLiteral("\n... e mais %1 falhas.").arg(restantes);
+  return texto;
+}
+
+std::int16_t ConsPre::RunCheck() {
+  faults_.clear();
+  omitted_faults_ = 0;
+  Progresso progresso(listener_);
+  progresso.Fase();
+  const std::int16_t resultado = Verificar(progresso);
+  if (resultado != kVerificaçãoAceita && dialogs_ != nullptr) {
+    dialogs_->message(MensagemRejeição(resultado), QStringLiteral("Atenção!"), kEstiloCritico);
+  }
+  return resultado;
+}
+
+std::int16_t ConsPre::Verificar(Progresso& progresso) {
+  if (input_file_.isEmpty()) {
+    FalhaGeral(QStringLiteral("nenhum arquivo foi indicado"));
+    return kArquivoIlegível;
+  }
+  const QByteArray entrada = QFile::encodeName(input_file_);
+  Descritor fd(::open(entrada.constData(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    FalhaGeral(QStringLiteral("não foi possível abrir o arquivo: %1").arg(Erro(errno)));
+    return kArquivoIlegível;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    FalhaGeral(QStringLiteral("o caminho não é um arquivo legível"));
+    return kArquivoIlegível;
+  }
+  const std::uint64_t tamanho = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+
+  if (temporary_database_.isEmpty()) {
+    FalhaGeral(QStringLiteral("o caminho do banco de dados temporário não foi dado"));
+    return kFalhaAoGravarBanco;
+  }
+  const std::string destino = QFile::encodeName(temporary_database_).toStdString();
+  // Unique per process and per run, so that no two checks share a side file.
+  static std::atomic<unsigned> execuções{0};
+  const std::string lateral =
+      destino + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++execuções);
+
+  // Slices small enough that every percent of the file is seen, large enough
+  // that reading costs little.
+  const std::size_t fatia = std::clamp<std::size_t>(tamanho / 200, 16 * 1024, 1024 * 1024);
+  std::unique_ptr<char[]> buffer(new char[fatia]);
+
+  std::unique_ptr<EscritorBancoTemp> escritor;
+  std::unique_ptr<prf::Analisador> analisador;
+  std::int64_t linha_utf8 = 0;
+  try {
+    for (prf::Codificação codificação : {prf::Codificação::kUtf8, prf::Codificação::kWindows1252}) {
+      escritor.reset();
+      escritor = std::make_unique<EscritorBancoTemp>(lateral);
+      analisador = std::make_unique<prf::Analisador>(codificação, &escritor->ies(), escritor.get());
+      if (linha_utf8 > 0) analisador->InformarLinhaUtf8Inválido(linha_utf8);
+      if (::lseek(fd.get(), 0, SEEK_SET) != 0 && linha_utf8 > 0) {
+        FalhaGeral(QStringLiteral("o arquivo não pôde ser relido: %1").arg(Erro(errno)));
+        return kArquivoIlegível;
+      }
+      progresso.Recomeçar();
+      std::uint64_t lidos = 0;
+      bool segue = true;
+      while (segue) {
+        const ssize_t n = ::read(fd.get(), buffer.get(), fatia);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          FalhaGeral(QStringLiteral("erro ao ler o arquivo: %1").arg(Erro(errno)));
+          return kArquivoIlegível;
+        }
+        if (n == 0) break;
+        lidos += static_cast<std::uint64_t>(n);
+        segue = analisador->Alimentar(buffer.get(), static_cast<std::size_t>(n));
+        progresso.Leitura(lidos, tamanho);
+      }
+      if (segue) analisador->Terminar();
+      if (!analisador->utf8Inválido()) break;
+      // Not UTF-8 as a whole: the file is Windows-1252 from its first byte.
+      linha_utf8 = analisador->linhaUtf8Inválido();
+      progresso.Fase();
+    }
+
+    for (const prf::Falha& f : analisador->falhas()) {
+      faults_.push_back(FalhaArquivo{static_cast<int>(std::min<std::int64_t>(f.linha, INT32_MAX)),
+                                     QString::fromUtf8(f.campo), QString::fromUtf8(f.mensagem)});
+    }
+    omitted_faults_ = static_cast<int>(std::min<std::int64_t>(analisador->falhasOmitidas(), INT32_MAX));
+    if (analisador->vazio()) return kArquivoIlegível;
+    if (analisador->totalFalhas() > 0) return kConteúdoInválido;
+
+    progresso.Fase();
+    escritor->Concluir([&progresso] { progresso.Fase(); });
+    progresso.Fase();
+  } catch (const DbError& e) {
+    FalhaGeral(QString::fromStdString(e.status().ToString()));
+    return kFalhaAoGravarBanco;
+  }
+
+  // The control lets go of the old temporary database before it is replaced.
+  if (listener_ != nullptr) {
+    try {
+      listener_->ConsPre_Fechar();
+    } catch (...) {
+      ::unlink(lateral.c_str());
+      throw;
+    }
+  }
+  if (::rename(lateral.c_str(), destino.c_str()) != 0) {
+    const int erro = errno;
+    ::unlink(lateral.c_str());
+    FalhaGeral(QStringLiteral("o banco de dados temporário não pôde ser posto em %1: %2")
+                   .arg(temporary_database_, Erro(erro)));
+    return kFalhaAoGravarBanco;
+  }
+  return kVerificaçãoAceita;
+}
+
+}  // namespace orlan

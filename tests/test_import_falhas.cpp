@@ -1,0 +1,68 @@
+// A process importing is killed at random moments; after each kill the
+// current database must hold every return whole or not at all.
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#ifndef Q_MOC_RUN
+#include "support/test_support.h"
+#include "test_import_dados.h"
+
+using namespace orlan;
+#endif
+
+class TestImportFalhas : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void mortoAQualquerMomento();
+};
+
+#ifndef Q_MOC_RUN
+void TestImportFalhas::mortoAQualquerMomento() {
+  QTemporaryDir dir;
+  const QString temp = dir.filePath("BDTempPrf.fix");
+  const QString atual = dir.filePath("atual.db");
+  {
+    std::shared_ptr<Database> db;
+    QVERIFY(Database::Open(temp.toStdString(), Database::OpenMode::kCreate, &db).ok());
+    test::Geração g;
+    g.documentos = 40;
+    g.contribuintes = 7;
+    test::GerarBancoTemp(*db, g);
+    test::CreateCurrentDatabase(atual);
+  }
+  const QString programa = QStringLiteral(ORLAN_TEST_PROGRAM_DIR "/importacao_filho");
+  QRandomGenerator aleatório(20060320);
+  int abandonadas = 0;  // kills that left a transaction to roll back
+  constexpr int kMortes = 120;
+  for (int i = 0; i < kMortes; ++i) {
+    QProcess filho;
+    filho.start(programa, {temp, atual, QStringLiteral("1000")});
+    QVERIFY2(filho.waitForStarted(), qPrintable(programa));
+    QVERIFY2(filho.waitForReadyRead(10000), qPrintable(QString::fromUtf8(filho.readAllStandardError())));
+    QThread::usleep(aleatório.bounded(150000));
+    filho.kill();
+    QVERIFY(filho.waitForFinished(10000));
+    QVERIFY2(filho.exitStatus() == QProcess::CrashExit,
+             qPrintable(QStringLiteral("the child ended by itself: ") + QString::fromUtf8(filho.readAllStandardError())));
+    if (QFile(atual + "-journal").size() > 0) ++abandonadas;
+
+    auto db = test::OpenExisting(atual);
+    QCOMPARE(db->scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    QVERIFY2(!db->scalar("PRAGMA foreign_key_check").isValid(), "a row points at a missing parent");
+    db->execute("ATTACH DATABASE ? AS t", {temp});
+    const QString diferenças = test::DiferençasCópia(*db);
+    QVERIFY2(diferenças.isEmpty(), qPrintable(QStringLiteral("after kill %1: %2").arg(i).arg(diferenças)));
+  }
+  auto db = test::OpenExisting(atual);
+  QCOMPARE(test::Count(*db, "tblQUR"), 40);
+  QVERIFY2(abandonadas >= kMortes / 4, qPrintable(QString::number(abandonadas)));
+}
+#endif  // Q_MOC_RUN
+
+QTEST_GUILESS_MAIN(TestImportFalhas)
+#include "test_import_falhas.moc"

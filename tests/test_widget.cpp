@@ -1,0 +1,513 @@
+// The widget: its layout, how it draws the control and passes the user's
+// actions on, the order of its signals, the reference box, and the Qt
+// dialogs. Offscreen, on real files, with scripted answers.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <functional>
+
+// moc reads only ASCII identifiers; these headers use accented ones.
+#ifndef Q_MOC_RUN
+#include "control/scripted_dialogs.h"
+#include "support/test_support.h"
+#include "widgets/orlan_widget.h"
+#include "widgets/qt_dialogs.h"
+#endif
+
+using namespace orlan;
+
+namespace {
+
+QString Contribuinte(const QString& ie, const QString& name) {
+  QStringList f{ie, name};
+  while (f.size() < 18) f << QString();
+  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
+}
+
+QString Qur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2 = QString()) {
+  QStringList f{ie, QStringLiteral("01"), regime, ref1, ref2};
+  while (f.size() < 22) f << QString();
+  return QStringLiteral("QUR|") + f.join('|');
+}
+
+QByteArray Prf(QStringList body) {
+  body.prepend(QStringLiteral("PRF|1|testes"));
+  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
+  return (body.join('\n') + '\n').toUtf8();
+}
+
+const QString kCfop = QStringLiteral("CFOP|5102|100|100|18|0|0|0|0|0|0");
+
+// Two taxpayers, three returns; listed in the order of the IE's last digit.
+QByteArray Amostra() {
+  return Prf({Contribuinte("110042490114", "Comércio Alfa Ltda"), Qur("110042490114", "01", "03/2006"), kCfop,
+              Qur("110042490114", "01", "04/2006"), kCfop, Contribuinte("220000000225", "Beta S/A"),
+              Qur("220000000225", "02", "03/2006", "04/2006"), kCfop});
+}
+
+template <typename T>
+T* Filho(QWidget& w, const QString& name) {
+  T* child = w.findChild<T*>(name);
+  if (child == nullptr) qFatal("no child %s", qPrintable(name));
+  return child;
+}
+
+// Runs `act` on the first modal dialog of type T once it is shown; a dialog
+// that `act` left open (a failed check) is rejected, so the test goes on.
+template <typename T>
+void QuandoAbrir(std::function<void(T*)> act) {
+  QTimer::singleShot(10, [act] {
+    if (T* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      act(w);
+      if (w->isVisible()) w->reject();
+    } else {
+      QuandoAbrir<T>(act);
+    }
+  });
+}
+
+}  // namespace
+
+class TestWidget : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void layoutTable();
+  void geometryFollowsDpi();
+  void listAfterCheckRun();
+  void checkRunSignalsInOrder();
+  void rejectedFileSignals();
+  void importSignalsInOrder();
+  void earlyEndAndClose();
+  void referenceBoxMaskAndNotifications();
+  void messageStyleMapping();
+  void messageBoxAnswersAndCheckBox();
+  void fileDialogEntriesAndCancel();
+
+ private:
+  // Picks `file` through "..." and gives back the log of that click.
+  QStringList Selecionar(const QString& file);
+
+  QTemporaryDir dir_;
+  QString db_path_;
+  QString amostra_;
+  std::unique_ptr<ScriptedDialogs> dialogs_;
+  std::unique_ptr<OrlanWidget> widget_;
+  QStringList log_;
+};
+
+void TestWidget::initTestCase() {
+  QVERIFY(dir_.isValid());
+  test::IsolateSettings(dir_.filePath("settings"));
+  amostra_ = dir_.filePath("amostra.prf");
+  test::WriteFile(amostra_, Amostra());
+}
+
+void TestWidget::init() {
+  static int n = 0;
+  db_path_ = dir_.filePath(QStringLiteral("atual%1.db").arg(++n));
+  test::CreateCurrentDatabase(db_path_);
+  test::WriteDbAtual(db_path_);
+  dialogs_ = std::make_unique<ScriptedDialogs>();
+  widget_ = std::make_unique<OrlanWidget>(dialogs_.get());
+  widget_->control().setPastaComponente(dir_.filePath(QStringLiteral("componente%1").arg(n)));
+  widget_->setDpiLógico(96);
+  log_.clear();
+  OrlanWidget* w = widget_.get();
+  auto registrar = [this](const char* name) { return [this, name] { log_ << QString::fromLatin1(name); }; };
+  connect(w, &OrlanWidget::Fechar, this, registrar("Fechar"));
+  connect(w, &OrlanWidget::IniciouLeitura, this, registrar("IniciouLeitura"));
+  connect(w, &OrlanWidget::NoMeio, this, registrar("NoMeio"));
+  connect(w, &OrlanWidget::FinalizouLeitura, this, registrar("FinalizouLeitura"));
+  connect(w, &OrlanWidget::IniciouImportacao, this, registrar("IniciouImportacao"));
+  connect(w, &OrlanWidget::FinalizouImportacao, this, registrar("FinalizouImportacao"));
+  connect(w, &OrlanWidget::acaoConcluida, this, registrar("acaoConcluida"));
+  dialogs_->setObserver([this](const MessageRequest& m) { log_ << QStringLiteral("msg:") + m.text; });
+  widget_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(widget_.get()));
+}
+
+void TestWidget::cleanup() {
+  widget_.reset();
+  dialogs_.reset();
+}
+
+QStringList TestWidget::Selecionar(const QString& file) {
+  log_.clear();
+  dialogs_->queueFile(file);
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butSelecionarArquivo"), Qt::LeftButton);
+  return log_;
+}
+
+void TestWidget::layoutTable() {
+  struct Linha {
+    const char* name;
+    const char* kind;
+    QString caption;
+    QRect twips;
+  };
+  // Positions in twips; at 96 DPI one pixel is 15 twips.
+  const QList<Linha> table = {
+      {"Label1", "QLabel", "Importar do arquivo pré-formatado:", {30, 0, 2475, 285}},
+      {"txtArqPre", "QLineEdit", "", {2520, 0, 6165, 285}},
+      {"butSelecionarArquivo", "QPushButton", "...", {8370, 10, 315, 275}},
+      {"LblReferência", "QLabel", "Referência:", {30, 330, 885, 240}},
+      {"txtRef", "QLineEdit", "__/____", {930, 330, 765, 285}},
+      {"ListViewQURs", "QTreeWidget", "", {0, 630, 10185, 4155}},
+      {"butImportar", "QPushButton", "Importar", {7710, 5100, 1245, 345}},
+      {"cmdFim", "QPushButton", "&Fechar", {8955, 5100, 1245, 345}},
+  };
+  for (const Linha& l : table) {
+    QWidget* w = widget_->findChild<QWidget*>(QString::fromUtf8(l.name));
+    QVERIFY2(w != nullptr, l.name);
+    QVERIFY2(w->inherits(l.kind), l.name);
+    const QRect px(qRound(l.twips.x() / 15.0), qRound(l.twips.y() / 15.0), qRound(l.twips.width() / 15.0),
+                   qRound(l.twips.height() / 15.0));
+    QCOMPARE(w->geometry(), px);
+    if (auto* b = qobject_cast<QPushButton*>(w)) QCOMPARE(b->text(), l.caption);
+    if (auto* t = qobject_cast<QLabel*>(w)) QCOMPARE(t->text(), l.caption);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) QCOMPARE(e->displayText(), l.caption);
+    QVERIFY2(w->isEnabled(), l.name);
+  }
+  // "..." lies over the end of the file box, and both end at the same place.
+  QCOMPARE(Filho<QPushButton>(*widget_, "butSelecionarArquivo")->geometry().right(),
+           Filho<QLineEdit>(*widget_, "txtArqPre")->geometry().right());
+
+  const QFont dots = Filho<QPushButton>(*widget_, "butSelecionarArquivo")->font();
+  QCOMPARE(dots.families().value(0), QStringLiteral("Arial"));
+  QCOMPARE(dots.pointSizeF(), 9.0);
+  QVERIFY(dots.bold());
+  const QFont ref = Filho<QLineEdit>(*widget_, "txtRef")->font();
+  QCOMPARE(ref.families().value(0), QStringLiteral("MS Sans Serif"));
+  QCOMPARE(ref.pointSizeF(), 8.25);
+  QVERIFY(!ref.bold());
+  // When a named font is missing, what is drawn is still a sans-serif face.
+  for (const QFont& f : {dots, ref}) {
+    const QString drawn = QFontInfo(f).family();
+    QVERIFY2(!drawn.contains("Serif") || drawn.contains("Sans"), qPrintable(drawn));
+  }
+
+  QCOMPARE(QKeySequence::mnemonic(Filho<QPushButton>(*widget_, "cmdFim")->text()), QKeySequence(Qt::ALT | Qt::Key_F));
+
+  // Tab order: cmdFim, "...", txtArqPre, txtRef, the list, Importar, and round.
+  const QStringList expected = {"butSelecionarArquivo", "txtArqPre", "txtRef", "ListViewQURs", "butImportar", "cmdFim"};
+  QWidget* w = Filho<QWidget>(*widget_, "cmdFim");
+  QStringList chain;
+  while (chain.size() < expected.size()) {
+    w = w->nextInFocusChain();
+    if (w->parentWidget() == widget_.get() && (w->focusPolicy() & Qt::TabFocus)) chain << w->objectName();
+    QVERIFY(chain.size() <= expected.size());
+  }
+  QCOMPARE(chain, expected);
+  for (const char* label : {"Label1", "LblReferência"}) {
+    QCOMPARE(Filho<QWidget>(*widget_, QString::fromUtf8(label))->focusPolicy(), Qt::NoFocus);
+  }
+}
+
+void TestWidget::geometryFollowsDpi() {
+  widget_->setDpiLógico(144);
+  QCOMPARE(Filho<QLineEdit>(*widget_, "txtRef")->geometry(), QRect(93, 33, 77, 29));  // 930,330,765,285 * 0.1
+  QCOMPARE(Filho<QPushButton>(*widget_, "cmdFim")->geometry(), QRect(896, 510, 125, 35));
+  QVERIFY(widget_->minimumWidth() >= 896 + 125);
+  widget_->setDpiLógico(96);
+  QCOMPARE(Filho<QPushButton>(*widget_, "cmdFim")->geometry(), QRect(597, 340, 83, 23));
+}
+
+void TestWidget::listAfterCheckRun() {
+  QTreeWidget* list = Filho<QTreeWidget>(*widget_, "ListViewQURs");
+  QVERIFY(list->isHeaderHidden());
+  Selecionar(amostra_);
+  QVERIFY(!list->isHeaderHidden());
+  QVERIFY(!list->rootIsDecorated());
+  QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+  QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+  QCOMPARE(list->columnCount(), 4);
+  QCOMPARE(list->headerItem()->text(0), QStringLiteral("Inscrição Estadual"));
+  QCOMPARE(list->headerItem()->text(1), QStringLiteral("Razão Social"));
+  QCOMPARE(list->headerItem()->text(2), QStringLiteral("Referência"));
+  QCOMPARE(list->columnWidth(0), 107);  // 1600 twips
+  QCOMPARE(list->columnWidth(1), 453);  // 6800
+  QCOMPARE(list->columnWidth(2), 113);  // 1700
+  QVERIFY(list->isColumnHidden(3));
+  QCOMPARE(list->width(), 679);  // columns 1 to 3 plus 90 twips: 10190
+  // The selection stays visible without the focus.
+  QCOMPARE(list->palette().color(QPalette::Inactive, QPalette::Highlight),
+           list->palette().color(QPalette::Active, QPalette::Highlight));
+
+  QCOMPARE(list->topLevelItemCount(), 3);
+  const QStringList row0{"110042490114", "Comércio Alfa Ltda", "03/2006", "1"};
+  const QStringList row2{"220000000225", "Beta S/A", "03/2006 (ABR/JUN)", "3"};
+  for (int c = 0; c < 4; ++c) {
+    QCOMPARE(list->topLevelItem(0)->text(c), row0[c]);
+    QCOMPARE(list->topLevelItem(2)->text(c), row2[c]);
+  }
+  QVERIFY(!(list->topLevelItem(0)->flags() & Qt::ItemIsEditable));
+  QCOMPARE(Filho<QLineEdit>(*widget_, "txtArqPre")->text(), amostra_);
+
+  // The user's selection reaches the control, several items at once.
+  list->topLevelItem(0)->setSelected(true);
+  list->topLevelItem(2)->setSelected(true);
+  QVERIFY(widget_->control().itens()[0].selecionado);
+  QVERIFY(!widget_->control().itens()[1].selecionado);
+  QVERIFY(widget_->control().itens()[2].selecionado);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->topLevelItem(1)).center());
+  QVERIFY(!widget_->control().itens()[0].selecionado);
+  QVERIFY(widget_->control().itens()[1].selecionado);
+
+  // A second pick empties the list first, and the drawn list follows.
+  dialogs_->queueCancel();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butSelecionarArquivo"), Qt::LeftButton);
+  QCOMPARE(list->topLevelItemCount(), 0);
+  QCOMPARE(list->columnCount(), 4);
+}
+
+void TestWidget::checkRunSignalsInOrder() {
+  const QStringList log = Selecionar(amostra_);
+  // IniciouLeitura, NoMeio, one per checker progress, four more, FinalizouLeitura.
+  QVERIFY2(log.size() >= 8, qPrintable(log.join(',')));
+  QCOMPARE(log.first(), QStringLiteral("IniciouLeitura"));
+  QCOMPARE(log[log.size() - 2], QStringLiteral("FinalizouLeitura"));
+  QCOMPARE(log.last(), QStringLiteral("acaoConcluida"));
+  for (int i = 1; i < log.size() - 2; ++i) QCOMPARE(log[i], QStringLiteral("NoMeio"));
+
+  // Synchronous: a slot sees the control's state as of that event.
+  log_.clear();
+  int itens_no_fim = -1;
+  const auto c = connect(widget_.get(), &OrlanWidget::FinalizouLeitura, this, [&] {
+    itens_no_fim = Filho<QTreeWidget>(*widget_, "ListViewQURs")->topLevelItemCount();
+  });
+  Selecionar(amostra_);
+  disconnect(c);
+  QCOMPARE(itens_no_fim, 3);
+}
+
+void TestWidget::rejectedFileSignals() {
+  const QString ruim = dir_.filePath("ruim.prf");
+  test::WriteFile(ruim, "PRF|1|x\nFIM|9\n");
+  const QStringList log = Selecionar(ruim);
+  QCOMPARE(log.first(), QStringLiteral("IniciouLeitura"));
+  QVERIFY(log.contains("FinalizouLeitura"));
+  QCOMPARE(log.filter("msg:").size(), 1);  // the checker's report
+  QCOMPARE(dialogs_->messages().back().title, QStringLiteral("Atenção!"));
+  QCOMPARE(Filho<QTreeWidget>(*widget_, "ListViewQURs")->topLevelItemCount(), 0);
+
+  // A name that does not exist: the message, the dialog again, no event.
+  log_.clear();
+  dialogs_->queueFile(dir_.filePath("nao-existe.prf"));
+  dialogs_->queueCancel();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butSelecionarArquivo"), Qt::LeftButton);
+  QCOMPARE(log_, QStringList({QStringLiteral("msg:O nome do arquivo não existe!\r\n\r\n"
+                                             "Selecione um arquivo existente para a importação do arquivo "
+                                             "Pré-formatado!"),
+                              QStringLiteral("acaoConcluida")}));
+}
+
+void TestWidget::importSignalsInOrder() {
+  Selecionar(amostra_);
+  QTreeWidget* list = Filho<QTreeWidget>(*widget_, "ListViewQURs");
+  list->selectAll();
+  log_.clear();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butImportar"), Qt::LeftButton);
+  QStringList expected{"IniciouImportacao"};
+  for (int i = 0; i < 30; ++i) expected << "NoMeio";
+  expected << "msg:A Importação foi concluída com sucesso." << "FinalizouImportacao" << "acaoConcluida";
+  QCOMPARE(log_, expected);
+  QCOMPARE(dialogs_->messages().back().title, QStringLiteral("Sucesso!"));
+  auto db = test::OpenExisting(db_path_);
+  QCOMPARE(test::Count(*db, "tblQUR"), 3);
+  QCOMPARE(test::Count(*db, "tblDetalhesCFOPs"), 3);
+  QCOMPARE(widget_->control().estado().resumo.importados, 3);
+  // The import does not touch the list or its selection.
+  QCOMPARE(list->selectedItems().size(), 3);
+
+  // Nothing selected: the control says so and raises nothing.
+  list->clearSelection();
+  log_.clear();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butImportar"), Qt::LeftButton);
+  QCOMPARE(log_, QStringList({"msg:Não foi selecionado nenhum documento para ser importado!", "acaoConcluida"}));
+}
+
+void TestWidget::earlyEndAndClose() {
+  widget_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(widget_.get()));
+  Selecionar(amostra_);
+  Filho<QTreeWidget>(*widget_, "ListViewQURs")->selectAll();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butImportar"), Qt::LeftButton);
+  // Again: the first return now exists, and Cancel at the question ends the run.
+  dialogs_->queueAnswer(kRespostaCancelar);
+  log_.clear();
+  QTest::mouseClick(Filho<QPushButton>(*widget_, "butImportar"), Qt::LeftButton);
+  QCOMPARE(log_.first(), QStringLiteral("IniciouImportacao"));
+  QVERIFY(!log_.contains("FinalizouImportacao"));
+  QCOMPARE(log_.last(), QStringLiteral("acaoConcluida"));
+  QCOMPARE(dialogs_->messages().back().style, int(kEstiloCriticoSimNaoCancelar));
+
+  // Fechar and nothing else; the widget keeps working afterwards.
+  log_.clear();
+  QTest::keyClick(widget_.get(), Qt::Key_F, Qt::AltModifier);
+  QTRY_COMPARE(log_, QStringList({"Fechar", "acaoConcluida"}));
+  QVERIFY(Filho<QPushButton>(*widget_, "butImportar")->isEnabled());
+  const QStringList again = Selecionar(amostra_);
+  QVERIFY(again.contains("FinalizouLeitura"));
+}
+
+void TestWidget::referenceBoxMaskAndNotifications() {
+  QLineEdit* box = Filho<QLineEdit>(*widget_, "txtRef");
+  QCOMPARE(box->inputMask(), QStringLiteral("99/9999;_"));
+  QCOMPARE(box->displayText(), QStringLiteral("__/____"));
+  QVERIFY(box->alignment() & Qt::AlignRight);
+
+  Selecionar(amostra_);
+  QTreeWidget* list = Filho<QTreeWidget>(*widget_, "ListViewQURs");
+  QCOMPARE(list->topLevelItemCount(), 3);
+  list->topLevelItem(1)->setSelected(true);
+
+  // Every change reaches the control; the first digit already clears the
+  // selection, and a half-typed month leaves the list alone.
+  box->setFocus();
+  box->home(false);
+  QTest::keyClicks(box, "03");
+  QCOMPARE(box->displayText(), QStringLiteral("03/____"));
+  QCOMPARE(widget_->control().txtRefTexto(), QStringLiteral("03/____"));
+  QCOMPARE(list->selectedItems().size(), 0);
+  QVERIFY(!widget_->control().itens()[1].selecionado);
+  QCOMPARE(list->topLevelItemCount(), 3);
+
+  QTest::keyClicks(box, "2006");
+  QCOMPARE(widget_->control().txtRefTexto(), QStringLiteral("03/2006"));
+  QCOMPARE(widget_->control().txtRefEntrada(), QStringLiteral("032006"));
+  QCOMPARE(list->topLevelItemCount(), 2);
+  QCOMPARE(list->topLevelItem(1)->text(2), QStringLiteral("03/2006 (ABR/JUN)"));
+
+  // A month that does not exist never becomes a filter (and no error shows).
+  box->clear();
+  box->home(false);
+  QTest::keyClicks(box, "132006");
+  QCOMPARE(box->displayText(), QStringLiteral("13/2006"));
+  QCOMPARE(list->topLevelItemCount(), 3);
+  QVERIFY(dialogs_->messages().empty());
+
+  box->selectAll();
+  QTest::keyClick(box, Qt::Key_Backspace);
+  QCOMPARE(box->displayText(), QStringLiteral("__/____"));
+  QCOMPARE(widget_->control().txtRefTexto(), QStringLiteral("__/____"));
+  QCOMPARE(list->topLevelItemCount(), 3);
+}
+
+void TestWidget::messageStyleMapping() {
+  const AparênciaMensagem ok = AparênciaDoEstilo(kEstiloOk);
+  QCOMPARE(ok.icon, QMessageBox::NoIcon);
+  QCOMPARE(ok.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+  QCOMPARE(ok.escape_button, QMessageBox::Ok);
+
+  const AparênciaMensagem critico = AparênciaDoEstilo(kEstiloCritico);
+  QCOMPARE(critico.icon, QMessageBox::Critical);
+  QCOMPARE(critico.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+
+  const AparênciaMensagem pergunta = AparênciaDoEstilo(kEstiloCriticoSimNaoCancelar);
+  QCOMPARE(pergunta.icon, QMessageBox::Critical);
+  QCOMPARE(pergunta.buttons,
+           (QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}));
+  QCOMPARE(pergunta.default_button, QMessageBox::Yes);
+  QCOMPARE(pergunta.escape_button, QMessageBox::Cancel);
+  // The default-button bits pick the second and third buttons.
+  QCOMPARE(AparênciaDoEstilo(19 + 256).default_button, QMessageBox::No);
+  QCOMPARE(AparênciaDoEstilo(19 + 512).default_button, QMessageBox::Cancel);
+
+  QCOMPARE(RespostaDoBotão(QMessageBox::Ok), int(kRespostaOk));
+  QCOMPARE(RespostaDoBotão(QMessageBox::Yes), int(kRespostaSim));
+  QCOMPARE(RespostaDoBotão(QMessageBox::No), int(kRespostaNao));
+  QCOMPARE(RespostaDoBotão(QMessageBox::Cancel), int(kRespostaCancelar));
+}
+
+void TestWidget::messageBoxAnswersAndCheckBox() {
+  QtDialogs dialogs(widget_.get());
+  const QString caixa = QStringLiteral("Aplicar esta resposta aos próximos documentos");
+  QuandoAbrir<QMessageBox>([caixa](QMessageBox* box) {
+    QCOMPARE(box->windowTitle(), QStringLiteral("Atenção!"));
+    QCOMPARE(box->text(), QStringLiteral("Já existe.\n\nSubstituir?"));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+    QVERIFY(box->checkBox() != nullptr);
+    QCOMPARE(box->checkBox()->text(), caixa);
+    QVERIFY(!box->checkBox()->isChecked());
+    box->checkBox()->setChecked(true);
+    box->button(QMessageBox::No)->click();
+  });
+  const MessageReply r = dialogs.showMessage(
+      MessageRequest{"Já existe.\r\n\r\nSubstituir?", "Atenção!", kEstiloCriticoSimNaoCancelar, caixa});
+  QCOMPARE(r.answer, int(kRespostaNao));
+  QVERIFY(r.checked);
+
+  // Escape on the question is Cancel; on a plain message it is OK.
+  QuandoAbrir<QMessageBox>([](QMessageBox* box) {
+    QVERIFY(box->checkBox() == nullptr);
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  QCOMPARE(dialogs.message("Substituir?", "Atenção!", kEstiloCriticoSimNaoCancelar), int(kRespostaCancelar));
+  QuandoAbrir<QMessageBox>([](QMessageBox* box) {
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  QCOMPARE(dialogs.message("Pronto.", "Sucesso!", kEstiloOk), int(kRespostaOk));
+}
+
+void TestWidget::fileDialogEntriesAndCancel() {
+  FileDialogRequest request;
+  request.filters = {{"Todos os arquivos (*.*)", "*.*"}, {"(*.prf)", "*.prf"}, {" (*.prf)", "*.prf"}};
+  request.filter_index = 3;
+  request.file_name = amostra_;
+  QCOMPARE(FiltrosDoDiálogo(request), QStringList({"Todos os arquivos (*.*)", "(*.prf)", " (*.prf)"}));
+
+  QtDialogs dialogs(widget_.get());
+  QuandoAbrir<QFileDialog>([](QFileDialog* d) {
+    QVERIFY(d->testOption(QFileDialog::DontUseNativeDialog));
+    QVERIFY(!d->testOption(QFileDialog::ReadOnly));
+    QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);
+    QCOMPARE(d->nameFilters().size(), 3);
+    QComboBox* combo = d->findChild<QComboBox*>("fileTypeCombo");
+    QVERIFY(combo != nullptr);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->currentIndex(), 2);
+    static_cast<QDialog*>(d)->accept();
+  });
+  FileDialogReply r = dialogs.openFile(request);
+  QVERIFY(!r.cancelled);
+  QCOMPARE(r.path, amostra_);
+
+  // A name typed relative to the dialog's folder comes back absolute, even
+  // when no such file exists (the control checks that itself).
+  request.file_name.clear();
+  QuandoAbrir<QFileDialog>([this](QFileDialog* d) {
+    d->setDirectory(dir_.path());
+    QLineEdit* name = d->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(name != nullptr);
+    name->setText("novo.prf");  // as typed by the user
+    static_cast<QDialog*>(d)->accept();
+  });
+  r = dialogs.openFile(request);
+  QVERIFY(!r.cancelled);
+  QCOMPARE(r.path, dir_.filePath("novo.prf"));
+
+  QuandoAbrir<QFileDialog>([](QFileDialog* d) { d->reject(); });
+  r = dialogs.openFile(request);
+  QVERIFY(r.cancelled);
+  QVERIFY(r.path.isEmpty());
+}
+
+QTEST_MAIN(TestWidget)
+#include "test_widget.moc"
