@@ -155,15 +155,12 @@ int Executar(const Opções& opções) {
     return kSaídaArquivo;
   }
   if (!ouvinte.houve(Evento::FinalizouLeitura)) return kSaídaErro;
-  // An accepted check leaves the temporary database in place; a rejected one
-  // leaves none (the checker has printed why).
-  if (!QFileInfo::exists(control.caminhoBancoTemp())) {
-    const ConsPre* checker = control.consPre();
-    if (checker != nullptr && checker->faults().empty()) {
-      return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
-    }
-    return kSaídaArquivo;
+  // A file the checker could not read or rejected has been explained by the
+  // checker's own message already.
+  if (control.resultadoVerificação() == kFalhaAoGravarBanco) {
+    return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
   }
+  if (control.resultadoVerificação() != kVerificaçãoAceita) return kSaídaArquivo;
   if (!control.estado().BancoAtual) {
     return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
                  kSaídaErro);

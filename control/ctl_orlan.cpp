@@ -180,7 +180,8 @@ void ctlOrlan::execuçãoVerificação() {
   QDir().mkpath(pasta_);
   cons_pre_ = std::make_unique<ConsPre>(static_cast<OuvinteConsPre*>(this), dialogs_, temp);
   cons_pre_->SetInputFile(ArquivoPre);
-  if (cons_pre_->RunCheck() == kVerificaçãoAceita) {
+  resultado_verificação_ = cons_pre_->RunCheck();
+  if (resultado_verificação_ == kVerificaçãoAceita) {
     raise(Evento::NoMeio);
     if (!abridor().IsDatabaseOpen(temp)) estado_.BancoTemp = abridor().OpenDatabase(temp);
     importar_habilitado_ = true;

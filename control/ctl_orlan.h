@@ -85,6 +85,9 @@ class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
   bool ColunasCriadas = false;
   DatabaseOpener* AbridorBanco() const { return abridor_.get(); }
   ConsPre* consPre() const { return cons_pre_.get(); }
+  // What the last check run's RunCheck gave (see ResultadoVerificação); -1
+  // before the first check run.
+  std::int16_t resultadoVerificação() const { return resultado_verificação_; }
 
  private:
   // OuvinteConsPre
@@ -110,6 +113,7 @@ class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
   QString pasta_;
   std::unique_ptr<DatabaseOpener> abridor_;
   std::unique_ptr<ConsPre> cons_pre_;
+  std::int16_t resultado_verificação_ = -1;
   EstadoImportação estado_;
   std::vector<ItemLista> itens_;
   std::vector<ColunaLista> colunas_;

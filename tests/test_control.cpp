@@ -181,6 +181,7 @@ class TestControl : public QObject {
     QVERIFY(e.size() >= 3);
     QVERIFY(ctl_->itens().empty());
     QVERIFY(!ctl_->colunasCriadas());
+    QCOMPARE(ctl_->resultadoVerificação(), std::int16_t(kConteúdoInválido));
     QVERIFY(!QFileInfo::exists(ctl_->caminhoBancoTemp()));
     // The checker told the user; the control adds nothing of its own.
     QCOMPARE(int(dialogs_->messages().size()), 1);
