@@ -72,7 +72,7 @@ void Database::checkOpen() const {
 
 Statement Database::acquireStatement(std::string_view sql) {
   checkOpen();
-  auto it = idle_statements_.find(std::string(sql));
+  auto it = idle_statements_.find(sql);
   if (it != idle_statements_.end() && !it->second.empty()) {
     Statement stmt = std::move(it->second.back());
     it->second.pop_back();
@@ -90,7 +90,9 @@ void Database::releaseStatement(const std::string& sql, Statement stmt) {
   if (!conn_) return;  // finalized by the Statement's destructor
   sqlite3_reset(stmt.get());
   sqlite3_clear_bindings(stmt.get());
-  idle_statements_[sql].push_back(std::move(stmt));
+  auto it = idle_statements_.find(sql);
+  if (it == idle_statements_.end()) it = idle_statements_.emplace(sql, std::vector<Statement>()).first;
+  it->second.push_back(std::move(stmt));
 }
 
 std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
@@ -142,9 +144,11 @@ int Database::execute(std::string_view sql, const Params& params) {
   for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
   Status error;
   StepResult r;
-  while ((r = Step(stmt.get(), &error, "running " + std::string(sql))) == StepResult::kRow) {
+  while ((r = Step(stmt.get(), &error, "running")) == StepResult::kRow) {
   }
-  if (r == StepResult::kError) throw DbError(error);
+  if (r == StepResult::kError) {
+    throw DbError(Status(error.number(), error.message() + " " + std::string(sql), error.sqlite_message()));
+  }
   const int changes = sqlite3_changes(conn_.get());
   releaseStatement(std::string(sql), std::move(stmt));
   return changes;
@@ -162,8 +166,10 @@ QVariant Database::scalar(std::string_view sql, const Params& params) {
   Statement stmt = acquireStatement(sql);
   for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
   Status error;
-  const StepResult r = Step(stmt.get(), &error, "running " + std::string(sql));
-  if (r == StepResult::kError) throw DbError(error);
+  const StepResult r = Step(stmt.get(), &error, "running");
+  if (r == StepResult::kError) {
+    throw DbError(Status(error.number(), error.message() + " " + std::string(sql), error.sqlite_message()));
+  }
   QVariant v;
   if (r == StepResult::kRow) v = ColumnValue(stmt.get(), 0, ColumnInfo::Kind::kPlain);
   releaseStatement(std::string(sql), std::move(stmt));

@@ -121,7 +121,12 @@ class Database : public std::enable_shared_from_this<Database> {
 
   std::string path_;
   Connection conn_;
-  std::unordered_map<std::string, std::vector<Statement>> idle_statements_;
+  // Looked up by string_view without building a std::string per call.
+  struct SqlHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view sql) const { return std::hash<std::string_view>{}(sql); }
+  };
+  std::unordered_map<std::string, std::vector<Statement>, SqlHash, std::equal_to<>> idle_statements_;
   std::unordered_map<std::string, std::shared_ptr<TableMeta>> tables_;
   std::int64_t commit_count_ = 0;
 };

@@ -1,9 +1,12 @@
 #include "database/schema.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
 
 #include <array>
 
@@ -249,14 +252,20 @@ void CreateTemporaryIndexes(Database& db) { db.executeScript(IndexesSql(false));
 
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) {
   if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
-  if (QFileInfo::exists(QString::fromStdString(path))) {
-    return Status(kErrInvalidOperation, "refusing to overwrite the existing file " + path);
+  // Made here, exclusively and readable by its owner alone (it will hold
+  // taxpayers' data), before SQLite opens it.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return Status(kErrInvalidOperation, "refusing to overwrite the existing file " + path);
+    return Status(kErrCannotOpen, "cannot create " + path + ": " + std::strerror(errno));
   }
+  ::close(fd);
   std::shared_ptr<Database> db;
   Status s = Database::Open(path, Database::OpenMode::kCreate, &db);
-  if (!s.ok()) return s;
-  // The file holds taxpayers' data: its owner alone may read it.
-  ::chmod(path.c_str(), 0600);
+  if (!s.ok()) {
+    ::unlink(path.c_str());
+    return s;
+  }
   try {
     CreateCurrentSchema(*db, ref_limit);
   } catch (const DbError& e) {

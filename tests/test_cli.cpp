@@ -13,24 +13,6 @@ using namespace orlan;
 
 namespace {
 
-QString Contribuinte(const QString& ie, const QString& name) {
-  QStringList f{ie, name};
-  while (f.size() < 18) f << QString();
-  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
-}
-
-QString Qur(const QString& ie, const QString& ref1) {
-  QStringList f{ie, QStringLiteral("01"), QStringLiteral("01"), ref1};
-  while (f.size() < 22) f << QString();
-  return QStringLiteral("QUR|") + f.join('|');
-}
-
-QByteArray Prf(QStringList body) {
-  body.prepend(QStringLiteral("PRF|1|testes"));
-  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
-  return (body.join('\n') + '\n').toUtf8();
-}
-
 const QString kCfop = QStringLiteral("CFOP|5102|100|100|18|0|0|0|0|0|0");
 
 }  // namespace
@@ -68,10 +50,11 @@ void TestCli::initTestCase() {
   QVERIFY2(QFile::exists(program_), qPrintable(program_));
   amostra_ = dir_.filePath("amostra.prf");
   // Listed by the IE's last digit: 5 before 6, then NroQUR.
-  test::WriteFile(amostra_, Prf({Contribuinte("300000000016", "Gama & Cia"), Qur("300000000016", "03/2006"), kCfop,
-                                 Contribuinte("110042490115", "Comércio D'Ávila Ltda"),
-                                 Qur("110042490115", "03/2006"), kCfop, kCfop, Qur("110042490115", "04/2006"),
-                                 kCfop}));
+  test::WriteFile(amostra_, test::ArquivoPrf({test::LinhaContribuinte("300000000016", "Gama & Cia"),
+                                              test::LinhaQur("300000000016", "01", "03/2006"), kCfop,
+                                              test::LinhaContribuinte("110042490115", "Comércio D'Ávila Ltda"),
+                                              test::LinhaQur("110042490115", "01", "03/2006"), kCfop, kCfop,
+                                              test::LinhaQur("110042490115", "01", "04/2006"), kCfop}));
 }
 
 void TestCli::init() {
@@ -173,7 +156,8 @@ void TestCli::selectAndReference() {
   QCOMPARE(one.exit_code, 0);
   QCOMPARE(Count("tblQUR"), 1);
 
-  const test::ProcessResult by_ref = Import({"--db", db_, "--ref", "04/2006", "--select", "110042490115,300000000016", amostra_});
+  const test::ProcessResult by_ref =
+      Import({"--db", db_, "--ref", "04/2006", "--select", "110042490115,300000000016", amostra_});
   QCOMPARE(by_ref.exit_code, 0);
   QCOMPARE(Count("tblQUR"), 2);
   auto db = test::OpenExisting(db_);
@@ -188,7 +172,7 @@ void TestCli::selectAndReference() {
 
 void TestCli::rejectedAndMissingFiles() {
   const QString ruim = dir_.filePath("ruim.prf");
-  test::WriteFile(ruim, Prf({Contribuinte("1", "X"), QStringLiteral("QUR|sem-campos")}));
+  test::WriteFile(ruim, test::ArquivoPrf({test::LinhaContribuinte("1", "X"), QStringLiteral("QUR|sem-campos")}));
   const test::ProcessResult rejected = Import({"--db", db_, ruim});
   QCOMPARE(rejected.exit_code, 2);
   QVERIFY(rejected.out.startsWith("[Atenção!] "));

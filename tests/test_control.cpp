@@ -16,24 +16,6 @@ using namespace orlan;
 
 namespace {
 
-QString Contribuinte(const QString& ie, const QString& name) {
-  QStringList f{ie, name};
-  while (f.size() < 18) f << QString();
-  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
-}
-
-QString Qur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2 = QString()) {
-  QStringList f{ie, QStringLiteral("01"), regime, ref1, ref2};
-  while (f.size() < 22) f << QString();
-  return QStringLiteral("QUR|") + f.join('|');
-}
-
-QByteArray Prf(QStringList body) {
-  body.prepend(QStringLiteral("PRF|1|testes"));
-  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
-  return (body.join('\n') + '\n').toUtf8();
-}
-
 // Records each event with the state the host would see at that moment.
 struct Registro : OuvinteOrlan {
   struct Visto {
@@ -110,13 +92,13 @@ class TestControl : public QObject {
   }
 
   void acceptedCheckRunEventsAndList() {
-    Escolher(Arquivo(Prf({Contribuinte("110042490114", "Comércio D'Ávila Ltda"),
-                          Contribuinte("SEMDOC", "Sem documento"),
-                          Qur("110042490114", "01", "03/2006"),
-                          Contribuinte("223", "Outra"),
-                          Qur("223", "02", "06/2005", "04/2005"),
-                          Qur("223", "02", "12/2005", "09/2005"),
-                          Qur("223", "02", "06/2006", "06/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("110042490114", "Comércio D'Ávila Ltda"),
+                          test::LinhaContribuinte("SEMDOC", "Sem documento"),
+                          test::LinhaQur("110042490114", "01", "03/2006"),
+                          test::LinhaContribuinte("223", "Outra"),
+                          test::LinhaQur("223", "02", "06/2005", "04/2005"),
+                          test::LinhaQur("223", "02", "12/2005", "09/2005"),
+                          test::LinhaQur("223", "02", "06/2006", "06/2006")})));
     // The dialog offered the three entries, the third preselected.
     QCOMPARE(int(dialogs_->fileDialogs().size()), 1);
     const FileDialogRequest& pedido = dialogs_->fileDialogs()[0];
@@ -157,12 +139,12 @@ class TestControl : public QObject {
   }
 
   void secondCheckRunReleasesTheOldDatabase() {
-    const QString a = Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")}));
+    const QString a = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")}));
     Escolher(a);
     auto velho = ctl_->estado().BancoTemp;
     QVERIFY(velho);
     registro_.vistos.clear();
-    Escolher(Arquivo(Prf({Contribuinte("2", "B"), Qur("2", "01", "04/2006"), Qur("2", "01", "05/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "04/2006"), test::LinhaQur("2", "01", "05/2006")})));
     const auto& v = registro_.vistos;
     QCOMPARE(v[0].evento, Evento::IniciouLeitura);
     QVERIFY(v[0].bancoTempExiste);
@@ -174,7 +156,7 @@ class TestControl : public QObject {
   }
 
   void rejectedFileListsNothing() {
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "13/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "13/2006")})));
     const auto e = registro_.eventos();
     QCOMPARE(e.front(), Evento::IniciouLeitura);
     QCOMPARE(e.back(), Evento::FinalizouLeitura);
@@ -189,7 +171,7 @@ class TestControl : public QObject {
   }
 
   void cancelAndMissingNames() {
-    QFile::copy(Arquivo(Prf({})), ctl_->caminhoCópiaRede());
+    QFile::copy(Arquivo(test::ArquivoPrf({})), ctl_->caminhoCópiaRede());
     dialogs_->queueCancel();
     QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
     QVERIFY(registro_.vistos.empty());
@@ -212,7 +194,7 @@ class TestControl : public QObject {
   }
 
   void networkPickIsCopied() {
-    const QString local = Arquivo(Prf({Contribuinte("9", "Rede"), Qur("9", "01", "03/2006")}));
+    const QString local = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("9", "Rede"), test::LinhaQur("9", "01", "03/2006")}));
     const QString rede = QStringLiteral("/") + local;  // two slashes: a network name
     Escolher(rede);
     QCOMPARE(ctl_->txtArqPre(), rede);
@@ -228,8 +210,8 @@ class TestControl : public QObject {
   }
 
   void referenceFilter() {
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006"), Qur("1", "01", "03/2006"),
-                          Qur("1", "01", "04/2006"), Contribuinte("2", "B"), Qur("2", "01", "03/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006"), test::LinhaQur("1", "01", "03/2006"),
+                          test::LinhaQur("1", "01", "04/2006"), test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "03/2006")})));
     QCOMPARE(int(ctl_->itens().size()), 4);
     // Typing: only a complete, valid month makes a filter.
     for (const char* typing : {"0_/____", "03/2___", "13/2006", "00/2006"}) {
@@ -255,7 +237,7 @@ class TestControl : public QObject {
   }
 
   void refLimiteRule() {
-    const QString prf = Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "12/2006"), Qur("1", "01", "01/2007")}));
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "12/2006"), test::LinhaQur("1", "01", "01/2007")}));
     auto atual = test::OpenExisting(atual_);
     atual->execute("UPDATE tblPerola SET RefLimite = '2006'");
     Escolher(prf);
@@ -266,8 +248,8 @@ class TestControl : public QObject {
   }
 
   void oddRegimesAndDamagedRows() {
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "05", "03/2006"), Qur("1", "02", "07/2006", "07/2006"),
-                          Qur("1", "03", "08/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "05", "03/2006"), test::LinhaQur("1", "02", "07/2006", "07/2006"),
+                          test::LinhaQur("1", "03", "08/2006")})));
     QCOMPARE(Coluna(2), (QStringList{"03/2006", "07/2006 (JUL/DEZ)", "08/2006"}));
     // A regime 02 return whose Ref2 is missing shows its month alone.
     ctl_->estado().BancoTemp->execute("UPDATE tblQUR SET Ref2 = NULL");
@@ -277,7 +259,7 @@ class TestControl : public QObject {
 
   void emptyPerolaGivesAMessage() {
     test::OpenExisting(atual_)->execute("DELETE FROM tblPerola");
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
     QVERIFY(ctl_->itens().empty());
     QCOMPARE(int(dialogs_->messages().size()), 1);
     QVERIFY(dialogs_->messages()[0].text.contains(QStringLiteral("tblPerola")));
@@ -286,7 +268,7 @@ class TestControl : public QObject {
 
   void emptyDbAtualStillChecks() {
     test::WriteDbAtual(QString());
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
     QCOMPARE(ctl_->CaminhoBancoAtual, QString());
     QVERIFY(!ctl_->estado().BancoAtual);
     QVERIFY(ctl_->itens().empty());
@@ -301,13 +283,13 @@ class TestControl : public QObject {
   }
 
   void failureLeavesTheControlUsable() {
-    Escolher(Arquivo(Prf({Contribuinte("1", "A"), Qur("1", "01", "03/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
     ctl_->estado().BancoTemp->execute("DROP TABLE tblQUR");
     const Status s = ctl_->txtRef_Alterar(QStringLiteral("03/2006"));
     QCOMPARE(s.number(), int(kErrTableNotFound));
     QVERIFY(dialogs_->messages().back().text.contains(QStringLiteral("3078")));
     registro_.vistos.clear();
-    Escolher(Arquivo(Prf({Contribuinte("2", "B"), Qur("2", "01", "03/2006")})));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "03/2006")})));
     QCOMPARE(Coluna(0), QStringList{"2"});
   }
 

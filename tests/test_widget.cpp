@@ -28,31 +28,13 @@ using namespace orlan;
 
 namespace {
 
-QString Contribuinte(const QString& ie, const QString& name) {
-  QStringList f{ie, name};
-  while (f.size() < 18) f << QString();
-  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
-}
-
-QString Qur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2 = QString()) {
-  QStringList f{ie, QStringLiteral("01"), regime, ref1, ref2};
-  while (f.size() < 22) f << QString();
-  return QStringLiteral("QUR|") + f.join('|');
-}
-
-QByteArray Prf(QStringList body) {
-  body.prepend(QStringLiteral("PRF|1|testes"));
-  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
-  return (body.join('\n') + '\n').toUtf8();
-}
-
 const QString kCfop = QStringLiteral("CFOP|5102|100|100|18|0|0|0|0|0|0");
 
 // Two taxpayers, three returns; listed in the order of the IE's last digit.
 QByteArray Amostra() {
-  return Prf({Contribuinte("110042490114", "Comércio Alfa Ltda"), Qur("110042490114", "01", "03/2006"), kCfop,
-              Qur("110042490114", "01", "04/2006"), kCfop, Contribuinte("220000000225", "Beta S/A"),
-              Qur("220000000225", "02", "03/2006", "04/2006"), kCfop});
+  return test::ArquivoPrf({test::LinhaContribuinte("110042490114", "Comércio Alfa Ltda"), test::LinhaQur("110042490114", "01", "03/2006"), kCfop,
+              test::LinhaQur("110042490114", "01", "04/2006"), kCfop, test::LinhaContribuinte("220000000225", "Beta S/A"),
+              test::LinhaQur("220000000225", "02", "03/2006", "04/2006"), kCfop});
 }
 
 template <typename T>

@@ -59,6 +59,24 @@ ProcessResult Run(const QString& program, const QStringList& args, int timeout_m
   return r;
 }
 
+QString LinhaContribuinte(const QString& ie, const QString& name) {
+  QStringList f{ie, name};
+  while (f.size() < 18) f << QString();
+  return QStringLiteral("CONTRIBUINTE|") + f.join('|');
+}
+
+QString LinhaQur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2) {
+  QStringList f{ie, QStringLiteral("01"), regime, ref1, ref2};
+  while (f.size() < 22) f << QString();
+  return QStringLiteral("QUR|") + f.join('|');
+}
+
+QByteArray ArquivoPrf(QStringList body) {
+  body.prepend(QStringLiteral("PRF|1|testes"));
+  body << QStringLiteral("FIM|%1").arg(body.size() + 1);
+  return (body.join('\n') + '\n').toUtf8();
+}
+
 qlonglong Count(Database& db, const QString& table) {
   return db.scalar("SELECT count(*) FROM " + QuoteIdentifier(table.toStdString())).toLongLong();
 }

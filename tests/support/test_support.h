@@ -42,6 +42,13 @@ struct ProcessResult {
 // Runs a program to its end (at most `timeout_ms`) with no standard input.
 ProcessResult Run(const QString& program, const QStringList& args, int timeout_ms = 120000);
 
+// Lines of a ".prf" file, for small files written by hand: a taxpayer with
+// only IE and name, a return with only IE, regime and references.
+QString LinhaContribuinte(const QString& ie, const QString& name);
+QString LinhaQur(const QString& ie, const QString& regime, const QString& ref1, const QString& ref2 = QString());
+// A whole file: the PRF line, `body`, and the FIM line with the right count.
+QByteArray ArquivoPrf(QStringList body);
+
 // Count of rows of a table.
 qlonglong Count(Database& db, const QString& table);
 
