@@ -1,9 +1,11 @@
 #include "checker/cons_pre.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "checker/analisador_prf.h"
@@ -49,6 +52,23 @@ QString TextoFalha(const FalhaArquivo& f) {
 }
 
 QString Erro(int número) { return QString::fromLocal8Bit(std::strerror(número)); }
+
+// A check run killed while it wrote (or a machine that stopped) leaves its
+// side file behind, full of taxpayers' data, and nothing else would ever
+// remove it. Side files are named "<temporary database>.tmp-<pid>-<n>": those
+// whose process no longer exists are deleted. A live process of another user
+// (EPERM) or a reused pid keeps its files.
+void RemoverLateraisÓrfãos(const QString& temporário) {
+  const QFileInfo destino(temporário);
+  const QString prefixo = destino.fileName() + QStringLiteral(".tmp-");
+  const QDir pasta = destino.absoluteDir();
+  for (const QString& nome : pasta.entryList({prefixo + QLatin1Char('*')}, QDir::Files | QDir::Hidden)) {
+    bool ok = false;
+    const qint64 pid = nome.mid(prefixo.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+    if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) QFile::remove(pasta.filePath(nome));
+  }
+}
 
 }  // namespace
 
@@ -141,17 +161,20 @@ std::int16_t ConsPre::Verificar(Progresso& progresso) {
     return kArquivoIlegível;
   }
   const QByteArray entrada = QFile::encodeName(input_file_);
-  Descritor fd(::open(entrada.constData(), O_RDONLY | O_CLOEXEC));
+  // Only a regular file has an end: a device (/dev/zero) or a pipe could
+  // feed the check for ever, and opening a pipe without O_NONBLOCK would wait
+  // for a writer that may never come. O_NONBLOCK does nothing to a regular file.
+  Descritor fd(::open(entrada.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     FalhaGeral(QStringLiteral("não foi possível abrir o arquivo: %1").arg(Erro(errno)));
     return kArquivoIlegível;
   }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
-    FalhaGeral(QStringLiteral("o caminho não é um arquivo legível"));
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    FalhaGeral(QStringLiteral("o caminho não é um arquivo comum"));
     return kArquivoIlegível;
   }
-  const std::uint64_t tamanho = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  const auto tamanho = static_cast<std::uint64_t>(st.st_size);
 
   if (temporary_database_.isEmpty()) {
     FalhaGeral(QStringLiteral("o caminho do banco de dados temporário não foi dado"));
@@ -162,6 +185,7 @@ std::int16_t ConsPre::Verificar(Progresso& progresso) {
   static std::atomic<unsigned> execuções{0};
   const std::string lateral =
       destino + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++execuções);
+  RemoverLateraisÓrfãos(temporary_database_);
 
   // Slices small enough that every percent of the file is seen, large enough
   // that reading costs little.

@@ -247,15 +247,26 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
   const QString text = QString::fromUtf8(p, sqlite3_column_bytes(stmt, col));
   if (kind == ColumnInfo::Kind::kDate || kind == ColumnInfo::Kind::kDateTime) {
-    if (text.size() == 10) {
-      const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-      if (d.isValid()) return QVariant(d);
-    } else if (text.size() == 19) {
-      QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-      if (dt.isValid()) {
+    // "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss", read by hand: QDateTime's
+    // parser consults the local time zone on every call.
+    auto number = [&text](int from, int length) {
+      int n = 0;
+      for (int i = from; i < from + length; ++i) {
+        const QChar c = text[i];
+        if (!c.isDigit()) return -1;
+        n = n * 10 + c.digitValue();
+      }
+      return n;
+    };
+    const bool dated = (text.size() == 10 || text.size() == 19) && text[4] == QLatin1Char('-') &&
+                       text[7] == QLatin1Char('-');
+    if (dated) {
+      const QDate d(number(0, 4), number(5, 2), number(8, 2));
+      if (d.isValid() && text.size() == 10) return QVariant(d);
+      if (d.isValid() && text[10] == QLatin1Char(' ') && text[13] == QLatin1Char(':') && text[16] == QLatin1Char(':')) {
+        const QTime t(number(11, 2), number(14, 2), number(17, 2));
         // UTC, so that no local daylight-saving gap can move the time.
-        dt = QDateTime(dt.date(), dt.time(), Qt::UTC);
-        return QVariant(dt);
+        if (t.isValid()) return QVariant(QDateTime(d, t, Qt::UTC));
       }
     }
   }

@@ -73,14 +73,6 @@ QString TextoData(const QVariant& v) {
   return v.toString();
 }
 
-// A field of the row that `destino` stored last (its LastModified
-// bookmark), read alone: the key the database numbered, without decoding the
-// rest of the row.
-QVariant ValorGravado(Database& db, const Recordset& destino, std::string_view tabela, std::string_view campo) {
-  Recordset gravado = db.openRecordset(tabela, "_rowid_ = ?", {QVariant(static_cast<qlonglong>(destino.lastModified()))});
-  return gravado.value(campo);
-}
-
 void Somar(ResumoImportação& total, const ResumoImportação& parte) {
   total.importados += parte.importados;
   total.substituídos += parte.substituídos;
@@ -107,9 +99,11 @@ class LeituraTemp {
   bool ativa_ = true;
 };
 
-// While a run lasts, the connection keeps its temporary files in memory:
-// each document's savepoint copies the pages it changes there, and on disk
-// that copy would be written once per document.
+// While a run lasts, the current database's connection keeps its temporary
+// files in memory: each document's savepoint and each statement journal copy
+// the pages they change there, and on disk that copy would be a write per
+// statement. Put back when the run ends. (Changing it drops the connection's
+// temporary tables; the control's connection keeps none.)
 class TemporáriosEmMemória {
  public:
   explicit TemporáriosEmMemória(Database& db) : db_(db), anterior_(db.scalar("PRAGMA temp_store").toInt()) {
@@ -149,8 +143,6 @@ class Importação {
         host_(host),
         temp_(*estado.BancoTemp),
         atual_(*estado.BancoAtual),
-        temporários_(atual_),
-        destinos_(atual_),
         hoje_(QDate::currentDate()) {}
 
   Status executar(const std::vector<ItemLista>& items);
@@ -171,10 +163,12 @@ class Importação {
   AnfitriãoImportação& host_;
   Database& temp_;
   Database& atual_;
-  TemporáriosEmMemória temporários_;
-  Destinos destinos_;
+  std::optional<TemporáriosEmMemória> temporários_;
+  // Attached before the first transaction of the run, detached after the last.
+  std::optional<BancoAnexado> anexo_;
+  std::optional<Copiador> copiador_;
   const QDate hoje_;  // DataCadastro of the taxpayers this run adds
-  std::optional<Transaction> lote_;
+  std::optional<TransaçãoAtual> lote_;
   std::optional<LeituraTemp> leitura_;
   // What the open transaction holds, folded into the run's summary when it
   // is committed.
@@ -186,6 +180,9 @@ class Importação {
 Status Importação::executar(const std::vector<ItemLista>& items) {
   Status falha;
   try {
+    temporários_.emplace(atual_);
+    anexo_.emplace(atual_, temp_, BancoAnexado::Uso::kRenovar);
+    copiador_.emplace(*anexo_);
     for (const ItemLista& item : items) {
       if (!item.selecionado) continue;
       if (documento(item) == Seguimento::kParar) {
@@ -253,7 +250,7 @@ Seguimento Importação::documento(const ItemLista& item) {
     if (passo.tipo == Detalhe::kOcorrências) {
       cópiaOcorrências(*passo.cópia);
     } else {
-      const int n = CopiarTabela(temp_, destinos_, *passo.cópia, e_.NroQURTemp, e_.NroQURNovo);
+      const int n = copiador_->copiar(*passo.cópia, e_.NroQURTemp, e_.NroQURNovo);
       if (n > 0) documento_.linhasPorTabela[std::string(passo.cópia->tabela)] += n;
     }
   }
@@ -276,8 +273,11 @@ int Importação::cópiaContribuinte() {
     if (nulo) throw DbError(Status(kErrRequiredNull, "the document has no IE"));
     const QString ie = e_.IEDocumento.toString();
     e_.IEAnterior = ie;
+    // Already there: the same answer as the unique key's refusal, without
+    // building the record.
+    if (!anexo_->abrirAtual("tblContribuinte", "IE = ?", {ie}).eof()) return kRespostaNao;
     Recordset origem = temp_.openRecordset("tblContribuinte", "IE = ?", {ie});
-    Recordset destino = atual_.openRecordset("tblContribuinte");
+    Recordset destino = anexo_->abrirAtual("tblContribuinte");
     destino.addNew();
     for (std::string_view campo : kCamposContribuinte) {
       if (campo == kDataCadastro) {
@@ -305,7 +305,7 @@ int Importação::cópiaContribuinte() {
 std::optional<std::int64_t> Importação::testeDuplicata() {
   QVariant ref1 = e_.Ref1Documento;
   if (ref1.typeId() == QMetaType::QDateTime) ref1 = ref1.toDateTime().date();
-  Recordset r = atual_.openRecordset("tblQUR", "IE = ? AND date(Ref1) = date(?)", {e_.IEDocumento, ref1});
+  Recordset r = anexo_->abrirAtual("tblQUR", "IE = ? AND date(Ref1) = date(?)", {e_.IEDocumento, ref1});
   if (r.eof()) return std::nullopt;
   return r.value("NroQUR").toLongLong();
 }
@@ -333,11 +333,11 @@ int Importação::perguntaSobrepor() {
 // key in NroQURNovo.
 void Importação::cópiaCabeçalho(std::optional<std::int64_t> substituído) {
   if (substituído) {
-    Recordset antigo = atual_.openRecordset("tblQUR", "NroQUR = ?", {QVariant(static_cast<qlonglong>(*substituído))});
+    Recordset antigo = anexo_->abrirAtual("tblQUR", "NroQUR = ?", {QVariant(static_cast<qlonglong>(*substituído))});
     if (!antigo.eof()) antigo.deleteCurrent();
   }
   Recordset origem = temp_.openRecordset("tblQUR", "NroQUR = ?", {QVariant(e_.NroQURTemp)});
-  Recordset destino = atual_.openRecordset("tblQUR");
+  Recordset destino = anexo_->abrirAtual("tblQUR");
   destino.addNew();
   for (size_t i = 0; i < kCamposCabeçalho.size(); ++i) {
     const std::string_view campo = kCamposCabeçalho[i];
@@ -345,27 +345,33 @@ void Importação::cópiaCabeçalho(std::optional<std::int64_t> substituído) {
     destino.setValueFrom(campo, origem, campo);
   }
   destino.update();
-  e_.NroQURNovo = ChaveInt32(ValorGravado(atual_, destino, "tblQUR", "NroQUR"), "the new NroQUR");
+  e_.NroQURNovo = ChaveInt32(copiador_->valorGravado("tblQUR", "NroQUR", destino.lastModified()), "the new NroQUR");
   ++documento_.linhasPorTabela["tblQUR"];
 }
 
-// The occurrences of the document; after each one is stored, its new Código
-// is read back and its four registers follow it.
+// The occurrences of the document; the Código the current database gave
+// each is read back and noted beside the file's, and their four registers
+// follow, one statement per register for the whole document, each row under
+// its own occurrence's new Código.
 void Importação::cópiaOcorrências(const CópiaTabela& c) {
-  const int n = CopiarTabela(temp_, destinos_, c, e_.NroQURTemp, e_.NroQURNovo, [this, &c](Recordset& origem, Recordset& destino) {
-    e_.CódigoOcorrênciaNovo = ChaveInt32(ValorGravado(atual_, destino, c.tabela, "Código"), "the new occurrence's Código");
-    e_.CódigoOcorrênciaTemp = ChaveInt32(origem.value("Código"), "the Código of the file's occurrence");
-    for (const CópiaTabela* registro : kRegistros) {
-      const int linhas = CopiarRegistro(e_, destinos_, *registro);
-      if (linhas > 0) documento_.linhasPorTabela[std::string(registro->tabela)] += linhas;
-    }
-  });
-  if (n > 0) documento_.linhasPorTabela[std::string(c.tabela)] += n;
+  copiador_->limparOcorrências();
+  const int n = copiador_->copiar(c, e_.NroQURTemp, e_.NroQURNovo);
+  if (n == 0) return;
+  const Copiador::Anotação anotadas = copiador_->anotarOcorrências(c, "Código", e_.NroQURTemp, e_.NroQURNovo);
+  if (anotadas.linhas != n) throw DbError(Status(kErrOther, "the new occurrences' Códigos could not be read back"));
+  e_.CódigoOcorrênciaNovo = ChaveInt32(anotadas.último_novo, "the new occurrence's Código");
+  e_.CódigoOcorrênciaTemp = ChaveInt32(anotadas.último_velho, "the Código of the file's occurrence");
+  documento_.linhasPorTabela[std::string(c.tabela)] += n;
+  for (const CópiaTabela* registro : kRegistros) {
+    const int linhas = copiador_->copiarRegistros(*registro);
+    if (linhas > 0) documento_.linhasPorTabela[std::string(registro->tabela)] += linhas;
+  }
 }
 
 void Importação::iniciarLote() {
   if (lote_) return;
   lote_.emplace(atual_);
+  copiador_->prepararOcorrências();
   // One read transaction on the file for the whole batch: otherwise each of
   // the many small reads locks and unlocks the temporary database and looks
   // for a hot journal beside it.
@@ -384,6 +390,7 @@ void Importação::gravarLote() {
     throw DbError(Status(kErrIo, "the current database abandoned the transaction; the documents imported "
                                  "since the last question were not stored"));
   }
+  copiador_->descartarOcorrências();
   lote_->commit();
   lote_.reset();
   if (leitura_) {
@@ -407,15 +414,15 @@ Status GravaRegistroPúblico(EstadoImportação& estado, const CópiaTabela& c) 
   }
   try {
     Database& atual = *estado.BancoAtual;
+    BancoAnexado anexo(atual, *estado.BancoTemp, BancoAnexado::Uso::kAproveitar);
+    Copiador copiador(anexo);
     if (EmTransação(atual)) {
       Savepoint unidade(atual, "registro");
-      Destinos destinos(atual);
-      CopiarRegistro(estado, destinos, c);
+      CopiarRegistro(estado, copiador, c);
       unidade.release();
     } else {
-      Transaction tx(atual);
-      Destinos destinos(atual);
-      CopiarRegistro(estado, destinos, c);
+      TransaçãoAtual tx(atual);
+      CopiarRegistro(estado, copiador, c);
       tx.commit();
     }
   } catch (const DbError& erro) {

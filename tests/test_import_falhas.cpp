@@ -1,5 +1,6 @@
 // A process importing is killed at random moments; after each kill the
 // current database must hold every return whole or not at all.
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -36,6 +37,15 @@ void TestImportFalhas::mortoAQualquerMomento() {
     test::CreateCurrentDatabase(atual);
   }
   const QString programa = QStringLiteral(ORLAN_TEST_PROGRAM_DIR "/importacao_filho");
+  // Kills land within about three whole runs, however fast this build runs
+  // (a sanitized build is several times slower): one run on a scratch copy
+  // gives the measure.
+  const QString medida = dir.filePath("medida.db");
+  QVERIFY(QFile::copy(atual, medida));
+  QElapsedTimer relógio;
+  relógio.start();
+  QCOMPARE(test::Run(programa, {temp, medida, QStringLiteral("1")}).exit_code, 0);
+  const qint64 janela_us = std::max<qint64>(150000, 3000 * relógio.elapsed());
   QRandomGenerator aleatório(20060320);
   int abandonadas = 0;  // kills that left a transaction to roll back
   constexpr int kMortes = 120;
@@ -44,7 +54,7 @@ void TestImportFalhas::mortoAQualquerMomento() {
     filho.start(programa, {temp, atual, QStringLiteral("1000")});
     QVERIFY2(filho.waitForStarted(), qPrintable(programa));
     QVERIFY2(filho.waitForReadyRead(10000), qPrintable(QString::fromUtf8(filho.readAllStandardError())));
-    QThread::usleep(aleatório.bounded(150000));
+    QThread::usleep(static_cast<unsigned long>(aleatório.bounded(janela_us)));
     filho.kill();
     QVERIFY(filho.waitForFinished(10000));
     QVERIFY2(filho.exitStatus() == QProcess::CrashExit,

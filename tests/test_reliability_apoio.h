@@ -1,0 +1,145 @@
+// What the fault tests check after every fault: the current database is
+// sound (integrity_check, foreign_key_check), every return in it is whole
+// (each detail and register table holds as many of its rows as the return's
+// source document has), no return is there twice, and the returns that were
+// there before the fault are all still there, whole.
+#ifndef ORLAN_TESTS_TEST_RELIABILITY_APOIO_H_
+#define ORLAN_TESTS_TEST_RELIABILITY_APOIO_H_
+
+#include <QFile>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <memory>
+#include <string>
+
+#include "checker/cons_pre.h"
+#include "checker/gerador_prf.h"
+#include "control/dialogs.h"
+#include "database/database.h"
+#include "database/recordset.h"
+#include "database/schema.h"
+
+namespace orlan::test {
+
+// Per return ("IE|yyyy-mm-dd" of Ref1): how many header rows share that key,
+// then the row count of each detail and register table, in schema order; -1
+// for a table the database lacks.
+using Contagens = QMap<QString, QVector<qlonglong>>;
+
+inline Contagens ContarDeclarações(Database& db) {
+  Contagens c;
+  const auto chave = [](Recordset& r) {
+    return r.value("IE").toString() + QLatin1Char('|') + r.value("Ref").toString();
+  };
+  for (Recordset r = db.openQuery("SELECT IE, date(Ref1) AS Ref, count(*) AS n FROM tblQUR GROUP BY IE, date(Ref1)");
+       !r.eof(); r.moveNext()) {
+    c[chave(r)] = {r.value("n").toLongLong()};
+  }
+  for (const schema::RecordDef& d : schema::Records()) {
+    if (d.parent != schema::Parent::kReturn && d.parent != schema::Parent::kOccurrence) continue;
+    const std::string t = QuoteIdentifier(d.table);
+    if (!db.hasTable(d.table)) {
+      for (auto& v : c) v.push_back(-1);
+      continue;
+    }
+    const std::string junção = d.parent == schema::Parent::kReturn
+                                   ? " LEFT JOIN " + t + " x ON x.NroQUR = q.NroQUR"
+                                   : " LEFT JOIN \"tblOcorrências\" o ON o.NroQUR = q.NroQUR LEFT JOIN " + t +
+                                         " x ON x.\"Código\" = o.\"Código\"";
+    for (Recordset r = db.openQuery("SELECT q.IE AS IE, date(q.Ref1) AS Ref, count(x.rowid) AS n FROM tblQUR q" +
+                                    junção + " GROUP BY q.IE, date(q.Ref1)");
+         !r.eof(); r.moveNext()) {
+      c[chave(r)].push_back(r.value("n").toLongLong());
+    }
+  }
+  return c;
+}
+
+// The counts of the temporary database a check of `arquivo` writes (at
+// `destino`); fails the test when the file is not accepted.
+inline Contagens ContagensDoArquivo(const QString& arquivo, const QString& destino) {
+  QFile::remove(destino);
+  ConsPre verificador(nullptr, nullptr, destino);
+  verificador.SetInputFile(arquivo);
+  if (verificador.RunCheck() != kVerificaçãoAceita) qFatal("%s was not accepted", qPrintable(arquivo));
+  std::shared_ptr<Database> db;
+  if (!Database::Open(destino.toStdString(), Database::OpenMode::kExisting, &db).ok()) qFatal("reopening");
+  return ContarDeclarações(*db);
+}
+
+// A generated valid file of `contribuintes` taxpayers, `meses` months from
+// `mês_inicial`/2006 and `linhas` detail lines per return.
+inline void GerarArquivo(const QString& caminho, int contribuintes, int meses, int mês_inicial, int linhas,
+                         std::uint64_t semente) {
+  prf::OpçõesGerador o;
+  o.contribuintes = contribuintes;
+  o.meses = meses;
+  o.mês_inicial = mês_inicial;
+  o.linhas = linhas;
+  o.semente = semente;
+  const Status s = prf::GerarArquivoPrf(caminho.toStdString(), o);
+  if (!s.ok()) qFatal("generating %s: %s", qPrintable(caminho), s.ToString().c_str());
+}
+
+// Empty when the current database at `caminho` holds up; else every breach.
+// `fontes`: the counts of every document that may have been imported;
+// `anteriores`: the returns that must all still be there, as they were. Tables
+// the database lacks are not compared. `*atual` gets the database's counts.
+inline QString Violações(const QString& caminho, const Contagens& fontes, const Contagens& anteriores,
+                         Contagens* atual = nullptr) {
+  std::shared_ptr<Database> db;
+  const Status aberto = Database::Open(caminho.toStdString(), Database::OpenMode::kExisting, &db);
+  if (!aberto.ok()) return QString::fromStdString("cannot open: " + aberto.ToString());
+  QStringList erros;
+  try {
+    const QString integridade = db->scalar("PRAGMA integrity_check").toString();
+    if (integridade != QLatin1String("ok")) erros << "integrity_check: " + integridade;
+    const QVariant órfã = db->scalar("PRAGMA foreign_key_check");
+    if (órfã.isValid()) erros << "foreign_key_check: a row of " + órfã.toString() + " has no parent";
+    const Contagens c = ContarDeclarações(*db);
+    const auto iguais = [](const QVector<qlonglong>& a, const QVector<qlonglong>& b) {
+      if (a.size() != b.size()) return false;
+      for (int i = 0; i < a.size(); ++i) {
+        if (a[i] >= 0 && b[i] >= 0 && a[i] != b[i]) return false;
+      }
+      return true;
+    };
+    const auto texto = [](const QVector<qlonglong>& v) {
+      QStringList l;
+      for (qlonglong n : v) l << QString::number(n);
+      return l.join(',');
+    };
+    for (auto it = c.begin(); it != c.end(); ++it) {
+      if (it.value().value(0) != 1) erros << QStringLiteral("%1 stored %2 times").arg(it.key()).arg(it.value()[0]);
+      if (!fontes.contains(it.key())) {
+        erros << it.key() + " comes from no source";
+      } else if (!iguais(it.value(), fontes[it.key()])) {
+        erros << it.key() + " is not whole: " + texto(it.value()) + " instead of " + texto(fontes[it.key()]);
+      }
+    }
+    for (auto it = anteriores.begin(); it != anteriores.end(); ++it) {
+      if (!c.contains(it.key())) {
+        erros << it.key() + " was lost";
+      } else if (!iguais(c[it.key()], it.value())) {
+        erros << it.key() + " changed: " + texto(c[it.key()]) + " instead of " + texto(it.value());
+      }
+    }
+    if (atual != nullptr) *atual = c;
+  } catch (const DbError& e) {
+    erros << QString::fromStdString(e.status().ToString());
+  }
+  return erros.join(QStringLiteral("; "));
+}
+
+// The texts of the messages in `mensagens`, one per line, title first.
+inline QString Textos(const std::vector<MessageRequest>& mensagens) {
+  QStringList l;
+  for (const MessageRequest& m : mensagens) l << QStringLiteral("[%1|%2] %3").arg(m.title).arg(m.style).arg(m.text);
+  return l.join(QLatin1Char('\n'));
+}
+
+}  // namespace orlan::test
+
+#endif  // ORLAN_TESTS_TEST_RELIABILITY_APOIO_H_
