@@ -158,24 +158,28 @@ const Copiador::Textos& Copiador::textos(const CópiaTabela& c) {
   return textos_.emplace(c.tabela, std::move(t)).first->second;
 }
 
-const Copiador::Textos* Copiador::textosSeNecessários(const CópiaTabela& c, const std::string& existe,
+const Copiador::Textos* Copiador::textosSeNecessários(const CópiaTabela& c,
+                                                      const std::function<std::string()>& existe,
                                                       const Params& parâmetros) {
   try {
     return &textos(c);
   } catch (const DbError& erro) {
     if (erro.number() != kErrTableNotFound && erro.number() != kErrFieldNotFound) throw;
     // A return without rows in the table never needs it.
-    if (bancos_.atual().scalar("SELECT EXISTS (" + existe + ")", parâmetros).toInt() == 0) return nullptr;
+    if (bancos_.atual().scalar("SELECT EXISTS (" + existe() + ")", parâmetros).toInt() == 0) return nullptr;
     throw;
   }
 }
 
 int Copiador::copiar(const CópiaTabela& c, std::int32_t chave_origem, std::int32_t chave_nova) {
   const QVariant origem_v(chave_origem);
-  const Textos* t = textosSeNecessários(c,
-                                        "SELECT 1 FROM " + std::string(kAnexoSql) + "." + QuoteIdentifier(c.tabela) +
-                                            " WHERE " + QuoteIdentifier(c.vínculo) + " = ?",
-                                        {origem_v});
+  const Textos* t = textosSeNecessários(
+      c,
+      [&c] {
+        return "SELECT 1 FROM " + std::string(kAnexoSql) + "." + QuoteIdentifier(c.tabela) + " WHERE " +
+               QuoteIdentifier(c.vínculo) + " = ?";
+      },
+      {origem_v});
   return t == nullptr ? 0 : bancos_.atual().execute(t->todas, {QVariant(chave_nova), origem_v});
 }
 
@@ -212,11 +216,13 @@ Copiador::Anotação Copiador::anotarOcorrências(const CópiaTabela& c, std::st
 void Copiador::descartarOcorrências() { bancos_.atual().execute("DROP TABLE IF EXISTS temp.orlan_ocorrencias"); }
 
 int Copiador::copiarRegistros(const CópiaTabela& c) {
-  const Textos* t = textosSeNecessários(c,
-                                        "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " +
-                                            std::string(kAnexoSql) + "." + QuoteIdentifier(c.tabela) + " x ON x." +
-                                            QuoteIdentifier(c.vínculo) + " = m.velho",
-                                        {});
+  const Textos* t = textosSeNecessários(
+      c,
+      [&c] {
+        return "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " + std::string(kAnexoSql) + "." +
+               QuoteIdentifier(c.tabela) + " x ON x." + QuoteIdentifier(c.vínculo) + " = m.velho";
+      },
+      {});
   return t == nullptr ? 0 : bancos_.atual().execute(t->pelo_mapa);
 }
 

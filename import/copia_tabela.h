@@ -18,6 +18,7 @@
 #define ORLAN_IMPORT_COPIA_TABELA_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -156,7 +157,10 @@ class Copiador {
   const Textos& textos(const CópiaTabela& c);
   // The texts, or null when the current database lacks the table or a field
   // and `existe` (with `parâmetros`) finds no source row that would need it.
-  const Textos* textosSeNecessários(const CópiaTabela& c, const std::string& existe, const Params& parâmetros);
+  // `existe` makes the query that asks whether the document has rows in the
+  // table; it is built only when the table or a field is missing.
+  const Textos* textosSeNecessários(const CópiaTabela& c, const std::function<std::string()>& existe,
+                                    const Params& parâmetros);
 
   BancoAnexado& bancos_;
   std::map<std::string_view, Textos> textos_;
