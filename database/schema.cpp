@@ -9,6 +9,8 @@
 
 
 #include <array>
+#include <stdexcept>
+#include <vector>
 
 namespace orlan::schema {
 
@@ -49,8 +51,8 @@ constexpr FieldDef kQur[] = {
     {"DataTransmissão", T::kDateTime, 0, false},
     {"DataGeraçãoSubstitutiva", T::kDateTime, 0, false},
     {"OrigemPrefDig", T::kText, 2, false},
-    {"DataGeraçãoColigida", T::kDateTime, 0, false},
-    {"Autenticação", T::kText, 40, false},
+    {"DataGeraçãoColigida", T::kDateTime, 0, false, true},
+    {"Autenticação", T::kText, 40, false, true},
 };
 
 constexpr FieldDef kPagamento[] = {
@@ -137,6 +139,27 @@ constexpr std::array<RecordDef, 13> kRecords = {{
     {"REGEXPORTACAO", "tblRegistroExportação", Parent::kReturn, kRegExportacao},
 }};
 
+// Built from the records, in their order, which is the order an import
+// copies them.
+template <Parent kParent>
+std::vector<TableCopy> CopiesOf(std::string_view link) {
+  std::vector<TableCopy> copies;
+  for (const RecordDef& r : kRecords) {
+    if (r.parent == kParent) copies.push_back(TableCopy{r.table, link, r.fields});
+  }
+  return copies;
+}
+
+const std::vector<TableCopy>& ReturnCopies() {
+  static const std::vector<TableCopy> copies = CopiesOf<Parent::kReturn>(kReturnKey);
+  return copies;
+}
+
+const std::vector<TableCopy>& RegisterCopies() {
+  static const std::vector<TableCopy> copies = CopiesOf<Parent::kOccurrence>(kOccurrenceKey);
+  return copies;
+}
+
 std::string Q(std::string_view name) { return QuoteIdentifier(name); }
 
 std::string ColumnList(const RecordDef& r) {
@@ -219,6 +242,19 @@ const RecordDef* FindTable(std::string_view table) {
     if (r.table == table) return &r;
   }
   return nullptr;
+}
+
+std::span<const TableCopy> ReturnDetailCopies() { return ReturnCopies(); }
+
+std::span<const TableCopy> OccurrenceRegisterCopies() { return RegisterCopies(); }
+
+const TableCopy& CopyOf(std::string_view table) {
+  for (const auto* list : {&ReturnCopies(), &RegisterCopies()}) {
+    for (const TableCopy& c : *list) {
+      if (c.table == table) return c;
+    }
+  }
+  throw std::out_of_range("no detail table " + std::string(table));
 }
 
 std::string_view SqlType(FieldType type) {
