@@ -232,6 +232,8 @@ class TestPg : public QObject {
   void contribuinteDuplicado();
   void bloqueioPorContribuinteEMes();
   void conexaoPerdida();
+  void recusaDoServidor();
+  void ocorrenciasELimite();
 };
 
 #ifndef Q_MOC_RUN
@@ -661,6 +663,108 @@ void TestPg::conexaoPerdida() {
     QFAIL("a transaction began on a lost connection");
   } catch (const DbError& e) {
     QCOMPARE(e.number(), int(kErrConnection));
+  }
+}
+
+void TestPg::recusaDoServidor() {
+  EXIGIR_SERVIDOR();
+  fazerTemp();
+  const QString uri = bancoAtual();
+  auto pg = Conectar(uri);
+  pg->executarScript("ALTER TABLE \"tblDetalhesCFOPs\" ADD CONSTRAINT recusa CHECK (\"Imposto\" < 0)");
+  auto banco = abrir(uri);
+  auto sessão = banco->abrirSessão(temp_);
+  const std::int32_t nro = Cabeçalhos(*temp_).front();
+  std::int32_t novo = 0;
+  const auto recusada = [&] {
+    try {
+      sessão->copiarTabela(schema::CopyOf("tblDetalhesCFOPs"), nro, novo);
+      return Status();
+    } catch (const DbError& e) {
+      return e.status();
+    }
+  };
+  sessão->iniciar();
+  novo = sessão->copiarCabeçalho(nro);
+  QVERIFY(sessão->copiarTabela(schema::CopyOf("tblPagamento"), nro, novo) > 0);
+  // Outside the caller's savepoints a refused statement leaves the
+  // transaction as it was.
+  const Status fora = recusada();
+  QCOMPARE(fora.number(), int(kErrOther));
+  QVERIFY2(QString::fromStdString(fora.detail()).contains(QStringLiteral("recusa")), fora.ToString().c_str());
+  QVERIFY2(!QString::fromStdString(fora.ToString()).contains(QStringLiteral("INSERT")), fora.ToString().c_str());
+  QVERIFY(sessão->copiarTabela(schema::CopyOf("tblZFM_ALC"), nro, novo) > 0);
+  // Inside one, the caller goes back to it.
+  sessão->pontoSalvamento("documento");
+  QVERIFY(sessão->copiarTabela(schema::CopyOf("tblDIPAM"), nro, novo) > 0);
+  QVERIFY(!recusada().ok());
+  sessão->voltarAoPonto("documento");
+  sessão->liberarPonto("documento");
+  sessão->confirmar();
+  QCOMPARE(sessão->commits(), std::int64_t(1));
+  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblPagamento\""),
+           temp_->scalar("SELECT count(*) FROM tblPagamento WHERE NroQUR = ?", {nro}).toLongLong());
+  QVERIFY(Número(*pg, "SELECT count(*) FROM \"tblZFM_ALC\"") > 0);
+  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblDIPAM\"") + Número(*pg, "SELECT count(*) FROM \"tblDetalhesCFOPs\""), 0);
+  // A failure inside a savepoint that nobody goes back from is not committed.
+  sessão->iniciar();
+  sessão->pontoSalvamento("documento");
+  QVERIFY(!recusada().ok());
+  try {
+    sessão->confirmar();
+    QFAIL("a failed transaction was committed");
+  } catch (const DbError& e) {
+    QCOMPARE(e.number(), int(kErrInvalidOperation));
+  }
+  QVERIFY(!sessão->emTransação());
+}
+
+void TestPg::ocorrenciasELimite() {
+  EXIGIR_SERVIDOR();
+  fazerTemp();
+  const QString uri = bancoAtual(QStringLiteral("2040"));
+  auto banco = abrir(uri);
+  auto sessão = banco->abrirSessão(temp_);
+  const std::int32_t nro = Cabeçalhos(*temp_).front();
+  sessão->iniciar();
+  const std::int32_t novo = sessão->copiarCabeçalho(nro);
+  const SessãoCópia::Ocorrências o = sessão->copiarOcorrências(nro, novo);
+  sessão->confirmar();
+  QCOMPARE(o.linhas, int(temp_->scalar("SELECT count(*) FROM \"tblOcorrências\" WHERE NroQUR = ?", {nro}).toLongLong()));
+  QVERIFY(o.linhas > 0);
+  QCOMPARE(o.últimoCódigoTemp,
+           std::int32_t(temp_->scalar("SELECT max(\"Código\") FROM \"tblOcorrências\" WHERE NroQUR = ?", {nro}).toLongLong()));
+  auto pg = Conectar(uri);
+  QCOMPARE(o.últimoCódigoNovo, std::int32_t(Número(*pg, "SELECT max(\"Código\") FROM \"tblOcorrências\"")));
+  for (const schema::TableCopy& r : schema::OccurrenceRegisterCopies()) {
+    const std::string t = Q(r.table);
+    const qlonglong no_arquivo = temp_->scalar("SELECT count(*) FROM " + t + " x JOIN \"tblOcorrências\" o ON o.\"Código\" = "
+                                               "x.\"Código\" WHERE o.NroQUR = ?", {nro}).toLongLong();
+    const auto achado = o.registros.find(std::string(r.table));
+    QCOMPARE(achado == o.registros.end() ? 0 : qlonglong(achado->second), no_arquivo);
+    QCOMPARE(Número(*pg, "SELECT count(*) FROM " + t), no_arquivo);
+  }
+  // tblPerola: its value, a Null, no row.
+  QCOMPARE(banco->refLimite().value().toString(), QStringLiteral("2040"));
+  pg->executar("UPDATE \"tblPerola\" SET \"RefLimite\" = NULL");
+  QVERIFY(banco->refLimite().has_value());
+  QVERIFY(banco->refLimite()->isNull());
+  pg->executar("DELETE FROM \"tblPerola\"");
+  QVERIFY(!banco->refLimite().has_value());
+  // Closed: every later call says so.
+  banco->fechar();
+  QVERIFY(!banco->aberto());
+  try {
+    banco->refLimite();
+    QFAIL("a closed database answered");
+  } catch (const DbError& e) {
+    QCOMPARE(e.number(), int(kErrClosed));
+  }
+  try {
+    sessão->iniciar();
+    QFAIL("a session of a closed database began a transaction");
+  } catch (const DbError& e) {
+    QCOMPARE(e.number(), int(kErrClosed));
   }
 }
 

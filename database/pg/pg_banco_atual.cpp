@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -122,6 +123,7 @@ void PgSessãoCópia::iniciar() {
     throw DbError(kErrInvalidOperation, "Já há uma transação aberta no banco de dados atual.");
   }
   conexão_->executarScript(kIniciar, "iniciar uma transação");
+  pontos_.clear();
 }
 
 void PgSessãoCópia::confirmar() {
@@ -131,11 +133,13 @@ void PgSessãoCópia::confirmar() {
     throw DbError(kErrInvalidOperation, "A transação no servidor PostgreSQL " + Str(conexão_->servidor()) +
                                             " falhou antes de ser confirmada e foi desfeita.");
   }
+  pontos_.clear();
   conexão_->executarScript("COMMIT", "confirmar a transação");
   ++commits_;
 }
 
 void PgSessãoCópia::desfazer() noexcept {
+  pontos_.clear();
   try {
     if (conexão_->aberta() && conexão_->emTransação()) conexão_->executarScript("ROLLBACK", "desfazer a transação");
   } catch (...) {
@@ -148,17 +152,24 @@ bool PgSessãoCópia::emTransação() { return conexão_->aberta() && conexão_-
 void PgSessãoCópia::pontoSalvamento(std::string_view nome) {
   exigirTransação("criar um ponto de salvamento");
   conexão_->executarScript("SAVEPOINT " + Q(nome), "criar um ponto de salvamento");
+  pontos_.emplace_back(nome);
 }
 
 void PgSessãoCópia::liberarPonto(std::string_view nome) {
   exigirTransação("liberar um ponto de salvamento");
   conexão_->executarScript("RELEASE SAVEPOINT " + Q(nome), "liberar um ponto de salvamento");
+  // Releasing a savepoint releases the ones made after it too.
+  const auto ponto = std::find(pontos_.rbegin(), pontos_.rend(), nome);
+  if (ponto != pontos_.rend()) pontos_.erase(std::prev(ponto.base()), pontos_.end());
 }
 
 void PgSessãoCópia::voltarAoPonto(std::string_view nome) noexcept {
   try {
     if (conexão_->aberta() && conexão_->emTransação()) {
       conexão_->executarScript("ROLLBACK TO SAVEPOINT " + Q(nome), "voltar a um ponto de salvamento");
+      // The savepoint stays; those made after it are gone.
+      const auto ponto = std::find(pontos_.rbegin(), pontos_.rend(), nome);
+      if (ponto != pontos_.rend()) pontos_.erase(ponto.base(), pontos_.end());
     }
   } catch (...) {
     // The caller is already unwinding a failure; the transaction ends with it.
@@ -173,8 +184,11 @@ void PgSessãoCópia::exigirTransação(const char* fazendo) const {
 }
 
 std::vector<PgResultado> PgSessãoCópia::protegido(std::vector<PgComando> comandos, const std::string& fazendo) {
+  // Inside the caller's own savepoint, the caller rolls back to it on any
+  // failure: a savepoint per statement would only add subtransactions, which
+  // the server tracks cheaply only while a transaction has few of them.
   const bool em_transação = conexão_->aberta() && conexão_->emTransação();
-  if (!em_transação) return conexão_->emSequência(comandos, fazendo);
+  if (!em_transação || !pontos_.empty()) return conexão_->emSequência(comandos, fazendo);
   comandos.insert(comandos.begin(), PgComando{"SAVEPOINT " + Q(kPasso), {}});
   comandos.push_back(PgComando{"RELEASE SAVEPOINT " + Q(kPasso), {}});
   try {

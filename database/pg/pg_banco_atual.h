@@ -3,9 +3,12 @@
 // A copy session reads the temporary database (a local SQLite file) with
 // the SQLite layer and writes the server with few statements per table and
 // document: bound multi-row INSERTs sent together in libpq's pipeline mode.
-// Each write runs inside a savepoint of its own, so that a statement the
-// server refuses leaves the transaction as it was before it, as a refused
-// statement does in SQLite.
+// Outside the caller's savepoints each statement runs inside a savepoint of
+// its own, so that a statement the server refuses leaves the transaction as
+// it was before it, as a refused statement does in SQLite. Inside one of the
+// caller's savepoints a refused statement leaves the transaction failed until
+// the caller goes back to its savepoint (voltarAoPonto), as it does on any
+// failure; confirmar() refuses a failed transaction and rolls it back.
 //
 // Locks: a session writing a return first takes an advisory lock on the
 // taxpayer and month (bloquearDocumento), held until its transaction ends.
@@ -85,8 +88,9 @@ class PgSessãoCópia : public SessãoCópia {
   // `tabela` with every field in `campos`.
   void exigirColunas(std::string_view tabela, const std::vector<std::string_view>& campos);
 
-  // Runs `comandos` in one round trip inside a savepoint of its own: on a
-  // failure the transaction is back where it was, and the failure thrown.
+  // Runs `comandos` in one round trip; inside a transaction and outside the
+  // caller's savepoints, inside a savepoint of its own: on a failure the
+  // transaction is back where it was, and the failure thrown.
   std::vector<PgResultado> protegido(std::vector<PgComando> comandos, const std::string& fazendo);
 
   // The statements that add `linhas` (values in the order of `campos`) to
@@ -103,6 +107,7 @@ class PgSessãoCópia : public SessãoCópia {
   std::shared_ptr<PgConexão> conexão_;
   std::shared_ptr<Database> temp_;
   std::map<std::string, std::vector<std::string>, std::less<>> colunas_;
+  std::vector<std::string> pontos_;  // the caller's open savepoints, oldest first
   std::int64_t commits_ = 0;
 };
 
