@@ -664,6 +664,12 @@ void TestPg::conexaoPerdida() {
   } catch (const DbError& e) {
     QCOMPARE(e.number(), int(kErrConnection));
   }
+  try {
+    sessão->copiarTabela(schema::CopyOf("tblPagamento"), nro, novo);
+    QFAIL("a copy ran on a lost connection");
+  } catch (const DbError& e) {
+    QCOMPARE(e.number(), int(kErrConnection));
+  }
 }
 
 void TestPg::recusaDoServidor() {

@@ -95,11 +95,15 @@ Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* 
   Status s = PgConexão::Abrir(uri, &conexão);
   if (!s.ok()) return s;
   try {
+    constexpr std::string_view kTabelas[] = {schema::kReturnTable, schema::kTaxpayerTable, schema::kLimitTable};
+    std::vector<QVariant> nomes;
+    for (std::string_view tabela : kTabelas) nomes.push_back(QString::fromStdString(Q(tabela)));
+    const PgResultado r = conexão->executar(
+        "SELECT to_regclass($1::text) IS NOT NULL, to_regclass($2::text) IS NOT NULL, to_regclass($3::text) IS NOT NULL",
+        nomes, "procurar as tabelas do banco de dados atual");
     QStringList faltam;
-    for (std::string_view tabela : {schema::kReturnTable, schema::kTaxpayerTable, schema::kLimitTable}) {
-      const PgResultado r = conexão->executar("SELECT to_regclass($1::text) IS NOT NULL", {QString::fromStdString(Q(tabela))},
-                                              "procurar as tabelas do banco de dados atual");
-      if (!r.valor(0, 0).toBool()) faltam << QString::fromUtf8(tabela.data(), static_cast<int>(tabela.size()));
+    for (int i = 0; i < 3; ++i) {
+      if (!r.valor(0, i).toBool()) faltam << QString::fromUtf8(kTabelas[i].data(), static_cast<int>(kTabelas[i].size()));
     }
     if (!faltam.isEmpty()) {
       return Status(kErrNotCurrentDatabase,
@@ -177,7 +181,8 @@ void PgSessãoCópia::voltarAoPonto(std::string_view nome) noexcept {
 }
 
 void PgSessãoCópia::exigirTransação(const char* fazendo) const {
-  if (!conexão_->aberta() || !conexão_->emTransação()) {
+  conexão_->exigirAberta();
+  if (!conexão_->emTransação()) {
     throw DbError(kErrInvalidOperation,
                   std::string("Não há transação aberta no banco de dados atual para ") + fazendo + ".");
   }

@@ -89,6 +89,8 @@ class PgConexão {
   // False after fechar() and after the server was lost.
   bool aberta() const;
   void fechar();
+  // Throws kErrClosed after fechar(), kErrConnection once the server was lost.
+  void exigirAberta() const;
   // "host:port, banco db", for messages.
   const QString& servidor() const { return servidor_; }
 
@@ -121,7 +123,6 @@ class PgConexão {
 
  private:
   explicit PgConexão(PgConnPtr conn);
-  void exigirAberta() const;
   [[noreturn]] void lançar(const pg_result* result, const std::string& fazendo) const;
 
   PgConnPtr conn_;
