@@ -417,7 +417,7 @@ void TestPg::servidorInalcancavel() {
   QVERIFY(!b);
   const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {uri});
   QCOMPARE(r.exit_code, 1);
-  QVERIFY2(r.err.contains(QStringLiteral("Falha ao conectar no servidor PostgreSQL 127.0.0.1:1")), qPrintable(r.err));
+  QVERIFY2(r.err.contains(QStringLiteral("Não foi possível conectar ao servidor PostgreSQL 127.0.0.1:1, banco fiscal.")), qPrintable(r.err));
   QVERIFY2(!r.err.contains(QStringLiteral("SenhaSecreta1")), qPrintable(r.err));
 }
 

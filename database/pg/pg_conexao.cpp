@@ -219,7 +219,7 @@ Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string&
     if (conn != nullptr && LoginRecusado(conn, texto)) {
       return Status(kErrLoginRefused, mensagem("o servidor recusou o usuário ou a senha"), texto);
     }
-    return Status(kErrConnection, mensagem(perdida ? "não há conexão com o servidor" : "o servidor não respondeu"),
+    return Status(kErrConnection, mensagem(perdida ? "a conexão com o servidor foi perdida" : "o servidor não respondeu"),
                   texto);
   }
   const std::string estado(estado_c);
@@ -290,7 +290,11 @@ Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
     // libpq quotes pieces of a URI it cannot read; none may show a password.
     QString detalhe = QString::fromStdString(falha.detail());
     for (const QString& senha : SenhasDe(uri)) detalhe.replace(senha, QStringLiteral("***"));
-    return Status(falha.code(), falha.message(), detalhe.toStdString());
+    const std::string mensagem = falha.code() == kErrConnection
+                                     ? "Não foi possível conectar ao servidor PostgreSQL " +
+                                           ServidorDe(conn.get()).toStdString() + "."
+                                     : falha.message();
+    return Status(falha.code(), mensagem, detalhe.toStdString());
   }
   std::unique_ptr<PgConexão> nova(new PgConexão(std::move(conn)));
   try {
