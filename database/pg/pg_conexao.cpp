@@ -355,21 +355,21 @@ std::vector<PgResultado> PgConexão::emSequência(const std::vector<PgComando>& 
   exigirAberta();
   PGconn* c = conn_.get();
   if (PQenterPipelineMode(c) != 1) lançar(nullptr, fazendo);
-  bool enviado = true;
+  size_t enviados = 0;
   for (const PgComando& cmd : comandos) {
     const Parâmetros p(cmd.parâmetros);
-    if (PQsendQueryParams(c, cmd.sql.c_str(), p.n(), nullptr, p.valores(), nullptr, nullptr, 0) != 1) {
-      enviado = false;
-      break;
-    }
+    if (PQsendQueryParams(c, cmd.sql.c_str(), p.n(), nullptr, p.valores(), nullptr, nullptr, 0) != 1) break;
+    ++enviados;
   }
-  if (enviado) enviado = PQpipelineSync(c) == 1;
+  // Even after a failed send, the commands sent have answers to be read
+  // before the connection can leave pipeline mode.
+  const bool sincronizado = PQpipelineSync(c) == 1;
   std::vector<PgResultado> resultados;
   Status primeira_falha;
-  // Reads every command's answer (each ends with a null result), then the
-  // sync point, so that the connection leaves pipeline mode clean.
-  if (enviado) {
-    for (size_t i = 0; i < comandos.size() && PQstatus(c) == CONNECTION_OK; ++i) {
+  if (sincronizado) {
+    // Each command's answer ends with a null result; the sync point comes
+    // last.
+    for (size_t i = 0; i < enviados && PQstatus(c) == CONNECTION_OK; ++i) {
       PgResultPtr último;
       while (PGresult* r = PQgetResult(c)) {
         PgResultPtr dono(r);
@@ -389,7 +389,7 @@ std::vector<PgResultado> PgConexão::emSequência(const std::vector<PgComando>& 
   }
   const bool saiu = PQstatus(c) == CONNECTION_OK && PQexitPipelineMode(c) == 1;
   if (!primeira_falha.ok()) throw DbError(primeira_falha);
-  if (!enviado || !saiu) lançar(nullptr, fazendo);
+  if (enviados != comandos.size() || !sincronizado || !saiu) lançar(nullptr, fazendo);
   return resultados;
 }
 
