@@ -233,6 +233,7 @@ class TestPg : public QObject {
   void bloqueioPorContribuinteEMes();
   void conexaoPerdida();
   void recusaDoServidor();
+  void contribuintesDiferentesNaoEsperam();
   void ocorrenciasELimite();
 };
 
@@ -723,6 +724,38 @@ void TestPg::recusaDoServidor() {
     QCOMPARE(e.number(), int(kErrInvalidOperation));
   }
   QVERIFY(!sessão->emTransação());
+}
+
+void TestPg::contribuintesDiferentesNaoEsperam() {
+  EXIGIR_SERVIDOR();
+  fazerTemp();
+  const QString uri = bancoAtual();
+  auto banco_a = abrir(uri);
+  auto banco_b = abrir(uri);
+  auto a = banco_a->abrirSessão(temp_);
+  auto b = banco_b->abrirSessão(temp_);
+  const std::vector<std::int32_t> nros = Cabeçalhos(*temp_);
+  const auto ie_de = [&](std::int32_t nro) { return temp_->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {nro}).toString(); };
+  const std::int32_t de_a = nros.front();
+  const auto outro = std::find_if(nros.begin(), nros.end(), [&](std::int32_t n) { return ie_de(n) != ie_de(de_a); });
+  QVERIFY(outro != nros.end());
+  // A is in the middle of a document: its lock, its taxpayer and header
+  // rows, not committed.
+  a->iniciar();
+  a->bloquearDocumento(ie_de(de_a), temp_->scalar("SELECT Ref1 FROM tblQUR WHERE NroQUR = ?", {de_a}).toDate());
+  a->copiarContribuinte(ie_de(de_a), QDate::currentDate());
+  a->pontoSalvamento("documento");
+  a->copiarTabela(schema::CopyOf("tblPagamento"), de_a, a->copiarCabeçalho(de_a));
+  // B copies a whole document of another taxpayer meanwhile, without waiting.
+  QElapsedTimer relógio;
+  relógio.start();
+  CopiarDocumento(*b, *temp_, *outro);
+  QVERIFY2(relógio.elapsed() < 3000, qPrintable(QString::number(relógio.elapsed())));
+  a->liberarPonto("documento");
+  a->confirmar();
+  auto pg = Conectar(uri);
+  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblQUR\""), 2);
+  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\""), 2);
 }
 
 void TestPg::ocorrenciasELimite() {
