@@ -183,7 +183,8 @@ std::string TablesSql(bool current) {
       case Parent::kFile:
         sql += current ? "Id INTEGER PRIMARY KEY AUTOINCREMENT" : "Id INTEGER PRIMARY KEY";
         sql += ColumnList(r);
-        if (current) sql += ", UNIQUE (IE)";
+        // An IE is the same whatever the case of its letters.
+        if (current) sql += ", UNIQUE (IE COLLATE NOCASE)";
         break;
       case Parent::kTaxpayer:
         sql += current ? "NroQUR INTEGER PRIMARY KEY AUTOINCREMENT" : "NroQUR INTEGER PRIMARY KEY";

@@ -297,6 +297,104 @@ class TestControl : public QObject {
     QCOMPARE(Coluna(0), QStringList{"2"});
   }
 
+  // A listener that calls every handler and public method from inside each
+  // event: each call is refused as busy and changes nothing, and the action
+  // under way completes (the sanitized build checks that no freed list is
+  // walked).
+  void reentryFromTheListenerIsRefused() {
+    struct Intruso : OuvinteOrlan {
+      ctlOrlan* ctl = nullptr;
+      int recusas = 0;
+      int chamadas = 0;
+      std::vector<Evento> eventos;
+      void onEvento(Evento e) override {
+        eventos.push_back(e);
+        const Status tentativas[] = {ctl->txtRef_Alterar(QStringLiteral("__/____")), ctl->butImportar_Click(),
+                                     ctl->butSelecionarArquivo_Click(), ctl->txtRef_PrimeiraNotificação(),
+                                     ctl->txtRef_SegundaNotificação(), ctl->GravaIERemetentes(),
+                                     ctl->GravaCredAcum(), ctl->cmdFim_Click()};
+        for (const Status& t : tentativas) {
+          ++chamadas;
+          recusas += t.IsBusy();
+        }
+        ctl->selecionarItem(0, false);
+      }
+    } intruso;
+    intruso.ctl = ctl_.get();
+    ctl_->setOuvinte(&intruso);
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006"),
+                                       test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "04/2006")})));
+    QCOMPARE(intruso.eventos.back(), Evento::FinalizouLeitura);
+    QCOMPARE(int(ctl_->itens().size()), 2);
+    ctl_->selecionarItem(0, true);
+    ctl_->selecionarItem(1, true);
+    QVERIFY(ctl_->butImportar_Click().ok());
+    QCOMPARE(intruso.eventos.back(), Evento::FinalizouImportação);
+    QCOMPARE(ctl_->resumo().importados, 2);
+    QVERIFY(intruso.chamadas > 20);
+    QCOMPARE(intruso.recusas, intruso.chamadas);
+    // No file dialog opened from inside an event, no message but the success.
+    QCOMPARE(int(dialogs_->fileDialogs().size()), 1);
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    QCOMPARE(test::Count(*test::OpenExisting(atual_), "tblQUR"), 2);
+    ctl_->setOuvinte(&registro_);
+  }
+
+  // Each way a current database can be wrong has its own message, ours in
+  // Portuguese first, never SQL.
+  void currentDatabaseFaultsHaveTheirOwnMessages() {
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")}));
+    const QString naoBanco = dir_.filePath(QStringLiteral("texto.db"));
+    test::WriteFile(naoBanco, QByteArray("isto não é um banco de dados, é só um texto qualquer").repeated(40));
+    const QString outroEsquema = dir_.filePath(QStringLiteral("outro.db"));
+    test::CreateEmptyDatabase(outroEsquema);
+    const struct {
+      QString nome;
+      const char* texto;
+    } casos[] = {
+        {dir_.filePath(QStringLiteral("nao-existe.db")), "não existe"},
+        {dir_.path(), "é uma pasta"},
+        {naoBanco, "não é um banco de dados"},
+        {outroEsquema, "não é um banco de dados atual"},
+    };
+    QStringList vistos;
+    for (const auto& caso : casos) {
+      test::WriteDbAtual(caso.nome);
+      dialogs_ = std::make_unique<ScriptedDialogs>();
+      ctl_ = std::make_unique<ctlOrlan>(dialogs_.get());
+      ctl_->setPastaComponente(dir_.filePath(QStringLiteral("comp-erros")));
+      Escolher(prf);
+      QVERIFY(!ctl_->bancoAtualAberto());
+      QVERIFY(!dialogs_->messages().empty());
+      const QString texto = dialogs_->messages()[0].text;
+      QVERIFY2(texto.startsWith(QStringLiteral("Não foi possível abrir o banco de dados")), qPrintable(texto));
+      QVERIFY2(texto.contains(QString::fromUtf8(caso.texto)), qPrintable(texto));
+      for (const char* sql : {"SELECT", "INSERT", "DELETE", "PRAGMA", "FROM "}) QVERIFY2(!texto.contains(sql), qPrintable(texto));
+      vistos << texto;
+    }
+    vistos.removeDuplicates();
+    QCOMPARE(vistos.size(), 4);
+  }
+
+  // A reference left half-typed when a check runs forms no filter: the box
+  // is emptied and the list shows every return.
+  void checkRunEmptiesAnIncompleteReference() {
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006"),
+                                                  test::LinhaQur("1", "01", "04/2006")}));
+    for (const char* meio : {"03/2___", "13/2006"}) {
+      QVERIFY(ctl_->txtRef_Alterar(QString::fromLatin1(meio)).ok());
+      Escolher(prf);
+      QCOMPARE(ctl_->txtRefTexto(), QStringLiteral("__/____"));
+      QCOMPARE(ctl_->Ref1Documento().toString(), QStringLiteral("'*'"));
+      QCOMPARE(int(ctl_->itens().size()), 2);
+    }
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("04/2006")).ok());
+    Escolher(prf);
+    QCOMPARE(Coluna(2), QStringList{"04/2006"});
+    QCOMPARE(ctl_->contagemLista().documentos, 2);
+    QCOMPARE(ctl_->contagemLista().daReferência, 1);
+  }
+
   void publicMethodsBeforeACheckRun() {
     const Status s = ctl_->GravaIERemetentes();
     QVERIFY(!s.ok());

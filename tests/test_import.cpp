@@ -116,6 +116,8 @@ class TestImport : public QObject {
   void cabecalhoPelaChaveDoItem();
   void colunasDoCabecalho();
   void tabelaAusenteParaNoDocumento();
+  void naoEmTodosContaCadaUm();
+  void ieSemDistinguirMaiusculas();
 };
 
 #ifndef Q_MOC_RUN
@@ -438,6 +440,37 @@ void TestImport::tabelaAusenteParaNoDocumento() {
   QCOMPARE(db->scalar("SELECT count(*) FROM tblPagamento").toInt(), g.pagamentos);
   QCOMPARE(db->scalar("SELECT count(*) FROM \"tblOcorrências\"").toInt(), g.ocorrências);
   QCOMPARE(db->scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+}
+// Every return declined at the question is counted, the last one included.
+void TestImport::naoEmTodosContaCadaUm() {
+  for (int n : {1, 3}) {
+    Cenário c(Docs(n));
+    std::vector<ItemLista> itens = test::ListaDe(c.temp(), true);
+    QVERIFY(c.importar(itens).ok());
+    for (int i = 0; i < n; ++i) c.host.diálogos.queueAnswer(kRespostaNao);
+    QVERIFY(c.importar(itens).ok());
+    QCOMPARE(c.estado.resumo.ignorados, n);
+    QCOMPARE(c.estado.resumo.importados, 0);
+    QVERIFY(c.host.sucesso());
+  }
+}
+
+// An IE is the same whatever the letter case of its letters: the return and
+// the taxpayer already stored are found, nothing is stored twice.
+void TestImport::ieSemDistinguirMaiusculas() {
+  Cenário c(Docs(1));
+  c.temp().execute("UPDATE tblContribuinte SET IE = 'ab12'");
+  c.temp().execute("UPDATE tblQUR SET IE = 'ab12'");
+  QVERIFY(c.importar(c.lista({0})).ok());
+  c.atual().execute("UPDATE tblContribuinte SET IE = 'AB12'");
+  c.atual().execute("UPDATE tblQUR SET IE = 'AB12'");
+  c.host.diálogos.queueAnswer(kRespostaSim);
+  QVERIFY(c.importar(c.lista({0})).ok());
+  QCOMPARE(c.host.diálogos.messages().size(), size_t{2});  // the question, then the success
+  QCOMPARE(c.host.diálogos.messages()[0].style, 19);
+  QCOMPARE(c.estado.resumo.substituídos, 1);
+  QCOMPARE(test::Count(c.atual(), "tblQUR"), 1);
+  QCOMPARE(test::Count(c.atual(), "tblContribuinte"), 1);
 }
 #endif  // Q_MOC_RUN
 
