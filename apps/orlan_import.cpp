@@ -8,14 +8,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "control/ctl_orlan.h"
+#include "database/banco_atual.h"
 #include "orlan_cli.h"
 
 namespace {
@@ -120,23 +119,16 @@ int Executar(const Opções& opções) {
   const bool terminal_out = ::isatty(STDERR_FILENO) != 0;
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 
-  // --db holds for this process only: the settings are pointed at a private
-  // folder, so that the user's own "DbAtual" stays as it was.
-  QTemporaryDir settings_dir;
-  if (!opções.db.isEmpty()) {
-    if (!settings_dir.isValid()) return Falha(QStringLiteral("não foi possível criar uma pasta temporária"), kSaídaErro);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings_dir.path());
-    QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-    settings.setValue(QStringLiteral("DB/DbAtual"), QFileInfo(opções.db).absoluteFilePath());
-    settings.sync();
-  }
-
   ConsoleDialogs dialogs(opções.arquivo, opções.sobrescrever, stdout, terminal_in);
   Ouvinte ouvinte(terminal_out);
   dialogs.setAntesDeImprimir([&ouvinte] { ouvinte.limpar(); });
   ctlOrlan control(&dialogs);
   control.setOuvinte(&ouvinte);
+  // --db holds for this run only: the user's own "DbAtual" stays as it was.
+  if (!opções.db.isEmpty()) {
+    const QString nome = ÉEndereçoServidor(opções.db) ? opções.db : QFileInfo(opções.db).absoluteFilePath();
+    control.setFonteConfiguração(std::make_unique<ConfiguraçãoFixa>(nome));
+  }
   if (!opções.pasta_componente.isEmpty()) {
     const QString pasta = QFileInfo(opções.pasta_componente).absoluteFilePath();
     if (!QDir().mkpath(pasta)) return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
@@ -161,7 +153,7 @@ int Executar(const Opções& opções) {
     return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
   }
   if (control.resultadoVerificação() != kVerificaçãoAceita) return kSaídaArquivo;
-  if (!control.estado().BancoAtual) {
+  if (!control.bancoAtualAberto()) {
     return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
                  kSaídaErro);
   }
@@ -200,7 +192,7 @@ int Executar(const Opções& opções) {
   // user so, as it would in the window.
   const Status status = control.butImportar_Click();
   ouvinte.limpar();
-  if (ouvinte.houve(Evento::IniciouImportação)) ImprimirResumo(control.estado().resumo);
+  if (ouvinte.houve(Evento::IniciouImportação)) ImprimirResumo(control.resumo());
   if (!status.ok()) return kSaídaErro;
   if (ouvinte.houve(Evento::FinalizouImportação)) return kSaídaConcluída;
   if (ouvinte.houve(Evento::IniciouImportação)) return kSaídaInterrompida;

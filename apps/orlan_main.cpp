@@ -118,12 +118,12 @@ class JanelaPrincipal : public QMainWindow {
     });
     connect(widget, &OrlanWidget::FinalizouImportacao, this, [this] {
       importando_ = false;
-      terminar(TextoResumo(widget_->control().estado().resumo));
+      terminar(TextoResumo(widget_->control().resumo()));
     });
     connect(widget, &OrlanWidget::acaoConcluida, this, [this] {
       if (importando_) {
         importando_ = false;
-        terminar(QStringLiteral("Importação interrompida. ") + TextoResumo(widget_->control().estado().resumo));
+        terminar(QStringLiteral("Importação interrompida. ") + TextoResumo(widget_->control().resumo()));
       } else if (barra_->isVisible()) {
         terminar(QStringLiteral("Interrompido."));
       }

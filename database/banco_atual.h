@@ -54,6 +54,7 @@ class SessãoCópia {
   virtual bool emTransação() = 0;
   virtual void pontoSalvamento(std::string_view nome) = 0;
   virtual void liberarPonto(std::string_view nome) = 0;
+  // Undoes everything since the savepoint and ends it.
   virtual void voltarAoPonto(std::string_view nome) noexcept = 0;
 
   // Inside a transaction: holds, until it ends, the right to write the
@@ -61,6 +62,12 @@ class SessãoCópia {
   // same taxpayer and month wait (at most the lock wait, then kErrLocked);
   // other taxpayers do not wait.
   virtual void bloquearDocumento(const QString& ie, const QDate& ref1) = 0;
+  // The same without waiting: false when another session holds it.
+  virtual bool tentarBloquearDocumento(const QString& ie, const QDate& ref1) = 0;
+  // The same for the taxpayer record of `ie`, so that two sessions never
+  // store one taxpayer twice.
+  virtual void bloquearContribuinte(const QString& ie) = 0;
+  virtual bool tentarBloquearContribuinte(const QString& ie) = 0;
 
   // True when the current database holds a taxpayer of `ie` (letter case
   // ignored).
@@ -98,6 +105,30 @@ class SessãoCópia {
   virtual std::int64_t commits() const = 0;
 };
 
+// A savepoint of a session's transaction, undone at destruction unless
+// liberar() succeeded.
+class PontoSalvamento {
+ public:
+  PontoSalvamento(SessãoCópia& sessão, std::string nome) : sessão_(sessão), nome_(std::move(nome)) {
+    sessão_.pontoSalvamento(nome_);
+    ativo_ = true;
+  }
+  ~PontoSalvamento() {
+    if (ativo_) sessão_.voltarAoPonto(nome_);
+  }
+  PontoSalvamento(const PontoSalvamento&) = delete;
+  PontoSalvamento& operator=(const PontoSalvamento&) = delete;
+  void liberar() {
+    sessão_.liberarPonto(nome_);
+    ativo_ = false;
+  }
+
+ private:
+  SessãoCópia& sessão_;
+  std::string nome_;
+  bool ativo_ = false;
+};
+
 class BancoAtual {
  public:
   virtual ~BancoAtual() = default;
@@ -128,6 +159,9 @@ QString NomeSemSenha(const QString& nome);
 // a file that is not a database, a database without the current database's
 // tables, a locked one, a server that cannot be reached or refuses the login.
 Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out);
+
+// The PostgreSQL side of AbrirBancoAtual, for a name that ÉEndereçoServidor.
+Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* out);
 
 }  // namespace orlan
 

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "database/pg/pg_conexao.h"
+#include "database/banco_atual.h"
 #include "database/pg/pg_schema.h"
 
 namespace orlan::schema {
@@ -186,7 +186,8 @@ std::string TablesSql(bool current) {
       case Parent::kFile:
         sql += current ? "Id INTEGER PRIMARY KEY AUTOINCREMENT" : "Id INTEGER PRIMARY KEY";
         sql += ColumnList(r);
-        if (current) sql += ", UNIQUE (IE)";
+        // An IE is the same whatever the case of its letters.
+        if (current) sql += ", UNIQUE (IE COLLATE NOCASE)";
         break;
       case Parent::kTaxpayer:
         sql += current ? "NroQUR INTEGER PRIMARY KEY AUTOINCREMENT" : "NroQUR INTEGER PRIMARY KEY";
@@ -257,7 +258,7 @@ const TableCopy& CopyOf(std::string_view table) {
       if (c.table == table) return c;
     }
   }
-  throw std::out_of_range("no detail table " + std::string(table));
+  throw std::out_of_range("não é uma tabela de detalhe: " + std::string(table));
 }
 
 std::string_view SqlType(FieldType type) {
@@ -291,14 +292,16 @@ void CreateTemporaryIndexes(Database& db) { db.executeScript(IndexesSql(false));
 
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) {
   // A server's database already exists: only its tables are made.
-  if (PgÉEndereço(QString::fromStdString(path))) return CriarBancoAtualPostgres(QString::fromStdString(path), ref_limit);
-  if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
+  if (ÉEndereçoServidor(QString::fromStdString(path))) {
+    return CriarBancoAtualPostgres(QString::fromStdString(path), ref_limit);
+  }
+  if (path.empty()) return Status(kErrCannotOpen, "Nenhum banco de dados foi informado.");
   // Made here, exclusively and readable by its owner alone (it will hold
   // taxpayers' data), before SQLite opens it.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    if (errno == EEXIST) return Status(kErrInvalidOperation, "refusing to overwrite the existing file " + path);
-    return Status(kErrCannotOpen, "cannot create " + path + ": " + std::strerror(errno));
+    if (errno == EEXIST) return Status(kErrInvalidOperation, "O arquivo \"" + path + "\" já existe e não será substituído.");
+    return Status(kErrCannotOpen, "Não foi possível criar o arquivo \"" + path + "\".", std::strerror(errno));
   }
   ::close(fd);
   std::shared_ptr<Database> db;

@@ -170,10 +170,11 @@ void PgSessãoCópia::liberarPonto(std::string_view nome) {
 void PgSessãoCópia::voltarAoPonto(std::string_view nome) noexcept {
   try {
     if (conexão_->aberta() && conexão_->emTransação()) {
-      conexão_->executarScript("ROLLBACK TO SAVEPOINT " + Q(nome), "voltar a um ponto de salvamento");
-      // The savepoint stays; those made after it are gone.
+      conexão_->executarScript("ROLLBACK TO SAVEPOINT " + Q(nome) + "; RELEASE SAVEPOINT " + Q(nome),
+                               "voltar a um ponto de salvamento");
+      // Gone with those made after it.
       const auto ponto = std::find(pontos_.rbegin(), pontos_.rend(), nome);
-      if (ponto != pontos_.rend()) pontos_.erase(ponto.base(), pontos_.end());
+      if (ponto != pontos_.rend()) pontos_.erase(std::prev(ponto.base()), pontos_.end());
     }
   } catch (...) {
     // The caller is already unwinding a failure; the transaction ends with it.

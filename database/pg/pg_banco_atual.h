@@ -59,13 +59,12 @@ class PgSessãoCópia : public SessãoCópia {
   void liberarPonto(std::string_view nome) override;
   void voltarAoPonto(std::string_view nome) noexcept override;
 
+  // Advisory locks: (hashtext(lower(ie)), yyyymm of ref1) for a document,
+  // month 0 for the taxpayer's record.
   void bloquearDocumento(const QString& ie, const QDate& ref1) override;
-  // Inside a transaction: the lock of bloquearDocumento if no other session
-  // holds it; false at once otherwise.
-  bool tentarBloquearDocumento(const QString& ie, const QDate& ref1);
-  // The same for the taxpayer itself (its record, not its returns).
-  void bloquearContribuinte(const QString& ie);
-  bool tentarBloquearContribuinte(const QString& ie);
+  bool tentarBloquearDocumento(const QString& ie, const QDate& ref1) override;
+  void bloquearContribuinte(const QString& ie) override;
+  bool tentarBloquearContribuinte(const QString& ie) override;
 
   bool temContribuinte(const QString& ie) override;
   void copiarContribuinte(const QString& ie, const QDate& cadastro) override;

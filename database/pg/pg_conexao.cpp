@@ -159,10 +159,6 @@ QStringList SenhasDe(const QString& uri) {
 void PgConnDeleter::operator()(pg_conn* conn) const { PQfinish(conn); }
 void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
 
-bool PgÉEndereço(const QString& nome) {
-  return nome.startsWith(QLatin1String("postgresql://")) || nome.startsWith(QLatin1String("postgres://"));
-}
-
 QString PgNomeSemSenha(const QString& uri) {
   const int início = uri.indexOf(QStringLiteral("://"));
   if (início < 0) return uri;

@@ -44,9 +44,6 @@ using PgResultPtr = std::unique_ptr<pg_result, PgResultDeleter>;
 // "password=" parameter of the query. Any other text is kept as it is.
 QString PgNomeSemSenha(const QString& uri);
 
-// True for a "postgresql://" or "postgres://" name.
-bool PgÉEndereço(const QString& nome);
-
 // The rows a statement gave back. Values come as QVariants of the column's
 // type: boolean as bool, whole numbers as qlonglong, numeric and floating
 // point as double, date as QDate, timestamp as QDateTime, anything else as
