@@ -4,6 +4,7 @@
 // that the checker wrote from a generated ".prf" file. Each test has a
 // database of its own.
 #include <QDate>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -234,6 +235,7 @@ class TestPg : public QObject {
   void conexaoPerdida();
   void recusaDoServidor();
   void contribuintesDiferentesNaoEsperam();
+  void importacaoPeloPrograma();
   void ocorrenciasELimite();
 };
 
@@ -753,6 +755,27 @@ void TestPg::contribuintesDiferentesNaoEsperam() {
   auto pg = Conectar(uri);
   QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblQUR\""), 2);
   QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\""), 2);
+}
+
+void TestPg::importacaoPeloPrograma() {
+  EXIGIR_SERVIDOR();
+  const QString uri = bancoAtual();
+  const QString pasta = dir_.filePath(QStringLiteral("programa"));
+  QVERIFY(QDir().mkpath(pasta));
+  const QString prf = pasta + QStringLiteral("/arquivo.prf");
+  const test::ProcessResult gerado = test::Run(test::ProgramPath(QStringLiteral("orlan-prf-gen")),
+                                               {"--output", prf, "--taxpayers", "3", "--months", "2", "--rows", "30"});
+  QVERIFY2(gerado.exit_code == 0, qPrintable(gerado.err));
+  const QStringList argumentos = {"--db", uri, "--component-dir", pasta, "--overwrite", "yes", prf};
+  const test::ProcessResult primeira = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
+  QVERIFY2(primeira.exit_code == 0, qPrintable(primeira.out + primeira.err));
+  // Again: every return replaces its earlier copy.
+  const test::ProcessResult segunda = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
+  QVERIFY2(segunda.exit_code == 0, qPrintable(segunda.out + segunda.err));
+  auto temp = test::OpenExisting(pasta + QStringLiteral("/BDTempPrf.fix"));
+  auto pg = Conectar(uri);
+  const QString d = Diferenças(*temp, *pg);
+  QVERIFY2(d.isEmpty(), qPrintable(d));
 }
 
 void TestPg::ocorrenciasELimite() {

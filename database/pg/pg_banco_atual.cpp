@@ -107,7 +107,7 @@ Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* 
     }
     if (!faltam.isEmpty()) {
       return Status(kErrNotCurrentDatabase,
-                    "O banco " + Str(conexão->servidor()) + " no servidor PostgreSQL não é um banco de dados atual: "
+                    "No servidor PostgreSQL " + Str(conexão->servidor()) + ", o banco não é um banco de dados atual: "
                     "faltam as tabelas " + Str(faltam.join(QStringLiteral(", "))) + ".");
     }
   } catch (const DbError& e) {

@@ -103,8 +103,8 @@ Status CriarBancoAtualPostgres(const QString& uri, const QString& ref_limit) {
       QStringList nomes;
       for (int i = 0; i < existentes.linhas(); ++i) nomes << existentes.valor(i, 0).toString();
       conexão->executarScript("ROLLBACK", "desfazer a criação do banco de dados atual");
-      return Status(kErrInvalidOperation, "O banco " + conexão->servidor().toStdString() +
-                                              " no servidor PostgreSQL já tem as tabelas " +
+      return Status(kErrInvalidOperation, "No servidor PostgreSQL " + conexão->servidor().toStdString() +
+                                              ", o banco já tem as tabelas " +
                                               nomes.join(QStringLiteral(", ")).toStdString() +
                                               "; nada foi criado nem alterado.");
     }
