@@ -34,10 +34,9 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/debs" >"$work/cpack.l
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
 
 deb_of() {
-  local file
-  file=$(ls "$work/debs/$1"_*.deb 2>/dev/null | head -n 1)
-  [ -n "$file" ] || fail "no package $1 in $work/debs"
-  echo "$file"
+  local files=("$work/debs/$1"_*.deb)
+  [ -f "${files[0]}" ] || fail "no package $1 in $work/debs"
+  echo "${files[0]}"
 }
 
 # expect PACKAGE PATTERN...: every pattern names a path in the package.
@@ -117,7 +116,8 @@ libs=$root/usr/lib:$root/usr/lib/x86_64-linux-gnu
 LD_LIBRARY_PATH=$libs "$root/usr/bin/orlan-import" --help >"$work/help.txt" ||
   fail "orlan-import --help from the unpacked package exited $?"
 grep -q "orlan-import" "$work/help.txt" || fail "orlan-import --help printed no usage"
-LD_LIBRARY_PATH=$libs ldd "$root/usr/bin/orlan-import" | grep -q "libVmbOrlan.so.1 => $root/" ||
+LD_LIBRARY_PATH=$libs ldd "$root/usr/bin/orlan-import" >"$work/ldd.txt"
+grep -q "libVmbOrlan.so.1 => $root/" "$work/ldd.txt" ||
   fail "the unpacked orlan-import does not load the unpacked libVmbOrlan.so.1"
 
 desktop-file-validate "$root/usr/share/applications/orlan.desktop" || fail "desktop-file-validate"
@@ -125,7 +125,9 @@ grep -qx "Exec=orlan %f" "$root/usr/share/applications/orlan.desktop" || fail "t
 
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   gzip -t "$page" || fail "$page is not gzip"
-  gzip -dc "$page" | head -n 1 | grep -q "^\.TH .*$version" || fail "$page has no .TH line with the version"
+  gzip -dc "$page" >"$work/page"
+  read -r first <"$work/page"
+  [[ "$first" == ".TH "*"$version"* ]] || fail "$page has no .TH line with the version"
 done
 
 # The file type, compiled as the system does: the extension and the first line.
