@@ -4,7 +4,8 @@
 //
 // Designer owns the collection and asks it for the interfaces; the
 // interfaces are children of the collection and live as long as it does.
-// Each widget createWidget() makes belongs to the parent it is given.
+// Each widget createWidget() makes belongs to the parent it is given (to the
+// caller when the parent is null).
 #ifndef ORLAN_WIDGETS_DESIGNER_ORLAN_DESIGNER_PLUGIN_H_
 #define ORLAN_WIDGETS_DESIGNER_ORLAN_DESIGNER_PLUGIN_H_
 
