@@ -236,6 +236,7 @@ class TestPg : public QObject {
   void recusaDoServidor();
   void contribuintesDiferentesNaoEsperam();
   void importacaoPeloPrograma();
+  void direitosDoEscrivao();
   void ocorrenciasELimite();
 };
 
@@ -776,6 +777,55 @@ void TestPg::importacaoPeloPrograma() {
   auto pg = Conectar(uri);
   const QString d = Diferenças(*temp, *pg);
   QVERIFY2(d.isEmpty(), qPrintable(d));
+}
+
+void TestPg::direitosDoEscrivao() {
+  EXIGIR_SERVIDOR();
+  fazerTemp();
+  // The roles of the office guide: an owner that makes the tables, clerks
+  // that may read, add, and delete a replaced return, and nothing else.
+  const QString uri = test::PgNovoBanco();
+  const std::string banco = PgIdentificador(QUrl(uri).path().mid(1).toStdString());
+  const QString sufixo = QString::number(QCoreApplication::applicationPid());
+  const std::string dono = PgIdentificador(("dono_" + sufixo).toStdString());
+  const std::string grupo = PgIdentificador(("importador_" + sufixo).toStdString());
+  const std::string escrivão = PgIdentificador(("ana_" + sufixo).toStdString());
+  auto admin = Conectar(uri);
+  admin->executarScript("CREATE ROLE " + dono + " LOGIN; ALTER DATABASE " + banco + " OWNER TO " + dono +
+                        "; REVOKE ALL ON DATABASE " + banco + " FROM PUBLIC; REVOKE CREATE ON SCHEMA public FROM PUBLIC; "
+                        "GRANT CONNECT ON DATABASE " + banco + " TO " + dono + "; GRANT CREATE, USAGE ON SCHEMA public TO " +
+                        dono + "; CREATE ROLE " + grupo + " NOLOGIN; GRANT CONNECT ON DATABASE " + banco + " TO " + grupo +
+                        "; GRANT USAGE ON SCHEMA public TO " + grupo + "; ALTER DEFAULT PRIVILEGES FOR ROLE " + dono +
+                        " IN SCHEMA public GRANT SELECT, INSERT ON TABLES TO " + grupo +
+                        "; ALTER DEFAULT PRIVILEGES FOR ROLE " + dono + " IN SCHEMA public GRANT USAGE ON SEQUENCES TO " +
+                        grupo + "; CREATE ROLE " + escrivão + " LOGIN IN ROLE " + grupo);
+  const auto como = [&](const QString& papel) {
+    QString u = uri;
+    return u.replace(QStringLiteral("user=orlan"), QStringLiteral("user=") + papel);
+  };
+  const test::ProcessResult criado =
+      test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {como("dono_" + sufixo), "--ref-limit", "2031"});
+  QVERIFY2(criado.exit_code == 0, qPrintable(criado.err));
+  admin->executarScript("GRANT DELETE ON \"tblQUR\" TO " + grupo);
+  auto banco_atual = abrir(como("ana_" + sufixo));
+  auto sessão = banco_atual->abrirSessão(temp_);
+  // Every return twice: the second time each replaces the first.
+  for (int vez = 0; vez < 2; ++vez) {
+    for (std::int32_t nro : Cabeçalhos(*temp_)) CopiarDocumento(*sessão, *temp_, nro);
+  }
+  const QString d = Diferenças(*temp_, *admin);
+  QVERIFY2(d.isEmpty(), qPrintable(d));
+  // A clerk changes no table's shape and no other row.
+  try {
+    sessão->iniciar();
+    sessão->apagarRetorno(0);
+    sessão->desfazer();
+    auto pg_ana = Conectar(como("ana_" + sufixo));
+    pg_ana->executarScript("DELETE FROM \"tblPagamento\"");
+    QFAIL("a clerk deleted detail rows directly");
+  } catch (const DbError& e) {
+    QCOMPARE(e.number(), int(kErrReadOnly));
+  }
 }
 
 void TestPg::ocorrenciasELimite() {
