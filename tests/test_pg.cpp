@@ -109,8 +109,6 @@ class TestPg : public QObject {
   void servidorInalcancavel();
   void loginRecusado();
   void bancoSemAsTabelas();
-  void copiaDocumentosInteiros();
-  void substituiRetorno();
   void tabelaOuCampoAusente();
   void contribuinteDuplicado();
   void bloqueioPorContribuinteEMes();
@@ -331,69 +329,6 @@ void TestPg::bancoSemAsTabelas() {
   QCOMPARE(s.number(), int(kErrNotCurrentDatabase));
   QVERIFY2(QString::fromStdString(s.message()).contains(QStringLiteral("não é um banco de dados atual")), s.message().c_str());
   QVERIFY(!b);
-}
-
-void TestPg::copiaDocumentosInteiros() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto banco = abrir(uri);
-  QVERIFY(!banco->nome().isEmpty());
-  auto sessão = banco->abrirSessão(temp_);
-  std::vector<std::int32_t> novos;
-  for (std::int32_t nro : Cabeçalhos(*temp_)) novos.push_back(CopiarDocumento(*sessão, *temp_, nro));
-  QCOMPARE(sessão->commits(), std::int64_t(novos.size()));
-  QVERIFY(!sessão->emTransação());
-  auto pg = Conectar(uri);
-  const QString d = test::Diferenças(*temp_, *pg);
-  QVERIFY2(d.isEmpty(), qPrintable(d));
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\" WHERE \"DataCadastro\" <> CURRENT_DATE"), 0);
-  // Hostile text arrived unchanged, with the Nulls next to it.
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\" WHERE \"RazãoSocial\" = $1 AND \"CNAE\" IS NULL", {kHostil}),
-           1);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblOcorrências\" WHERE \"Ocorrência\" = $1 AND \"FLegal\" IS NULL", {kHostil}),
-           1);
-  // Case of the IE is ignored when looking for taxpayers and returns.
-  Recordset cab = temp_->openQuery("SELECT IE, Ref1 FROM tblQUR ORDER BY NroQUR LIMIT 1");
-  const QString ie = cab.value("IE").toString();
-  sessão->iniciar();
-  QVERIFY(sessão->temContribuinte(ie.toLower()));
-  QVERIFY(sessão->temContribuinte(ie.toUpper()));
-  QCOMPARE(sessão->retornoExistente(ie.toUpper(), cab.value("Ref1").toDate()).value(), std::int64_t(novos.front()));
-  QVERIFY(!sessão->retornoExistente(ie, cab.value("Ref1").toDate().addMonths(-13)).has_value());
-  sessão->desfazer();
-  QCOMPARE(sessão->commits(), std::int64_t(novos.size()));
-}
-
-void TestPg::substituiRetorno() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto banco = abrir(uri);
-  auto sessão = banco->abrirSessão(temp_);
-  const std::vector<std::int32_t> nros = Cabeçalhos(*temp_);
-  std::vector<std::int32_t> primeiros;
-  for (std::int32_t nro : nros) primeiros.push_back(CopiarDocumento(*sessão, *temp_, nro));
-  auto pg = Conectar(uri);
-  const auto contas = [&] {
-    QStringList c;
-    for (const schema::RecordDef& r : schema::Records()) {
-      c << QString::number(Número(*pg, "SELECT count(*) FROM " + Q(r.table)));
-    }
-    return c;
-  };
-  const QStringList antes = contas();
-  // Every return again: each replaces its earlier copy, details included.
-  for (std::int32_t nro : nros) {
-    const std::int32_t novo = CopiarDocumento(*sessão, *temp_, nro);
-    QVERIFY(novo > *std::max_element(primeiros.begin(), primeiros.end()));
-  }
-  QCOMPARE(contas(), antes);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" <= $1",
-                  {*std::max_element(primeiros.begin(), primeiros.end())}),
-           0);
-  const QString d = test::Diferenças(*temp_, *pg);
-  QVERIFY2(d.isEmpty(), qPrintable(d));
 }
 
 void TestPg::tabelaOuCampoAusente() {
