@@ -147,9 +147,10 @@ void TestPgFalhas::falhaDoServidorNoMeio() {
     const QString saída = QString::fromUtf8(p->readAllStandardOutput() + p->readAllStandardError());
     if (p->exitCode() == 0) continue;
     encontrou = true;
-    QCOMPARE(p->exitCode(), 4);
+    const QString fim = QStringLiteral("exit %1: ").arg(p->exitCode()) + saída.right(800);
+    QVERIFY2(p->exitCode() == 4, qPrintable(fim));
     QVERIFY2(saída.contains(QStringLiteral("Erro 3151")) && saída.contains(QStringLiteral("servidor PostgreSQL")),
-             qPrintable(saída));
+             qPrintable(fim));
     QVERIFY2(!saída.contains(QStringLiteral("SELECT")) && !saída.contains(QStringLiteral("INSERT")), qPrintable(saída));
   }
   QVERIFY2(encontrou, "no fault met a run in progress");

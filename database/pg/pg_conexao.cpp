@@ -208,9 +208,12 @@ Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string&
   const char* estado_c = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
   if (estado_c == nullptr) {
     const std::string texto = Aparado(conn == nullptr ? "" : PQerrorMessage(conn));
+    // The server gives every error of its own a SQLSTATE: one without it
+    // is libpq's, about the connection (a closed socket seen in the middle
+    // of a pipeline, before the connection's status says so).
     if (result != nullptr && !perdida) {
       const std::string próprio = Aparado(PQresultErrorMessage(result));
-      return Status(kErrOther, mensagem("o servidor recusou a operação"), próprio.empty() ? texto : próprio);
+      return Status(kErrConnection, mensagem("o servidor não respondeu"), próprio.empty() ? texto : próprio);
     }
     if (conn != nullptr && LoginRecusado(conn, texto)) {
       return Status(kErrLoginRefused, mensagem("o servidor recusou o usuário ou a senha"), texto);
