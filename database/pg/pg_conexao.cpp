@@ -1,4 +1,5 @@
 #include "database/pg/pg_conexao.h"
+#include "database/sqlite_handle.h"
 
 #include <libpq-fe.h>
 
@@ -10,6 +11,8 @@
 
 #include <cmath>
 #include <optional>
+
+#include "database/sqlite_handle.h"
 
 namespace orlan {
 
@@ -189,15 +192,7 @@ QString PgNomeSemSenha(const QString& uri) {
   return uri.left(início + 3) + autoridade + resto;
 }
 
-std::string PgIdentificador(std::string_view nome) {
-  std::string s = "\"";
-  for (char c : nome) {
-    if (c == '"') s += '"';
-    s += c;
-  }
-  s += '"';
-  return s;
-}
+std::string PgIdentificador(std::string_view nome) { return QuoteIdentifier(nome); }
 
 Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string& fazendo) {
   const std::string servidor = ServidorDe(conn).toStdString();
