@@ -1,5 +1,4 @@
 #include "database/pg/pg_conexao.h"
-#include "database/sqlite_handle.h"
 
 #include <libpq-fe.h>
 
