@@ -12,22 +12,18 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
 #include "control/ctl_orlan.h"
+#include "linha_de_comando.h"
 #include "orlan_cli.h"
 
 namespace {
 
 using namespace orlan;
 using namespace orlan::cli;
-
-void Escrever(std::FILE* f, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
-  std::fflush(f);
-}
 
 // Records the events and, on a terminal, draws progress on standard error.
 class Ouvinte : public OuvinteOrlan {
@@ -166,17 +162,8 @@ int Executar(const Opções& opções) {
                  kSaídaErro);
   }
 
+  // The selection as --select makes it; --list shows that same selection.
   const std::vector<ItemLista>& itens = control.itens();
-  if (opções.listar) {
-    QString text;
-    for (const ItemLista& item : itens) {
-      text += item.colunas[0] + QLatin1Char('\t') + item.colunas[1] + QLatin1Char('\t') + item.colunas[2] +
-              QLatin1Char('\t') + item.colunas[3] + QLatin1Char('\n');
-    }
-    Escrever(stdout, text);
-    return itens.empty() ? kSaídaNadaListado : kSaídaConcluída;
-  }
-
   const QSet<QString> ies(opções.ies.begin(), opções.ies.end());
   QSet<QString> encontradas;
   int selecionados = 0;
@@ -194,6 +181,17 @@ int Executar(const Opções& opções) {
       if (!encontradas.contains(ie)) Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
     }
   }
+
+  if (opções.listar) {
+    QString text;
+    for (const ItemLista& item : itens) {
+      if (!item.selecionado) continue;
+      text += item.colunas[0] + QLatin1Char('\t') + item.colunas[1] + QLatin1Char('\t') + item.colunas[2] +
+              QLatin1Char('\t') + item.colunas[3] + QLatin1Char('\n');
+    }
+    Escrever(stdout, text);
+    return selecionados == 0 ? kSaídaNadaListado : kSaídaConcluída;
+  }
   ouvinte.setDocumentos(selecionados);
 
   // Importar runs even with nothing selected: the control then tells the
@@ -210,18 +208,17 @@ int Executar(const Opções& opções) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that went away (orlan-import ... | head) must not kill the run
+  // in the middle of a document: the failed write is reported instead.
+  std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("orlan-import"));
 
   Opções opções;
-  QString erro;
-  if (!LerOpções(app.arguments().mid(1), &opções, &erro)) {
-    Escrever(stderr, QStringLiteral("orlan-import: ") + erro + QStringLiteral("\n\n") + TextoDeUso());
-    return kSaídaUso;
+  if (const auto status = LerOpções(QCoreApplication::arguments(), &opções)) return *status;
+  const int status = Executar(opções);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Falha(QStringLiteral("a saída padrão não pôde ser gravada (disco cheio ou leitor encerrado)"), kSaídaErro);
   }
-  if (opções.ajuda) {
-    Escrever(stdout, TextoDeUso());
-    return kSaídaConcluída;
-  }
-  return Executar(opções);
+  return status;
 }

@@ -3,7 +3,6 @@
 // the control works, and lets the user choose or create the current database.
 #include <QAction>
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,10 +24,12 @@
 #include "database/schema.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
+#include "linha_de_comando.h"
 
 namespace {
 
 using namespace orlan;
+using namespace orlan::cli;
 
 void GravarBancoAtual(const QString& path) {
   QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
@@ -219,30 +220,37 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("orlan"));
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Importa declarações de um arquivo pré-formatado (.prf)."));
-  parser.addHelpOption();
-  const QCommandLineOption db({QStringLiteral("db")}, QStringLiteral("Grava CAMINHO como banco atual (\"DbAtual\")."),
+  LinhaDeComando linha(QStringLiteral("orlan"), QStringLiteral("[opções] [ARQUIVO]"),
+                       QStringLiteral("Importa declarações de um arquivo pré-formatado (.prf) numa janela."));
+  linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o mesmo que --open ARQUIVO"));
+  const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("grava CAMINHO como banco atual (\"DbAtual\")"),
                               QStringLiteral("CAMINHO"));
-  const QCommandLineOption pasta({QStringLiteral("component-dir")},
-                                 QStringLiteral("Pasta do banco temporário e da cópia de rede."), QStringLiteral("PASTA"));
-  const QCommandLineOption abrir({QStringLiteral("open")},
-                                 QStringLiteral("Escolhe ARQUIVO ao abrir a janela, como se pelo botão \"...\"."),
+  const QCommandLineOption pasta(QStringLiteral("component-dir"),
+                                 QStringLiteral("pasta do banco temporário e da cópia de rede"), QStringLiteral("PASTA"));
+  const QCommandLineOption abrir(QStringLiteral("open"),
+                                 QStringLiteral("escolhe ARQUIVO ao abrir a janela, como se pelo botão \"...\""),
                                  QStringLiteral("ARQUIVO"));
-  const QCommandLineOption foto({QStringLiteral("screenshot")},
-                                QStringLiteral("Grava a imagem da janela em PNG e sai."), QStringLiteral("PNG"));
-  parser.addOptions({db, pasta, abrir, foto});
-  parser.process(app);
+  const QCommandLineOption foto(QStringLiteral("screenshot"), QStringLiteral("grava a imagem da janela em PNG e sai"),
+                                QStringLiteral("PNG"));
+  for (const QCommandLineOption& o : {db, pasta, abrir, foto}) linha.adicionar(o);
+  if (const auto status = linha.analisar(QCoreApplication::arguments())) return *status;
+  const QCommandLineParser& parser = linha.parser();
+  const QStringList posicionais = parser.positionalArguments();
+  if (posicionais.size() > 1) return linha.erroDeUso(QStringLiteral("um só ARQUIVO, não %1").arg(posicionais.size()));
+  if (!posicionais.isEmpty() && parser.isSet(abrir)) {
+    return linha.erroDeUso(QStringLiteral("ARQUIVO e --open ao mesmo tempo"));
+  }
+  const QString arquivo = parser.isSet(abrir) ? parser.value(abrir) : posicionais.value(0);
 
   if (parser.isSet(db)) GravarBancoAtual(QFileInfo(parser.value(db)).absoluteFilePath());
   const QString pasta_componente =
       parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
   if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
 
-  JanelaPrincipal janela(pasta_componente, parser.value(abrir));
+  JanelaPrincipal janela(pasta_componente, arquivo);
   janela.show();
 
-  if (parser.isSet(abrir)) {
+  if (!arquivo.isEmpty()) {
     QTimer::singleShot(0, &janela, [&janela] {
       if (auto* b = janela.widget()->findChild<QPushButton*>(QStringLiteral("butSelecionarArquivo"))) b->click();
     });
