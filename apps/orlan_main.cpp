@@ -1,22 +1,33 @@
 // orlan: the desktop host. A main window holds the import dialog as the tax
 // program would: it closes on Fechar, shows progress in its status bar while
-// the control works, and lets the user choose or create the current database.
+// the control works, and lets the user choose (a file or a PostgreSQL
+// server) or create the current database. --screenshot draws the window at
+// one of three moments for the user guide.
 #include <QAction>
 #include <QApplication>
 #include <QDate>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <memory>
 
@@ -24,6 +35,7 @@
 #include "database/schema.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
+#include "widgets/traducao_qt.h"
 #include "linha_de_comando.h"
 
 namespace {
@@ -31,11 +43,102 @@ namespace {
 using namespace orlan;
 using namespace orlan::cli;
 
-void GravarBancoAtual(const QString& path) {
+bool ÉEndereço(const QString& nome) {
+  return nome.startsWith(QStringLiteral("postgresql://")) || nome.startsWith(QStringLiteral("postgres://"));
+}
+
+// `nome` as it may be saved and shown: a server's address loses its
+// password, a file's path becomes absolute.
+QString NomeParaGravar(const QString& nome) {
+  if (!ÉEndereço(nome)) return QFileInfo(nome).absoluteFilePath();
+  QUrl url(nome);
+  url.setPassword(QString());
+  QUrlQuery consulta(url);
+  consulta.removeAllQueryItems(QStringLiteral("password"));
+  url.setQuery(consulta);
+  return url.toString();
+}
+
+// Why `nome` cannot be the current database; OK when it can.
+Status VerificarBancoAtual(const QString& nome) {
+  DatabaseOpener abridor(nullptr);
+  if (abridor.OpenDatabase(nome)) return Status::OK();
+  return abridor.lastError();
+}
+
+QString TextoDoErro(const QString& nome, const Status& s) {
+  return QStringLiteral("O banco de dados atual não foi trocado: \"%1\" não pôde ser aberto.\n\n%2")
+      .arg(NomeParaGravar(nome), QString::fromStdString(s.ToString()));
+}
+
+void GravarBancoAtual(const QString& nome) {
   QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-  settings.setValue(QStringLiteral("DB/DbAtual"), path);
+  settings.setValue(QStringLiteral("DB/DbAtual"), NomeParaGravar(nome));
   settings.sync();
 }
+
+// Chooses the current database: a file, or the address of a PostgreSQL
+// server. OK keeps the dialog open, with the reason, until the choice opens.
+class DiálogoBancoAtual : public QDialog {
+ public:
+  explicit DiálogoBancoAtual(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Banco de dados atual"));
+    const QString atual = LerCaminhoBancoAtual();
+    por_arquivo_ = new QRadioButton(QStringLiteral("&Arquivo:"), this);
+    arquivo_ = new QLineEdit(ÉEndereço(atual) ? QString() : atual, this);
+    arquivo_->setObjectName(QStringLiteral("arquivo"));
+    auto* procurar = new QPushButton(QStringLiteral("..."), this);
+    por_servidor_ = new QRadioButton(QStringLiteral("&Servidor PostgreSQL:"), this);
+    endereço_ = new QLineEdit(ÉEndereço(atual) ? atual : QString(), this);
+    endereço_->setObjectName(QStringLiteral("endereco"));
+    endereço_->setPlaceholderText(QStringLiteral("postgresql://usuário@servidor:5432/banco"));
+    (ÉEndereço(atual) ? por_servidor_ : por_arquivo_)->setChecked(true);
+    auto* botões = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+
+    auto* grade = new QGridLayout(this);
+    grade->addWidget(por_arquivo_, 0, 0);
+    grade->addWidget(arquivo_, 0, 1);
+    grade->addWidget(procurar, 0, 2);
+    grade->addWidget(por_servidor_, 1, 0);
+    grade->addWidget(endereço_, 1, 1, 1, 2);
+    grade->addWidget(botões, 2, 0, 1, 3);
+    grade->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
+
+    connect(procurar, &QPushButton::clicked, this, [this] { procurarArquivo(); });
+    connect(arquivo_, &QLineEdit::textEdited, this, [this] { por_arquivo_->setChecked(true); });
+    connect(endereço_, &QLineEdit::textEdited, this, [this] { por_servidor_->setChecked(true); });
+    connect(botões, &QDialogButtonBox::accepted, this, [this] { verificar(); });
+    connect(botões, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  }
+
+  // The name chosen, password included (it is dropped only when saved).
+  QString nome() const { return (por_servidor_->isChecked() ? endereço_ : arquivo_)->text().trimmed(); }
+
+ private:
+  void procurarArquivo() {
+    const QString atual = arquivo_->text();
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Banco de dados atual"), atual.isEmpty() ? QDir::homePath() : QFileInfo(atual).path(),
+        QStringLiteral("Bancos de dados (*.db *.mdb *.sqlite);;Todos os arquivos (*)"));
+    if (path.isEmpty()) return;
+    arquivo_->setText(QDir::toNativeSeparators(path));
+    por_arquivo_->setChecked(true);
+  }
+
+  void verificar() {
+    const Status s = VerificarBancoAtual(nome());
+    if (s.ok()) {
+      accept();
+      return;
+    }
+    QMessageBox::warning(this, QStringLiteral("Atenção!"), TextoDoErro(nome(), s));
+  }
+
+  QRadioButton* por_arquivo_;
+  QRadioButton* por_servidor_;
+  QLineEdit* arquivo_;
+  QLineEdit* endereço_;
+};
 
 // The window's dialogs: Qt's, except that the first file dialog may be
 // answered in advance (orlan --open FILE).
@@ -175,12 +278,9 @@ class JanelaPrincipal : public QMainWindow {
   }
 
   void escolherBanco() {
-    const QString atual = LerCaminhoBancoAtual();
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Banco de dados atual"), atual.isEmpty() ? QDir::homePath() : QFileInfo(atual).path(),
-        QStringLiteral("Bancos de dados (*.db *.mdb *.sqlite);;Todos os arquivos (*)"));
-    if (path.isEmpty()) return;
-    GravarBancoAtual(QFileInfo(path).absoluteFilePath());
+    DiálogoBancoAtual diálogo(this);
+    if (diálogo.exec() != QDialog::Accepted) return;
+    GravarBancoAtual(diálogo.nome());
     criarWidget();
     mostrarBancoAtual();
   }
@@ -214,11 +314,96 @@ class JanelaPrincipal : public QMainWindow {
   bool importando_ = false;
 };
 
+void clicar(QWidget* widget, const char* nome) {
+  if (auto* b = widget->findChild<QPushButton*>(QString::fromUtf8(nome))) b->click();
+}
+
+enum class Momento { kJanela, kPergunta, kResumo };
+
+// Draws the window for --screenshot at the moment asked, then ends the
+// program: 0 when the picture was saved, 1 otherwise. For the question and
+// the summary it selects every listed return and presses Importar; a box
+// that is open is drawn over the middle of the window.
+class Fotógrafo {
+ public:
+  Fotógrafo(JanelaPrincipal* janela, QString png, Momento momento)
+      : janela_(janela), png_(std::move(png)), momento_(momento) {
+    // Message boxes run their own event loop; this timer still fires there.
+    QObject::connect(&vigia_, &QTimer::timeout, janela_, [this] { olharCaixas(); });
+    vigia_.start(50);
+  }
+
+  // The file has been checked (or there is none): the list is drawn.
+  void depoisDaVerificação() {
+    if (momento_ == Momento::kJanela) {
+      // Give the window time to be drawn once more before the picture.
+      QTimer::singleShot(300, janela_, [this] { terminar(salvar(janela_->grab())); });
+      return;
+    }
+    auto* lista = janela_->widget()->findChild<QTreeWidget*>(QStringLiteral("ListViewQURs"));
+    if (lista == nullptr || lista->topLevelItemCount() == 0) {
+      terminar(false);
+      return;
+    }
+    lista->selectAll();
+    clicar(janela_->widget(), "butImportar");
+    if (momento_ == Momento::kResumo) {
+      terminar(salvar(janela_->grab()));
+    } else {
+      terminar(salvo_);
+    }
+  }
+
+ private:
+  void olharCaixas() {
+    auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (caixa == nullptr || momento_ == Momento::kJanela) return;
+    const bool pergunta = caixa->button(QMessageBox::Cancel) != nullptr;
+    if (momento_ == Momento::kPergunta && pergunta && !salvo_) {
+      salvo_ = salvar(sobrepor(caixa));
+      caixa->button(QMessageBox::Cancel)->click();
+    } else if (pergunta) {
+      caixa->button(QMessageBox::Yes)->click();
+    } else {
+      caixa->button(QMessageBox::Ok)->click();
+    }
+  }
+
+  QPixmap sobrepor(QWidget* caixa) const {
+    QPixmap fundo = janela_->grab();
+    const QPixmap frente = caixa->grab();
+    QPainter pintor(&fundo);
+    const QRect onde(QPoint((fundo.width() - frente.width()) / 2, (fundo.height() - frente.height()) / 2), frente.size());
+    pintor.drawPixmap(onde.topLeft(), frente);
+    pintor.setPen(janela_->palette().color(QPalette::Shadow));
+    pintor.drawRect(onde.adjusted(-1, -1, 0, 0));
+    return fundo;
+  }
+
+  bool salvar(const QPixmap& imagem) const {
+    if (imagem.save(png_, "PNG")) return true;
+    Escrever(stderr, QStringLiteral("orlan: a imagem não pôde ser gravada em %1\n").arg(png_));
+    return false;
+  }
+
+  void terminar(bool ok) {
+    vigia_.stop();
+    QCoreApplication::exit(ok ? kSaídaConcluída : kSaídaInterrompida);
+  }
+
+  JanelaPrincipal* janela_;
+  QString png_;
+  Momento momento_;
+  QTimer vigia_;
+  bool salvo_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("orlan"));
+  UsarPortuguêsDoBrasil();
 
   LinhaDeComando linha(QStringLiteral("orlan"), QStringLiteral("[opções] [ARQUIVO]"),
                        QStringLiteral("Importa declarações de um arquivo pré-formatado (.prf) numa janela."));
@@ -232,7 +417,13 @@ int main(int argc, char** argv) {
                                  QStringLiteral("ARQUIVO"));
   const QCommandLineOption foto(QStringLiteral("screenshot"), QStringLiteral("grava a imagem da janela em PNG e sai"),
                                 QStringLiteral("PNG"));
-  for (const QCommandLineOption& o : {db, pasta, abrir, foto}) linha.adicionar(o);
+  const QCommandLineOption momento_foto(
+      QStringLiteral("screenshot-of"),
+      QStringLiteral("o que --screenshot mostra: window, a janela (com a lista de ARQUIVO, se dado); question, a "
+                     "pergunta de substituição ao importar todo o ARQUIVO; summary, o resumo depois dessa importação "
+                     "(padrão: window)"),
+      QStringLiteral("MOMENTO"));
+  for (const QCommandLineOption& o : {db, pasta, abrir, foto, momento_foto}) linha.adicionar(o);
   if (const auto status = linha.analisar(QCoreApplication::arguments())) return *status;
   const QCommandLineParser& parser = linha.parser();
   const QStringList posicionais = parser.positionalArguments();
@@ -242,25 +433,46 @@ int main(int argc, char** argv) {
   }
   const QString arquivo = parser.isSet(abrir) ? parser.value(abrir) : posicionais.value(0);
 
-  if (parser.isSet(db)) GravarBancoAtual(QFileInfo(parser.value(db)).absoluteFilePath());
+  if (parser.isSet(db)) {
+    const Status s = VerificarBancoAtual(parser.value(db));
+    if (!s.ok()) return linha.falha(TextoDoErro(parser.value(db), s), kSaídaErro);
+    GravarBancoAtual(parser.value(db));
+  }
   const QString pasta_componente =
       parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
   if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
 
+  Momento momento = Momento::kJanela;
+  if (parser.isSet(momento_foto)) {
+    const QString v = parser.value(momento_foto);
+    if (v == QStringLiteral("window")) {
+      momento = Momento::kJanela;
+    } else if (v == QStringLiteral("question")) {
+      momento = Momento::kPergunta;
+    } else if (v == QStringLiteral("summary")) {
+      momento = Momento::kResumo;
+    } else {
+      return linha.erroDeUso(QStringLiteral("--screenshot-of deve ser window, question ou summary: \"%1\"").arg(v));
+    }
+    if (!parser.isSet(foto)) return linha.erroDeUso(QStringLiteral("--screenshot-of pede --screenshot PNG"));
+    if (momento != Momento::kJanela && arquivo.isEmpty()) {
+      return linha.erroDeUso(QStringLiteral("--screenshot-of %1 pede um ARQUIVO para importar").arg(v));
+    }
+  }
+
   JanelaPrincipal janela(pasta_componente, arquivo);
+  janela.resize(janela.sizeHint());
   janela.show();
+  std::unique_ptr<Fotógrafo> fotógrafo;
+  if (parser.isSet(foto)) fotógrafo = std::make_unique<Fotógrafo>(&janela, parser.value(foto), momento);
 
   if (!arquivo.isEmpty()) {
-    QTimer::singleShot(0, &janela, [&janela] {
-      if (auto* b = janela.widget()->findChild<QPushButton*>(QStringLiteral("butSelecionarArquivo"))) b->click();
+    QTimer::singleShot(0, &janela, [&janela, &fotógrafo] {
+      clicar(janela.widget(), "butSelecionarArquivo");
+      if (fotógrafo) fotógrafo->depoisDaVerificação();
     });
-  }
-  if (parser.isSet(foto)) {
-    const QString png = parser.value(foto);
-    QTimer::singleShot(500, &janela, [&janela, png] {
-      const bool ok = janela.grab().save(png, "PNG");
-      QCoreApplication::exit(ok ? 0 : 1);
-    });
+  } else if (fotógrafo) {
+    QTimer::singleShot(0, &janela, [&fotógrafo] { fotógrafo->depoisDaVerificação(); });
   }
   return app.exec();
 }
