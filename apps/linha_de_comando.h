@@ -8,7 +8,6 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
-
 #include <cstdio>
 #include <optional>
 #include <utility>

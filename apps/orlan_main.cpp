@@ -7,13 +7,10 @@
 #include <QApplication>
 #include <QDate>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QLineEdit>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -21,18 +18,16 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUrl>
-#include <QUrlQuery>
 
 #include <memory>
 
 #include "control/ctl_orlan.h"
 #include "database/schema.h"
+#include "widgets/escolha_banco.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
 #include "widgets/traducao_qt.h"
@@ -42,103 +37,6 @@ namespace {
 
 using namespace orlan;
 using namespace orlan::cli;
-
-bool ÉEndereço(const QString& nome) {
-  return nome.startsWith(QStringLiteral("postgresql://")) || nome.startsWith(QStringLiteral("postgres://"));
-}
-
-// `nome` as it may be saved and shown: a server's address loses its
-// password, a file's path becomes absolute.
-QString NomeParaGravar(const QString& nome) {
-  if (!ÉEndereço(nome)) return QFileInfo(nome).absoluteFilePath();
-  QUrl url(nome);
-  url.setPassword(QString());
-  QUrlQuery consulta(url);
-  consulta.removeAllQueryItems(QStringLiteral("password"));
-  url.setQuery(consulta);
-  return url.toString();
-}
-
-// Why `nome` cannot be the current database; OK when it can.
-Status VerificarBancoAtual(const QString& nome) {
-  DatabaseOpener abridor(nullptr);
-  if (abridor.OpenDatabase(nome)) return Status::OK();
-  return abridor.lastError();
-}
-
-QString TextoDoErro(const QString& nome, const Status& s) {
-  return QStringLiteral("O banco de dados atual não foi trocado: \"%1\" não pôde ser aberto.\n\n%2")
-      .arg(NomeParaGravar(nome), QString::fromStdString(s.ToString()));
-}
-
-void GravarBancoAtual(const QString& nome) {
-  QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-  settings.setValue(QStringLiteral("DB/DbAtual"), NomeParaGravar(nome));
-  settings.sync();
-}
-
-// Chooses the current database: a file, or the address of a PostgreSQL
-// server. OK keeps the dialog open, with the reason, until the choice opens.
-class DiálogoBancoAtual : public QDialog {
- public:
-  explicit DiálogoBancoAtual(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Banco de dados atual"));
-    const QString atual = LerCaminhoBancoAtual();
-    por_arquivo_ = new QRadioButton(QStringLiteral("&Arquivo:"), this);
-    arquivo_ = new QLineEdit(ÉEndereço(atual) ? QString() : atual, this);
-    arquivo_->setObjectName(QStringLiteral("arquivo"));
-    auto* procurar = new QPushButton(QStringLiteral("..."), this);
-    por_servidor_ = new QRadioButton(QStringLiteral("&Servidor PostgreSQL:"), this);
-    endereço_ = new QLineEdit(ÉEndereço(atual) ? atual : QString(), this);
-    endereço_->setObjectName(QStringLiteral("endereco"));
-    endereço_->setPlaceholderText(QStringLiteral("postgresql://usuário@servidor:5432/banco"));
-    (ÉEndereço(atual) ? por_servidor_ : por_arquivo_)->setChecked(true);
-    auto* botões = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-
-    auto* grade = new QGridLayout(this);
-    grade->addWidget(por_arquivo_, 0, 0);
-    grade->addWidget(arquivo_, 0, 1);
-    grade->addWidget(procurar, 0, 2);
-    grade->addWidget(por_servidor_, 1, 0);
-    grade->addWidget(endereço_, 1, 1, 1, 2);
-    grade->addWidget(botões, 2, 0, 1, 3);
-    grade->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
-
-    connect(procurar, &QPushButton::clicked, this, [this] { procurarArquivo(); });
-    connect(arquivo_, &QLineEdit::textEdited, this, [this] { por_arquivo_->setChecked(true); });
-    connect(endereço_, &QLineEdit::textEdited, this, [this] { por_servidor_->setChecked(true); });
-    connect(botões, &QDialogButtonBox::accepted, this, [this] { verificar(); });
-    connect(botões, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  }
-
-  // The name chosen, password included (it is dropped only when saved).
-  QString nome() const { return (por_servidor_->isChecked() ? endereço_ : arquivo_)->text().trimmed(); }
-
- private:
-  void procurarArquivo() {
-    const QString atual = arquivo_->text();
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Banco de dados atual"), atual.isEmpty() ? QDir::homePath() : QFileInfo(atual).path(),
-        QStringLiteral("Bancos de dados (*.db *.mdb *.sqlite);;Todos os arquivos (*)"));
-    if (path.isEmpty()) return;
-    arquivo_->setText(QDir::toNativeSeparators(path));
-    por_arquivo_->setChecked(true);
-  }
-
-  void verificar() {
-    const Status s = VerificarBancoAtual(nome());
-    if (s.ok()) {
-      accept();
-      return;
-    }
-    QMessageBox::warning(this, QStringLiteral("Atenção!"), TextoDoErro(nome(), s));
-  }
-
-  QRadioButton* por_arquivo_;
-  QRadioButton* por_servidor_;
-  QLineEdit* arquivo_;
-  QLineEdit* endereço_;
-};
 
 // The window's dialogs: Qt's, except that the first file dialog may be
 // answered in advance (orlan --open FILE).
@@ -435,7 +333,7 @@ int main(int argc, char** argv) {
 
   if (parser.isSet(db)) {
     const Status s = VerificarBancoAtual(parser.value(db));
-    if (!s.ok()) return linha.falha(TextoDoErro(parser.value(db), s), kSaídaErro);
+    if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(parser.value(db), s), kSaídaErro);
     GravarBancoAtual(parser.value(db));
   }
   const QString pasta_componente =
