@@ -127,7 +127,6 @@ void ConsoleDialogs::imprimir(const QString& text) {
 MessageReply ConsoleDialogs::showMessage(const MessageRequest& request) {
   imprimir(QStringLiteral("[%1] %2\n").arg(request.title, request.text));
   if (request.style != kEstiloCriticoSimNaoCancelar) return MessageReply{kRespostaOk, false};
-  ++perguntas_;
   return perguntar(request);
 }
 
@@ -146,7 +145,6 @@ MessageReply ConsoleDialogs::perguntar(const MessageRequest& request) {
       break;
   }
   if (!terminal_) {
-    cancelou_sem_terminal_ = true;
     imprimir(QStringLiteral(
         "Resposta: Cancelar (não há terminal para perguntar; use --overwrite yes, no ou cancel)\n"));
     return MessageReply{kRespostaCancelar, false};

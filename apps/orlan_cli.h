@@ -57,10 +57,6 @@ class ConsoleDialogs : public Dialogs {
   // Called before anything is printed, e.g. to clear a progress line.
   void setAntesDeImprimir(std::function<void()> f) { antes_ = std::move(f); }
 
-  int diálogosAbertos() const { return diálogos_; }
-  int perguntasFeitas() const { return perguntas_; }
-  bool respondeuCancelarSemTerminal() const { return cancelou_sem_terminal_; }
-
  private:
   MessageReply perguntar(const MessageRequest& request);
   void imprimir(const QString& text);
@@ -71,8 +67,6 @@ class ConsoleDialogs : public Dialogs {
   bool terminal_;
   std::function<void()> antes_;
   int diálogos_ = 0;
-  int perguntas_ = 0;
-  bool cancelou_sem_terminal_ = false;
 };
 
 }  // namespace orlan::cli
