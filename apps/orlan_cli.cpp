@@ -39,9 +39,13 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
                                         QStringLiteral("ask|yes|no|cancel"));
   const QCommandLineOption listar(QStringLiteral("list"),
                                   QStringLiteral("verifica o arquivo, lista os documentos selecionados e não importa nada"));
+  const QCommandLineOption simular(
+      QStringLiteral("dry-run"),
+      QStringLiteral("verifica o arquivo e lista os documentos selecionados com o que a importação faria "
+                     "(novo ou existe), sem gravar nada"));
   const QCommandLineOption pasta(QStringLiteral("component-dir"),
                                  QStringLiteral("pasta do banco temporário e da cópia de rede"), QStringLiteral("PASTA"));
-  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, pasta}) linha.adicionar(o);
+  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta}) linha.adicionar(o);
   linha.setRodapé(QStringLiteral(
       "Saída: 0 importação concluída (ou lista impressa); 1 interrompida; 2 arquivo inexistente ou rejeitado;\n"
       "3 nada listado ou selecionado; 4 um erro encerrou a execução (também: a saída não pôde ser gravada);\n"
@@ -81,6 +85,7 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
     }
   }
   opções->listar = p.isSet(listar);
+  opções->simular = p.isSet(simular);
   if (p.isSet(pasta)) {
     opções->pasta_componente = p.value(pasta);
     if (opções->pasta_componente.isEmpty()) return linha.erroDeUso(QStringLiteral("--component-dir pede uma pasta"));

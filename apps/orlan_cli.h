@@ -24,6 +24,7 @@ struct Opções {
   QStringList ies;  // when not selecionar_todos
   Sobrescrever sobrescrever = Sobrescrever::kPerguntar;
   bool listar = false;
+  bool simular = false;  // --dry-run
   QString pasta_componente;  // empty: the control's default
   QString arquivo;
 };

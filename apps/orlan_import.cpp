@@ -2,14 +2,13 @@
 // window. It drives the control through the same handlers the widget calls
 // (the file-selection click with its check run, the reference box, the list
 // selection, Importar), and the dialogs are answered from the options.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <csignal>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "control/ctl_orlan.h"
+#include "database/banco_atual.h"
 #include "linha_de_comando.h"
 #include "orlan_cli.h"
 
@@ -25,24 +25,47 @@ namespace {
 using namespace orlan;
 using namespace orlan::cli;
 
-// Records the events and, on a terminal, draws progress on standard error.
+// Set by the handler of SIGINT, SIGTERM and SIGHUP: the signal's number.
+volatile std::sig_atomic_t g_sinal = 0;
+
+extern "C" void AoSinal(int sinal) { g_sinal = sinal; }
+
+// Without SA_RESTART: a terminal question waiting for a line gets EINTR and
+// is answered Cancel, as the run is about to be.
+void InstalarSinais() {
+  struct sigaction ação {};
+  ação.sa_handler = AoSinal;
+  sigemptyset(&ação.sa_mask);
+  for (int sinal : {SIGINT, SIGTERM, SIGHUP}) sigaction(sinal, &ação, nullptr);
+}
+
+QString NomeDoSinal(int sinal) {
+  switch (sinal) {
+    case SIGINT:
+      return QStringLiteral("SIGINT");
+    case SIGTERM:
+      return QStringLiteral("SIGTERM");
+    default:
+      return QStringLiteral("SIGHUP");
+  }
+}
+
+// Records the events and, on a terminal, draws progress on standard error:
+// the share of the file checked, then the document being imported.
 class Ouvinte : public OuvinteOrlan {
  public:
-  explicit Ouvinte(bool terminal) : terminal_(terminal) {}
+  Ouvinte(bool terminal, const ctlOrlan* control) : terminal_(terminal), control_(control) {}
 
   void onEvento(Evento evento) override {
     eventos.push_back(evento);
     switch (evento) {
       case Evento::IniciouLeitura:
         fase_ = Fase::kVerificação;
-        passos_ = 0;
         break;
       case Evento::IniciouImportação:
         fase_ = Fase::kImportação;
-        passos_ = 0;
         break;
       case Evento::NoMeio:
-        ++passos_;
         desenhar();
         break;
       case Evento::FinalizouLeitura:
@@ -57,13 +80,10 @@ class Ouvinte : public OuvinteOrlan {
 
   bool houve(Evento e) const { return std::find(eventos.begin(), eventos.end(), e) != eventos.end(); }
 
-  // Documents the import run will go through; the bar counts ten steps for each.
-  void setDocumentos(int n) { documentos_ = n; }
-
   // Clears the progress line so that other output starts on a clean line.
   void limpar() {
-    if (terminal_ && desenhada_) Escrever(stderr, QStringLiteral("\r\033[K"));
-    desenhada_ = false;
+    if (terminal_ && !desenhada_.isEmpty()) Escrever(stderr, QStringLiteral("\r\033[K"));
+    desenhada_.clear();
   }
 
   std::vector<Evento> eventos;
@@ -75,26 +95,42 @@ class Ouvinte : public OuvinteOrlan {
     if (!terminal_ || fase_ == Fase::kNenhuma) return;
     QString line;
     if (fase_ == Fase::kVerificação) {
-      line = QStringLiteral("Verificando o arquivo... %1").arg(passos_);
+      const int porcento = static_cast<int>(std::clamp(control_->progressoVerificação(), 0.0, 1.0) * 100);
+      line = QStringLiteral("Verificando o arquivo... %1%").arg(porcento, 3);
     } else {
-      constexpr int kLargura = 40;
-      const int total = std::max(1, documentos_ * 10);
-      const int feito = std::min(passos_, total);
-      const int cheio = feito * kLargura / total;
-      line = QStringLiteral("Importando [%1%2] %3%")
+      constexpr int kLargura = 30;
+      const int total = std::max(1, static_cast<int>(control_->QtdeSelecionados()));
+      const int atual = std::clamp(control_->documentoEmCurso(), 1, total);
+      const int cheio = (atual - 1) * kLargura / total;
+      line = QStringLiteral("Importando [%1%2] documento %3 de %4")
                  .arg(QString(cheio, QLatin1Char('#')), QString(kLargura - cheio, QLatin1Char(' ')))
-                 .arg(feito * 100 / total, 3);
+                 .arg(atual)
+                 .arg(total);
     }
+    // The checker reports progress far more often than the line changes.
+    if (line == desenhada_) return;
     Escrever(stderr, QStringLiteral("\r") + line + QStringLiteral("\033[K"));
-    desenhada_ = true;
+    desenhada_ = line;
   }
 
   bool terminal_;
+  const ctlOrlan* control_;
   Fase fase_ = Fase::kNenhuma;
-  int passos_ = 0;
-  int documentos_ = 0;
-  bool desenhada_ = false;
+  QString desenhada_;
 };
+
+// Why the list is empty, from the counts of its last fill.
+QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c, const QString& ref) {
+  if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
+  if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(ref);
+  if (c.apósLimite >= c.daReferência) {
+    const QString de = ref.isEmpty() ? QStringLiteral("do arquivo") : QStringLiteral("da referência ") + ref;
+    return c.daReferência == 1 ? QStringLiteral("a declaração %1 é posterior a %2").arg(de, c.anoLimite)
+                               : QStringLiteral("as %1 declarações %2 são posteriores a %3")
+                                     .arg(QString::number(c.daReferência), de, c.anoLimite);
+  }
+  return QStringLiteral("nenhuma declaração foi listada");
+}
 
 void ImprimirResumo(const ResumoImportação& r) {
   QString text = QStringLiteral("Resumo: %1 importado(s), %2 substituído(s), %3 ignorado(s)\n")
@@ -116,23 +152,17 @@ int Executar(const Opções& opções) {
   const bool terminal_out = ::isatty(STDERR_FILENO) != 0;
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 
-  // --db holds for this process only: the settings are pointed at a private
-  // folder, so that the user's own "DbAtual" stays as it was.
-  QTemporaryDir settings_dir;
-  if (!opções.db.isEmpty()) {
-    if (!settings_dir.isValid()) return Falha(QStringLiteral("não foi possível criar uma pasta temporária"), kSaídaErro);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings_dir.path());
-    QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-    settings.setValue(QStringLiteral("DB/DbAtual"), QFileInfo(opções.db).absoluteFilePath());
-    settings.sync();
-  }
-
   ConsoleDialogs dialogs(opções.arquivo, opções.sobrescrever, stdout, terminal_in);
-  Ouvinte ouvinte(terminal_out);
-  dialogs.setAntesDeImprimir([&ouvinte] { ouvinte.limpar(); });
   ctlOrlan control(&dialogs);
+  Ouvinte ouvinte(terminal_out, &control);
+  dialogs.setAntesDeImprimir([&ouvinte] { ouvinte.limpar(); });
   control.setOuvinte(&ouvinte);
+  control.setPedidoDeInterrupção([] { return g_sinal != 0; });
+  // --db holds for this run only: the user's own "DbAtual" stays as it was.
+  if (!opções.db.isEmpty()) {
+    const QString nome = ÉEndereçoServidor(opções.db) ? opções.db : QFileInfo(opções.db).absoluteFilePath();
+    control.setFonteConfiguração(std::make_unique<ConfiguraçãoFixa>(nome));
+  }
   if (!opções.pasta_componente.isEmpty()) {
     const QString pasta = QFileInfo(opções.pasta_componente).absoluteFilePath();
     if (!QDir().mkpath(pasta)) return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
@@ -157,13 +187,28 @@ int Executar(const Opções& opções) {
     return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
   }
   if (control.resultadoVerificação() != kVerificaçãoAceita) return kSaídaArquivo;
-  if (!control.estado().BancoAtual) {
+  if (!control.bancoAtualAberto()) {
     return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
                  kSaídaErro);
   }
+  // A signal during the check: nothing is imported.
+  if (g_sinal != 0) return kSaídaInterrompida;
 
-  // The selection as --select makes it; --list shows that same selection.
   const std::vector<ItemLista>& itens = control.itens();
+  const ctlOrlan::ContagemLista& contagem = control.contagemLista();
+  if (itens.empty()) {
+    Escrever(stderr, QStringLiteral("orlan-import: lista vazia: %1\n").arg(MotivoDaListaVazia(contagem, opções.ref)));
+  } else if (contagem.apósLimite > 0) {
+    Escrever(stderr, contagem.apósLimite == 1
+                         ? QStringLiteral("orlan-import: 1 declaração posterior a %1 não aparece na lista\n")
+                               .arg(contagem.anoLimite)
+                         : QStringLiteral("orlan-import: %1 declarações posteriores a %2 não aparecem na lista\n")
+                               .arg(contagem.apósLimite)
+                               .arg(contagem.anoLimite));
+  }
+
+  // The selection as --select makes it; --list and --dry-run show that same
+  // selection.
   const QSet<QString> ies(opções.ies.begin(), opções.ies.end());
   QSet<QString> encontradas;
   int selecionados = 0;
@@ -182,23 +227,27 @@ int Executar(const Opções& opções) {
     }
   }
 
-  if (opções.listar) {
+  if (opções.listar || opções.simular) {
+    std::vector<bool> existe;
+    if (opções.simular && !control.existentesNoBancoAtual(&existe).ok()) return kSaídaErro;
     QString text;
-    for (const ItemLista& item : itens) {
+    for (size_t i = 0; i < itens.size(); ++i) {
+      const ItemLista& item = itens[i];
       if (!item.selecionado) continue;
       text += item.colunas[0] + QLatin1Char('\t') + item.colunas[1] + QLatin1Char('\t') + item.colunas[2] +
-              QLatin1Char('\t') + item.colunas[3] + QLatin1Char('\n');
+              QLatin1Char('\t') + item.colunas[3];
+      if (opções.simular) text += existe.at(i) ? QStringLiteral("\texiste") : QStringLiteral("\tnovo");
+      text += QLatin1Char('\n');
     }
     Escrever(stdout, text);
     return selecionados == 0 ? kSaídaNadaListado : kSaídaConcluída;
   }
-  ouvinte.setDocumentos(selecionados);
 
   // Importar runs even with nothing selected: the control then tells the
   // user so, as it would in the window.
   const Status status = control.butImportar_Click();
   ouvinte.limpar();
-  if (ouvinte.houve(Evento::IniciouImportação)) ImprimirResumo(control.estado().resumo);
+  if (ouvinte.houve(Evento::IniciouImportação)) ImprimirResumo(control.resumo());
   if (!status.ok()) return kSaídaErro;
   if (ouvinte.houve(Evento::FinalizouImportação)) return kSaídaConcluída;
   if (ouvinte.houve(Evento::IniciouImportação)) return kSaídaInterrompida;
@@ -216,7 +265,14 @@ int main(int argc, char** argv) {
 
   Opções opções;
   if (const auto status = LerOpções(QCoreApplication::arguments(), &opções)) return *status;
+  InstalarSinais();
   const int status = Executar(opções);
+  // A signal ends the run as Cancel would; its status says which one came,
+  // whatever else went wrong meanwhile.
+  if (const int sinal = g_sinal; sinal != 0) {
+    Falha(QStringLiteral("interrompido por %1; o que já foi importado fica no banco atual").arg(NomeDoSinal(sinal)), 0);
+    return 128 + sinal;
+  }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     return Falha(QStringLiteral("a saída padrão não pôde ser gravada (disco cheio ou leitor encerrado)"), kSaídaErro);
   }

@@ -23,9 +23,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 #include "control/ctl_orlan.h"
+#include "database/banco_atual.h"
 #include "database/schema.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/orlan_widget.h"
@@ -67,8 +69,11 @@ QString TextoResumo(const ResumoImportação& r) {
 
 class JanelaPrincipal : public QMainWindow {
  public:
-  JanelaPrincipal(QString pasta_componente, const QString& arquivo_inicial)
+  // `banco_da_sessão`: the current database named on the command line,
+  // password included (the setting keeps it without); empty: the setting.
+  JanelaPrincipal(QString pasta_componente, const QString& arquivo_inicial, QString banco_da_sessão)
       : pasta_componente_(std::move(pasta_componente)),
+        banco_da_sessão_(std::move(banco_da_sessão)),
         dialogs_(std::make_unique<DiálogosDaJanela>(this, arquivo_inicial)) {
     setWindowTitle(QStringLiteral("Importar arquivo pré-formatado"));
     criarMenu();
@@ -90,10 +95,10 @@ class JanelaPrincipal : public QMainWindow {
   void criarBarraDeStatus() {
     mensagem_ = new QLabel(this);
     barra_ = new QProgressBar(this);
-    barra_->setRange(0, 0);  // busy: the number of steps is not known in advance
     barra_->setMaximumWidth(160);
     barra_->setTextVisible(false);
     passos_label_ = new QLabel(this);
+    passos_label_->setObjectName(QStringLiteral("progresso"));
     statusBar()->addWidget(mensagem_, 1);
     statusBar()->addPermanentWidget(passos_label_);
     statusBar()->addPermanentWidget(barra_);
@@ -107,6 +112,10 @@ class JanelaPrincipal : public QMainWindow {
   void criarWidget() {
     auto* widget = new OrlanWidget(dialogs_.get(), this);
     if (!pasta_componente_.isEmpty()) widget->control().setPastaComponente(pasta_componente_);
+    // The name chosen in this session may hold a password the setting lacks.
+    if (!banco_da_sessão_.isEmpty()) {
+      widget->control().setFonteConfiguração(std::make_unique<ConfiguraçãoFixa>(banco_da_sessão_));
+    }
     connect(widget, &OrlanWidget::Fechar, this, [this] { close(); });
     connect(widget, &OrlanWidget::IniciouLeitura, this,
             [this] { iniciar(QStringLiteral("Verificando o arquivo...")); });
@@ -120,12 +129,12 @@ class JanelaPrincipal : public QMainWindow {
     });
     connect(widget, &OrlanWidget::FinalizouImportacao, this, [this] {
       importando_ = false;
-      terminar(TextoResumo(widget_->control().estado().resumo));
+      terminar(TextoResumo(widget_->control().resumo()));
     });
     connect(widget, &OrlanWidget::acaoConcluida, this, [this] {
       if (importando_) {
         importando_ = false;
-        terminar(QStringLiteral("Importação interrompida. ") + TextoResumo(widget_->control().estado().resumo));
+        terminar(QStringLiteral("Importação interrompida. ") + TextoResumo(widget_->control().resumo()));
       } else if (barra_->isVisible()) {
         terminar(QStringLiteral("Interrompido."));
       }
@@ -138,9 +147,8 @@ class JanelaPrincipal : public QMainWindow {
   }
 
   void iniciar(const QString& text) {
-    passos_ = 0;
     mensagem_->setText(text);
-    passos_label_->setText(QString());
+    mostrarProgresso();
     barra_->show();
     passos_label_->show();
     relógio_.start();
@@ -148,12 +156,29 @@ class JanelaPrincipal : public QMainWindow {
   }
 
   void passo() {
-    ++passos_;
     // Redraw at a human rate: NoMeio may come thousands of times a second.
     if (relógio_.isValid() && relógio_.elapsed() < 40) return;
     relógio_.restart();
-    passos_label_->setText(QStringLiteral("Passo %1").arg(passos_));
+    mostrarProgresso();
     manterVivo();
+  }
+
+  // The check: the share of the file read; the import: the document in
+  // progress among those selected.
+  void mostrarProgresso() {
+    const ctlOrlan& control = widget_->control();
+    if (importando_) {
+      const int total = std::max(1, static_cast<int>(control.QtdeSelecionados()));
+      const int atual = std::clamp(control.documentoEmCurso(), 1, total);
+      barra_->setRange(0, total);
+      barra_->setValue(atual);
+      passos_label_->setText(QStringLiteral("documento %1 de %2").arg(atual).arg(total));
+    } else {
+      const int porcento = static_cast<int>(std::clamp(control.progressoVerificação(), 0.0, 1.0) * 100);
+      barra_->setRange(0, 100);
+      barra_->setValue(porcento);
+      passos_label_->setText(QStringLiteral("%1%").arg(porcento));
+    }
   }
 
   void terminar(const QString& text) {
@@ -179,6 +204,7 @@ class JanelaPrincipal : public QMainWindow {
     DiálogoBancoAtual diálogo(this);
     if (diálogo.exec() != QDialog::Accepted) return;
     GravarBancoAtual(diálogo.nome());
+    banco_da_sessão_ = diálogo.nome();
     criarWidget();
     mostrarBancoAtual();
   }
@@ -197,18 +223,19 @@ class JanelaPrincipal : public QMainWindow {
       return;
     }
     GravarBancoAtual(absoluto);
+    banco_da_sessão_.clear();
     criarWidget();
     mostrarBancoAtual();
   }
 
   QString pasta_componente_;
+  QString banco_da_sessão_;
   std::unique_ptr<DiálogosDaJanela> dialogs_;
   OrlanWidget* widget_ = nullptr;
   QLabel* mensagem_ = nullptr;
   QProgressBar* barra_ = nullptr;
   QLabel* passos_label_ = nullptr;
   QElapsedTimer relógio_;
-  int passos_ = 0;
   bool importando_ = false;
 };
 
@@ -358,7 +385,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  JanelaPrincipal janela(pasta_componente, arquivo);
+  QString banco_da_sessão;
+  if (parser.isSet(db)) {
+    const QString v = parser.value(db);
+    banco_da_sessão = ÉEndereçoServidor(v) ? v : QFileInfo(v).absoluteFilePath();
+  }
+  JanelaPrincipal janela(pasta_componente, arquivo, banco_da_sessão);
   janela.resize(janela.sizeHint());
   janela.show();
   std::unique_ptr<Fotógrafo> fotógrafo;

@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   for (int rodada = 0; rodada < repetições; ++rodada) {
     QFile::remove(alvo);
     Contador contador;
-    ConsPre c(&contador, nullptr, alvo);
+    ConsPre c(&contador, alvo);
     c.SetInputFile(arquivo);
     antes_kb = MemóriaKb("VmRSS:");
     ZerarPico();

@@ -17,8 +17,10 @@
 #include <cstdio>
 #include <string>
 
+#include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
 #include "database/schema.h"
+#include "database/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "tests/test_import_dados.h"
 
@@ -29,13 +31,6 @@ namespace {
 constexpr int kDocumentos = 1000;
 constexpr int kRepetições = 9;
 constexpr int kCabeçalhosCheios = 18000;  // 56 rows below each: 1,008,000
-
-class Anfitrião : public AnfitriãoImportação {
- public:
-  void raise(Evento) override {}
-  Dialogs& dialogs() override { return diálogos; }
-  ScriptedDialogs diálogos;
-};
 
 [[noreturn]] void Falhar(const std::string& o_quê) {
   std::fprintf(stderr, "bench_import: %s\n", o_quê.c_str());
@@ -60,12 +55,14 @@ void NovoBancoAtual(const QString& path) {
 double ImportarMotor(const QString& temp, const QString& atual) {
   EstadoImportação estado;
   estado.BancoTemp = Abrir(temp);
-  estado.BancoAtual = Abrir(atual);
-  const std::vector<ItemLista> itens = test::ListaDe(*estado.BancoTemp);
-  Anfitrião host;
+  estado.BancoAtual = std::make_shared<SqliteBancoAtual>(Abrir(atual));
+  std::vector<std::int32_t> chaves;
+  for (const ItemLista& item : test::ListaDe(*estado.BancoTemp)) chaves.push_back(item.chave);
+  ScriptedDialogs diálogos;
+  ImportaçãoPorDiálogos host(diálogos, [](Evento) {});
   QElapsedTimer t;
   t.start();
-  const Status s = ExecutarImportação(estado, itens, host);
+  const Status s = ExecutarImportação(estado, chaves, host);
   const double segundos = t.nsecsElapsed() / 1e9;
   if (!s.ok()) Falhar(s.ToString());
   if (estado.resumo.importados != kDocumentos) Falhar("not every document was imported");

@@ -24,9 +24,6 @@ namespace orlan {
 
 namespace {
 
-// Faults listed in the message box; the rest are in report().
-constexpr int kFalhasNaMensagem = 10;
-
 class Descritor {
  public:
   explicit Descritor(int fd) : fd_(fd) {}
@@ -40,16 +37,6 @@ class Descritor {
  private:
   int fd_;
 };
-
-QString TextoFalha(const FalhaArquivo& f) {
-  QString prefixo;
-  if (f.line > 0) {
-    prefixo = QStringLiteral("Linha %1").arg(f.line);
-    if (!f.field.isEmpty()) prefixo += QStringLiteral(", campo %1").arg(f.field);
-    prefixo += QStringLiteral(": ");
-  }
-  return prefixo + f.message;
-}
 
 QString Erro(int número) { return QString::fromLocal8Bit(std::strerror(número)); }
 
@@ -76,7 +63,7 @@ void RemoverLateraisÓrfãos(const QString& temporário) {
 // per percent and never sooner than 20 ms after the previous one.
 class ConsPre::Progresso {
  public:
-  explicit Progresso(OuvinteConsPre* ouvinte) : ouvinte_(ouvinte) {}
+  Progresso(OuvinteConsPre* ouvinte, double* fração) : ouvinte_(ouvinte), fração_(fração) {}
 
   void Fase() {
     último_ = std::chrono::steady_clock::now();
@@ -88,6 +75,7 @@ class ConsPre::Progresso {
 
   void Leitura(std::uint64_t lidos, std::uint64_t total) {
     if (total == 0) return;
+    *fração_ = std::min(1.0, static_cast<double>(lidos) / static_cast<double>(total));
     const int p = static_cast<int>(std::min<std::uint64_t>(100, lidos * 100 / total));
     if (p <= percentual_) return;
     if (std::chrono::steady_clock::now() - último_ < std::chrono::milliseconds(20)) return;
@@ -97,12 +85,23 @@ class ConsPre::Progresso {
 
  private:
   OuvinteConsPre* ouvinte_;
+  double* fração_;
   std::chrono::steady_clock::time_point último_;
   int percentual_ = -1;
 };
 
-ConsPre::ConsPre(OuvinteConsPre* listener, Dialogs* dialogs, QString temporary_database)
-    : listener_(listener), dialogs_(dialogs), temporary_database_(std::move(temporary_database)) {}
+QString TextoFalha(const FalhaArquivo& f) {
+  QString prefixo;
+  if (f.line > 0) {
+    prefixo = QStringLiteral("Linha %1").arg(f.line);
+    if (!f.field.isEmpty()) prefixo += QStringLiteral(", campo %1").arg(f.field);
+    prefixo += QStringLiteral(": ");
+  }
+  return prefixo + f.message;
+}
+
+ConsPre::ConsPre(OuvinteConsPre* listener, QString temporary_database)
+    : listener_(listener), temporary_database_(std::move(temporary_database)) {}
 
 ConsPre::~ConsPre() = default;
 
@@ -117,45 +116,16 @@ QString ConsPre::report() const {
   return linhas.join(QLatin1Char('\n'));
 }
 
-QString ConsPre::MensagemRejeição(std::int16_t resultado) const {
-  const QString nome = QFileInfo(input_file_).fileName();
-  QString texto;
-  switch (resultado) {
-    case kArquivoIlegível:
-      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não pôde ser lido.").arg(nome);
-      break;
-    case kConteúdoInválido:
-      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não segue o formato do arquivo pré-formatado "
-                             "(%2 falhas).")
-                  .arg(nome)
-                  .arg(static_cast<qlonglong>(faults_.size()) + omitted_faults_);
-      break;
-    default:
-      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: o banco de dados temporário não pôde ser gravado.")
-                  .arg(nome);
-      break;
-  }
-  texto += QStringLiteral("\n");
-  const int mostradas = std::min<int>(kFalhasNaMensagem, static_cast<int>(faults_.size()));
-  for (int i = 0; i < mostradas; ++i) texto += QStringLiteral("\n") + TextoFalha(faults_[i]);
-  const qlonglong restantes = static_cast<qlonglong>(faults_.size()) - mostradas + omitted_faults_;
-  if (restantes > 0) texto += QStringLiteral("\n... e mais %1 falhas.").arg(restantes);
-  return texto;
-}
-
-std::int16_t ConsPre::RunCheck() {
+ResultadoVerificação ConsPre::RunCheck() {
   faults_.clear();
   omitted_faults_ = 0;
-  Progresso progresso(listener_);
+  fração_lida_ = 0;
+  Progresso progresso(listener_, &fração_lida_);
   progresso.Fase();
-  const std::int16_t resultado = Verificar(progresso);
-  if (resultado != kVerificaçãoAceita && dialogs_ != nullptr) {
-    dialogs_->message(MensagemRejeição(resultado), QStringLiteral("Atenção!"), kEstiloCritico);
-  }
-  return resultado;
+  return Verificar(progresso);
 }
 
-std::int16_t ConsPre::Verificar(Progresso& progresso) {
+ResultadoVerificação ConsPre::Verificar(Progresso& progresso) {
   if (input_file_.isEmpty()) {
     FalhaGeral(QStringLiteral("nenhum arquivo foi indicado"));
     return kArquivoIlegível;
@@ -221,6 +191,7 @@ std::int16_t ConsPre::Verificar(Progresso& progresso) {
         progresso.Leitura(lidos, tamanho);
       }
       if (segue) analisador->Terminar();
+      fração_lida_ = 1;
       if (!analisador->utf8Inválido()) break;
       // Not UTF-8 as a whole: the file is Windows-1252 from its first byte.
       linha_utf8 = analisador->linhaUtf8Inválido();

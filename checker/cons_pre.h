@@ -15,20 +15,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/dialogs.h"
+#include "checker/resultado_verificacao.h"
+
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
 #ifndef Q_MOC_RUN
 
 namespace orlan {
 
-// Results of RunCheck.
-enum ResultadoVerificação : std::int16_t {
-  kVerificaçãoAceita = 0,        // accepted; the temporary database is written and complete
-  kArquivoIlegível = 1,          // missing, unreadable or empty file
-  kConteúdoInválido = 2,         // the file breaks the format; see report()
-  kFalhaAoGravarBanco = 3,       // the temporary database could not be written
-};
 
 // Receives the checker's two events, synchronously, from inside RunCheck.
 class OuvinteConsPre {
@@ -36,6 +30,7 @@ class OuvinteConsPre {
   virtual ~OuvinteConsPre() = default;
   // Raised regularly while the check runs: at least once per percent of the
   // file read and once per phase, never thousands of times per second.
+  // ConsPre::fraçãoLida() tells how far the reading is.
   virtual void ConsPre_Progresso() = 0;
   // Raised once, just before the new temporary database is put in place: the
   // listener releases any handle on that path.
@@ -51,18 +46,23 @@ struct FalhaArquivo {
 
 class ConsPre {
  public:
-  // `listener` and `dialogs` are not owned and may be null; they must outlive
-  // the checker. `temporary_database` is the path the checker writes.
-  ConsPre(OuvinteConsPre* listener, Dialogs* dialogs, QString temporary_database);
+  // `listener` is not owned and may be null; it must outlive the checker.
+  // `temporary_database` is the path the checker writes.
+  ConsPre(OuvinteConsPre* listener, QString temporary_database);
   ~ConsPre();
   ConsPre(const ConsPre&) = delete;
   ConsPre& operator=(const ConsPre&) = delete;
 
   void SetInputFile(const QString& path);
 
-  // Checks the file. On a rejection the user is shown a message (title
-  // "Atenção!", style 16) that lists the first faults.
-  std::int16_t RunCheck();
+  // Checks the file. Telling the user why a file was rejected is the
+  // caller's part: faults() and report() hold the reasons.
+  ResultadoVerificação RunCheck();
+
+  // The part of the file read so far by the running check, 0 to 1 (1 after
+  // the reading, while the database is written).
+  double fraçãoLida() const { return fração_lida_; }
+  const QString& inputFile() const { return input_file_; }
 
   // The faults of the last run: at most 100, then a count of the rest.
   const std::vector<FalhaArquivo>& faults() const { return faults_; }
@@ -73,18 +73,21 @@ class ConsPre {
  private:
   class Progresso;
 
-  std::int16_t Verificar(Progresso& progresso);
+  ResultadoVerificação Verificar(Progresso& progresso);
   // Records a fault that is not about a line (unreadable file, database failure).
   void FalhaGeral(const QString& message);
-  QString MensagemRejeição(std::int16_t resultado) const;
 
   OuvinteConsPre* listener_;
-  Dialogs* dialogs_;
+  double fração_lida_ = 0;
   QString temporary_database_;
   QString input_file_;
   std::vector<FalhaArquivo> faults_;
   int omitted_faults_ = 0;
 };
+
+// "Linha 3, campo CFOP: <message>", or the message alone for a fault that
+// is not about a line.
+QString TextoFalha(const FalhaArquivo& falha);
 
 }  // namespace orlan
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <unordered_set>
 
 #include "database/schema.h"
@@ -54,10 +55,6 @@ std::string SqlInserção(const schema::RecordDef& r) {
   return sql + ")";
 }
 
-[[noreturn]] void FalhaSqlite(sqlite3* db, int rc, std::string_view fazendo) {
-  throw DbError(StatusFromSqlite(db, rc, fazendo));
-}
-
 void CriarArquivo(const std::string& caminho) {
   for (int tentativa = 0; tentativa < 2; ++tentativa) {
     const int fd = ::open(caminho.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
@@ -70,7 +67,8 @@ void CriarArquivo(const std::string& caminho) {
     if (errno != EEXIST || tentativa > 0) break;
     ::unlink(caminho.c_str());
   }
-  throw DbError(Status(kErrCannotOpen, "creating " + caminho + ": " + std::strerror(errno)));
+  throw DbError(Status(kErrCannotOpen, "Não foi possível criar o banco temporário \"" + caminho + "\".",
+                       std::strerror(errno)));
 }
 
 }  // namespace
@@ -85,7 +83,7 @@ class EscritorBancoTemp::ConjuntoIEBanco : public prf::ConjuntoIE {
       if (memória_.size() > kLimiteMemória) Transbordar();
       return;
     }
-    Executar(incluir_.get(), ie);
+    Executar(*incluir_, ie);
   }
 
   bool Contém(std::string_view ie) override {
@@ -95,7 +93,7 @@ class EscritorBancoTemp::ConjuntoIEBanco : public prf::ConjuntoIE {
     if (!em_disco_) {
       achou = memória_.count(std::string(ie)) != 0;
     } else {
-      achou = Executar(consultar_.get(), ie);
+      achou = Executar(*consultar_, ie);
     }
     if (achou) último_.assign(ie);
     return achou;
@@ -106,27 +104,24 @@ class EscritorBancoTemp::ConjuntoIEBanco : public prf::ConjuntoIE {
 
   void Transbordar() {
     db_.executeScript("CREATE TEMP TABLE ies_contribuintes (ie TEXT PRIMARY KEY) WITHOUT ROWID");
-    incluir_ = db_.acquireStatement("INSERT OR IGNORE INTO temp.ies_contribuintes (ie) VALUES (?)");
-    consultar_ = db_.acquireStatement("SELECT 1 FROM temp.ies_contribuintes WHERE ie = ?");
+    incluir_.emplace(db_.prepare("INSERT OR IGNORE INTO temp.ies_contribuintes (ie) VALUES (?)"));
+    consultar_.emplace(db_.prepare("SELECT 1 FROM temp.ies_contribuintes WHERE ie = ?"));
     em_disco_ = true;
-    for (const std::string& ie : memória_) Executar(incluir_.get(), ie);
+    for (const std::string& ie : memória_) Executar(*incluir_, ie);
     std::unordered_set<std::string>().swap(memória_);
   }
 
   // Runs `stmt` with `ie` bound; true when it gave a row.
-  bool Executar(sqlite3_stmt* stmt, std::string_view ie) {
-    sqlite3_bind_text(stmt, 1, ie.data(), static_cast<int>(ie.size()), SQLITE_STATIC);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_reset(stmt);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) FalhaSqlite(db_.handle(), rc, "keeping the taxpayers' IEs");
-    return rc == SQLITE_ROW;
+  static bool Executar(Database::Prepared& stmt, std::string_view ie) {
+    stmt.bindText(1, ie);
+    return stmt.run();
   }
 
   Database& db_;
   std::unordered_set<std::string> memória_;
   bool em_disco_ = false;
-  Statement incluir_;
-  Statement consultar_;
+  std::optional<Database::Prepared> incluir_;
+  std::optional<Database::Prepared> consultar_;
   std::string último_;
 };
 
@@ -140,7 +135,7 @@ EscritorBancoTemp::EscritorBancoTemp(std::string caminho_lateral) : caminho_(std
         "PRAGMA cache_size = -8192;");
     transação_ = std::make_unique<Transaction>(*db_);
     schema::CreateTemporaryTables(*db_);
-    for (const schema::RecordDef& r : schema::Records()) inserções_.push_back(db_->acquireStatement(SqlInserção(r)));
+    for (const schema::RecordDef& r : schema::Records()) inserções_.push_back(db_->prepare(SqlInserção(r)));
     ies_ = std::make_unique<ConjuntoIEBanco>(*db_);
   } catch (...) {
     Descartar();
@@ -156,32 +151,28 @@ EscritorBancoTemp::~EscritorBancoTemp() {
 
 void EscritorBancoTemp::Gravar(const prf::Registro& r) {
   const auto índice = static_cast<std::size_t>(r.def - schema::Records().data());
-  sqlite3_stmt* st = inserções_[índice].get();
+  Database::Prepared& st = inserções_[índice];
   int i = 1;
-  if (TemChavePrópria(*r.def)) sqlite3_bind_int64(st, i++, r.chave);
-  if (TemChavePai(*r.def)) sqlite3_bind_int64(st, i++, r.chave_pai);
+  if (TemChavePrópria(*r.def)) st.bindInt(i++, r.chave);
+  if (TemChavePai(*r.def)) st.bindInt(i++, r.chave_pai);
   for (const prf::Valor& v : r.campos) {
     switch (v.tipo) {
       case prf::Valor::Tipo::kNulo:
-        sqlite3_bind_null(st, i);
+        st.bindNull(i);
         break;
       case prf::Valor::Tipo::kTexto:
-        sqlite3_bind_text(st, i, v.texto.data(), static_cast<int>(v.texto.size()), SQLITE_STATIC);
+        st.bindText(i, v.texto);
         break;
       case prf::Valor::Tipo::kInteiro:
-        sqlite3_bind_int64(st, i, v.inteiro);
+        st.bindInt(i, v.inteiro);
         break;
       case prf::Valor::Tipo::kReal:
-        sqlite3_bind_double(st, i, v.real);
+        st.bindReal(i, v.real);
         break;
     }
     ++i;
   }
-  const int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) {
-    FalhaSqlite(db_->handle(), rc, "writing line " + std::to_string(r.linha) + " into " + std::string(r.def->table));
-  }
+  st.run();
 }
 
 void EscritorBancoTemp::Concluir(const std::function<void()>& progresso) {
@@ -192,29 +183,28 @@ void EscritorBancoTemp::Concluir(const std::function<void()>& progresso) {
     std::chrono::steady_clock::time_point último;
     std::exception_ptr erro;
   } contexto{&progresso, std::chrono::steady_clock::now(), nullptr};
-  auto aviso = [](void* p) -> int {
-    auto* c = static_cast<Contexto*>(p);
+  auto aviso = [&contexto]() -> bool {
     const auto agora = std::chrono::steady_clock::now();
-    if (agora - c->último < std::chrono::milliseconds(100)) return 0;
-    c->último = agora;
+    if (agora - contexto.último < std::chrono::milliseconds(100)) return false;
+    contexto.último = agora;
     try {
-      (*c->progresso)();
+      (*contexto.progresso)();
     } catch (...) {
-      c->erro = std::current_exception();
-      return 1;  // interrupts the statement; the error is rethrown below
+      contexto.erro = std::current_exception();
+      return true;  // interrupts the statement; the error is rethrown below
     }
-    return 0;
+    return false;
   };
-  if (progresso) sqlite3_progress_handler(db_->handle(), 20000, aviso, &contexto);
+  if (progresso) db_->setProgressHandler(20000, aviso);
   try {
     schema::CreateTemporaryIndexes(*db_);
     transação_->commit();
   } catch (const DbError&) {
-    sqlite3_progress_handler(db_->handle(), 0, nullptr, nullptr);
+    db_->setProgressHandler(0, {});
     if (contexto.erro) std::rethrow_exception(contexto.erro);
     throw;
   }
-  sqlite3_progress_handler(db_->handle(), 0, nullptr, nullptr);
+  db_->setProgressHandler(0, {});
   transação_.reset();
   db_->close();
   db_.reset();

@@ -56,7 +56,7 @@ class EscritorBancoTemp : public prf::Destino {
   bool concluído_ = false;
   std::shared_ptr<Database> db_;
   std::unique_ptr<Transaction> transação_;
-  std::vector<Statement> inserções_;  // one per schema::Records() entry
+  std::vector<Database::Prepared> inserções_;  // one per schema::Records() entry
   std::unique_ptr<ConjuntoIEBanco> ies_;
 };
 

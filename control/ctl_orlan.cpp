@@ -1,8 +1,5 @@
 #include "control/ctl_orlan.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -10,8 +7,14 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <algorithm>
+
+#include "checker/cons_pre.h"
+#include "control/database_opener.h"
+#include "control/importacao_dialogos.h"
 #include "database/recordset.h"
 #include "database/schema.h"
+#include "import/importacao.h"
 
 namespace orlan {
 
@@ -19,6 +22,9 @@ namespace {
 
 const QString kTítuloAtenção = QStringLiteral("Atenção!");
 const QString kFiltroTodos = QStringLiteral("'*'");
+
+// Faults listed in the rejection message; the rest are in the report.
+constexpr int kFalhasNaMensagem = 10;
 
 // Month abbreviations in Portuguese capitals, for the semester label.
 const char* const kMeses[] = {"JAN", "FEV", "MAR", "ABR", "MAI", "JUN",
@@ -46,21 +52,23 @@ QDate DataDoFiltro(const QVariant& filtro) {
   return QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
 }
 
-[[noreturn]] void ErroDeArquivo(const QString& doing) {
-  throw DbError(Status(kErrIo, doing.toStdString()));
+// True for an empty box or a complete, valid month: the texts that form a
+// filter. Anything else is a reference still being typed.
+bool ReferênciaCompleta(const QString& mostrado) {
+  static const QRegularExpression completo(QStringLiteral("^(\\d{2})/(\\d{4})$"));
+  const QRegularExpressionMatch m = completo.match(mostrado);
+  if (!m.hasMatch()) return false;
+  const int mês = m.captured(1).toInt();
+  return mês >= 1 && mês <= 12;
 }
+
+[[noreturn]] void ErroDeArquivo(const QString& doing) { throw DbError(kErrIo, doing.toStdString()); }
 
 }  // namespace
 
 QString PastaComponentePadrão() {
-  Dl_info info{};
-  QString folder;
-  if (dladdr(reinterpret_cast<void*>(&PastaComponentePadrão), &info) != 0 && info.dli_fname != nullptr) {
-    folder = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
-  }
-  if (!folder.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0) return folder;
-  // A system-wide install is not writable: each user gets a folder of their own.
-  folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/VmbOrlan");
+  const QString folder =
+      QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/VmbOrlan");
   QDir().mkpath(folder);
   QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   return folder;
@@ -84,63 +92,112 @@ const char* NomeEvento(Evento e) {
   return "?";
 }
 
-ctlOrlan::ctlOrlan(Dialogs* dialogs) : dialogs_(dialogs), pasta_(PastaComponentePadrão()) {}
+// The control's state, and its two faces toward the checker and the engine.
+class ctlOrlan::Impl : public OuvinteConsPre {
+ public:
+  explicit Impl(Dialogs* dialogs)
+      : dialogs_(dialogs),
+        configuração_(std::make_unique<ConfiguraçãoUsuário>()),
+        pasta_(PastaComponentePadrão()),
+        anfitrião_(*dialogs, [this](Evento e) { raise(e); },
+                   [this] { return pedido_interrupção_ && pedido_interrupção_(); }) {}
 
-ctlOrlan::~ctlOrlan() = default;
+  // Runs one action of the user or the host: refused while another runs;
+  // any failure becomes a message and the Status.
+  Status ação(const std::function<void()>& trabalho);
+  Status ocupado() const {
+    return Status(kErrBusy, "O controle está ocupado com outra ação; tente de novo quando ela terminar.");
+  }
+  void mostrarErro(const Status& s) {
+    dialogs_->message(QString::fromStdString(s.ToString()), kTítuloAtenção, kEstiloCritico);
+  }
+  void raise(Evento evento) {
+    if (ouvinte_ != nullptr) ouvinte_->onEvento(evento);
+  }
+  DatabaseOpener& abridor() {
+    if (!abridor_) abridor_ = std::make_unique<DatabaseOpener>(dialogs_);
+    return *abridor_;
+  }
+  QString caminhoBancoTemp() const { return pasta_ + QStringLiteral("/BDTempPrf.fix"); }
+  QString caminhoCópiaRede() const { return pasta_ + QStringLiteral("/Prefor_Qur.trm"); }
 
-QString ctlOrlan::caminhoBancoTemp() const { return pasta_ + QStringLiteral("/BDTempPrf.fix"); }
+  void selecionarArquivo();
+  QString passoDiálogoArquivo();
+  void execuçãoVerificação();
+  QString mensagemRejeição() const;
+  void criarColunas();
+  void preencherLista();
+  void limparSeleção();
+  // Stores the box's filter in Ref1Documento; true when it changed.
+  bool Ref1Filtro();
+  QString txtRefEntrada() const;
+  Status importar();
 
-QString ctlOrlan::caminhoCópiaRede() const { return pasta_ + QStringLiteral("/Prefor_Qur.trm"); }
+  // OuvinteConsPre
+  void ConsPre_Progresso() override { raise(Evento::NoMeio); }
+  void ConsPre_Fechar() override { abridor().CloseDatabase(caminhoBancoTemp()); }
 
-void ctlOrlan::raise(Evento evento) {
-  if (ouvinte_ != nullptr) ouvinte_->onEvento(evento);
-}
+  Dialogs* dialogs_;
+  OuvinteOrlan* ouvinte_ = nullptr;
+  std::unique_ptr<FonteConfiguração> configuração_;
+  std::function<bool()> pedido_interrupção_;
+  std::function<bool()> foco_ref_;
+  QString pasta_;
+  bool ocupado_ = false;
 
-DatabaseOpener& ctlOrlan::abridor() {
-  if (!abridor_) abridor_ = std::make_unique<DatabaseOpener>(dialogs_);
-  return *abridor_;
-}
+  QString CaminhoBancoAtual;
+  QString ArquivoPre;
+  bool ColunasCriadas = false;
+  std::unique_ptr<DatabaseOpener> abridor_;
+  std::unique_ptr<ConsPre> cons_pre_;
+  std::int16_t resultado_verificação_ = kVerificaçãoNãoFeita;
+  QString relatório_verificação_;
+  EstadoImportação estado_;
 
-Status ctlOrlan::guarded(const std::function<void()>& work) {
+  std::vector<ItemLista> itens_;
+  std::vector<ColunaLista> colunas_;
+  int largura_lista_ = 10185;
+  QString txt_arq_pre_;
+  bool importar_habilitado_ = true;
+  QString txt_ref_ = QStringLiteral("__/____");
+  QString nome_diálogo_;  // the file dialog keeps the name of its previous opening
+  ContagemLista contagem_;
+  ImportaçãoPorDiálogos anfitrião_;
+};
+
+Status ctlOrlan::Impl::ação(const std::function<void()>& trabalho) {
+  if (ocupado_) return ocupado();
+  ocupado_ = true;
   Status status;
   try {
-    work();
-    return Status::OK();
-  } catch (const DbError& e) {
-    status = e.status();
-  } catch (const std::exception& e) {
-    status = Status(kErrOther, e.what());
+    trabalho();
+  } catch (...) {
+    status = StatusFromCurrentException("A ação parou por uma falha inesperada.");
   }
-  dialogs_->message(QString::fromStdString(status.ToString()), kTítuloAtenção, kEstiloCritico);
+  ocupado_ = false;
+  if (!status.ok()) mostrarErro(status);
   return status;
 }
 
-// --- handlers -------------------------------------------------------------
+// --- file selection and check run -------------------------------------------
 
-Status ctlOrlan::cmdFim_Click() {
-  raise(Evento::Fechar);
-  return Status::OK();
+void ctlOrlan::Impl::selecionarArquivo() {
+  CaminhoBancoAtual = configuração_->bancoAtual();
+  if (!estado_.BancoAtual) estado_.BancoAtual = abridor().AbrirBancoAtual(CaminhoBancoAtual);
+  itens_.clear();
+  for (;;) {
+    ArquivoPre = passoDiálogoArquivo();
+    if (ArquivoPre.isEmpty()) return;
+    const QFileInfo escolhido(ArquivoPre);
+    if (escolhido.exists() && !escolhido.isDir()) break;
+    dialogs_->message(QStringLiteral("O nome do arquivo não existe!\r\n\r\n"
+                                     "Selecione um arquivo existente para a importação do arquivo Pré-formatado!"),
+                      kTítuloAtenção, kEstiloCritico);
+  }
+  execuçãoVerificação();
 }
 
-Status ctlOrlan::butSelecionarArquivo_Click() {
-  return guarded([this] {
-    CaminhoBancoAtual = LerCaminhoBancoAtual();
-    if (!estado_.BancoAtual) estado_.BancoAtual = abridor().OpenDatabase(CaminhoBancoAtual);
-    itens_.clear();
-    for (;;) {
-      ArquivoPre = passoDiálogoArquivo();
-      if (ArquivoPre.isEmpty()) return;
-      const QFileInfo escolhido(ArquivoPre);
-      if (escolhido.exists() && !escolhido.isDir()) break;
-      dialogs_->message(QStringLiteral("O nome do arquivo não existe!\r\n\r\n"
-                                       "Selecione um arquivo existente para a importação do arquivo Pré-formatado!"),
-                        kTítuloAtenção, kEstiloCritico);
-    }
-    execuçãoVerificação();
-  });
-}
-
-QString ctlOrlan::passoDiálogoArquivo() {
+QString ctlOrlan::Impl::passoDiálogoArquivo() {
   // Any failure here (the user's Cancel included) ends the step with no name
   // and no message.
   const QString cópia = caminhoCópiaRede();
@@ -167,20 +224,21 @@ QString ctlOrlan::passoDiálogoArquivo() {
   return cópia;
 }
 
-void ctlOrlan::execuçãoVerificação() {
+void ctlOrlan::Impl::execuçãoVerificação() {
   raise(Evento::IniciouLeitura);
   const QString temp = caminhoBancoTemp();
   if (QFileInfo::exists(temp)) {
     estado_.BancoTemp = abridor().OpenDatabase(temp);
     if (estado_.BancoTemp) abridor().CloseDatabase(temp);
-    if (!QFile::remove(temp)) ErroDeArquivo(QStringLiteral("não foi possível apagar o banco temporário ") + temp);
+    if (!QFile::remove(temp)) ErroDeArquivo(QStringLiteral("Não foi possível apagar o banco temporário ") + temp);
   }
   raise(Evento::NoMeio);
 
   QDir().mkpath(pasta_);
-  cons_pre_ = std::make_unique<ConsPre>(static_cast<OuvinteConsPre*>(this), dialogs_, temp);
+  cons_pre_ = std::make_unique<ConsPre>(this, temp);
   cons_pre_->SetInputFile(ArquivoPre);
   resultado_verificação_ = cons_pre_->RunCheck();
+  relatório_verificação_ = cons_pre_->report();
   if (resultado_verificação_ == kVerificaçãoAceita) {
     raise(Evento::NoMeio);
     if (!abridor().IsDatabaseOpen(temp)) estado_.BancoTemp = abridor().OpenDatabase(temp);
@@ -193,17 +251,42 @@ void ctlOrlan::execuçãoVerificação() {
     preencherLista();
     if (foco_ref_) foco_ref_();
     raise(Evento::NoMeio);
+  } else {
+    dialogs_->message(mensagemRejeição(), kTítuloAtenção, kEstiloCritico);
   }
   raise(Evento::FinalizouLeitura);
 }
 
-void ctlOrlan::ConsPre_Progresso() { raise(Evento::NoMeio); }
-
-void ctlOrlan::ConsPre_Fechar() { abridor().CloseDatabase(caminhoBancoTemp()); }
+QString ctlOrlan::Impl::mensagemRejeição() const {
+  const QString nome = QFileInfo(cons_pre_->inputFile()).fileName();
+  const std::vector<FalhaArquivo>& falhas = cons_pre_->faults();
+  QString texto;
+  switch (resultado_verificação_) {
+    case kArquivoIlegível:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não pôde ser lido.").arg(nome);
+      break;
+    case kConteúdoInválido:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não segue o formato do arquivo pré-formatado "
+                             "(%2 falhas).")
+                  .arg(nome)
+                  .arg(static_cast<qlonglong>(falhas.size()) + cons_pre_->omittedFaults());
+      break;
+    default:
+      texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: o banco de dados temporário não pôde ser gravado.")
+                  .arg(nome);
+      break;
+  }
+  texto += QStringLiteral("\n");
+  const int mostradas = std::min<int>(kFalhasNaMensagem, static_cast<int>(falhas.size()));
+  for (int i = 0; i < mostradas; ++i) texto += QStringLiteral("\n") + TextoFalha(falhas[i]);
+  const qlonglong restantes = static_cast<qlonglong>(falhas.size()) - mostradas + cons_pre_->omittedFaults();
+  if (restantes > 0) texto += QStringLiteral("\n... e mais %1 falhas.").arg(restantes);
+  return texto;
+}
 
 // --- the list -------------------------------------------------------------
 
-void ctlOrlan::criarColunas() {
+void ctlOrlan::Impl::criarColunas() {
   if (ColunasCriadas) return;
   ColunasCriadas = true;
   colunas_ = {{QStringLiteral("Inscrição Estadual"), 1600},
@@ -213,18 +296,21 @@ void ctlOrlan::criarColunas() {
   largura_lista_ = colunas_[0].larguraTwips + colunas_[1].larguraTwips + colunas_[2].larguraTwips + 90;
 }
 
-void ctlOrlan::preencherLista() {
+void ctlOrlan::Impl::preencherLista() {
   if (!estado_.BancoTemp || !estado_.BancoAtual) return;
   itens_.clear();
+  contagem_ = ContagemLista{};
 
   // One row per document with a Ref1. A file may repeat a taxpayer's record;
   // the first one names the document, so that no document is listed twice.
+  const std::string documentos =
+      "FROM tblQUR q WHERE q.Ref1 IS NOT NULL AND EXISTS "
+      "(SELECT 1 FROM tblContribuinte c WHERE c.IE = q.IE COLLATE NOCASE)";
   std::string sql =
       "SELECT q.IE AS IE, "
-      "(SELECT c.\"RazãoSocial\" FROM tblContribuinte c WHERE c.IE = q.IE ORDER BY c.Id LIMIT 1) AS \"RazãoSocial\", "
-      "q.RegTrib AS RegTrib, q.NroQUR AS NroQUR, q.Ref1 AS Ref1, q.Ref2 AS Ref2 "
-      "FROM tblQUR q "
-      "WHERE q.Ref1 IS NOT NULL AND EXISTS (SELECT 1 FROM tblContribuinte c WHERE c.IE = q.IE)";
+      "(SELECT c.\"RazãoSocial\" FROM tblContribuinte c WHERE c.IE = q.IE COLLATE NOCASE ORDER BY c.Id LIMIT 1) "
+      "AS \"RazãoSocial\", q.RegTrib AS RegTrib, q.NroQUR AS NroQUR, q.Ref1 AS Ref1, q.Ref2 AS Ref2 " +
+      documentos;
   Params params;
   const QDate filtro = DataDoFiltro(estado_.Ref1Documento);
   if (filtro.isValid()) {
@@ -232,58 +318,61 @@ void ctlOrlan::preencherLista() {
     params.push_back(filtro);
   }
   sql += " ORDER BY substr(q.IE, -1), q.IE, q.NroQUR";
+  contagem_.documentos = estado_.BancoTemp->scalar("SELECT count(*) " + documentos).toInt();
 
-  Recordset documentos = estado_.BancoTemp->openQuery(sql, params);
-  Recordset perola = estado_.BancoAtual->openRecordset(schema::kLimitTable);
+  Recordset linhas = estado_.BancoTemp->openQuery(sql, params);
   bool limite_lido = false;
   QVariant limite;
-  for (; !documentos.eof(); documentos.moveNext()) {
+  for (; !linhas.eof(); linhas.moveNext()) {
     if (!limite_lido) {
-      if (perola.eof()) {
+      const std::optional<QVariant> lido = estado_.BancoAtual->refLimite();
+      if (!lido) {
         dialogs_->message(QStringLiteral("O banco de dados atual não tem o ano limite de referência "
                                          "(a tabela tblPerola não tem registro).\r\n\r\n"
                                          "Nenhum documento pode ser listado."),
                           kTítuloAtenção, kEstiloCritico);
         break;
       }
-      limite = perola.value("RefLimite");
+      limite = *lido;
+      if (!limite.isNull()) contagem_.anoLimite = limite.toString();
       limite_lido = true;
     }
-    const QDate ref1 = DataDe(documentos.value("Ref1"));
+    const QDate ref1 = DataDe(linhas.value("Ref1"));
     if (!ref1.isValid()) {
-      throw DbError(Status(kErrOther, "o documento NroQUR " + documentos.value("NroQUR").toString().toStdString() +
-                                          " do banco temporário tem uma Ref1 que não é data"));
+      throw DbError(kErrOther, "O documento NroQUR " + linhas.value("NroQUR").toString().toStdString() +
+                                   " do banco temporário tem uma Ref1 que não é data.");
     }
+    ++contagem_.daReferência;
     const QString ano = ref1.toString(QStringLiteral("yyyy"));
-    if (!limite.isNull() && ano > limite.toString()) continue;
+    if (!limite.isNull() && ano > limite.toString()) {
+      ++contagem_.apósLimite;
+      continue;
+    }
 
     ItemLista item;
-    item.colunas[0] = documentos.value("IE").toString();
-    item.colunas[1] = documentos.value("RazãoSocial").toString();
+    item.colunas[0] = linhas.value("IE").toString();
+    item.colunas[1] = linhas.value("RazãoSocial").toString();
     QString referência = ref1.toString(QStringLiteral("MM/yyyy"));
-    if (documentos.value("RegTrib").toString() == QLatin1String("02")) {
-      const QDate ref2 = DataDe(documentos.value("Ref2"));
+    if (linhas.value("RegTrib").toString() == QLatin1String("02")) {
+      const QDate ref2 = DataDe(linhas.value("Ref2"));
       if (ref2.isValid()) referência += QStringLiteral(" (") + RótuloSemestre(ref2) + QStringLiteral(")");
     }
     item.colunas[2] = referência;
-    item.colunas[3] = QString::number(documentos.value("NroQUR").toLongLong());
+    item.chave = static_cast<std::int32_t>(linhas.value("NroQUR").toLongLong());
+    item.colunas[3] = QString::number(item.chave);
     itens_.push_back(std::move(item));
   }
   limparSeleção();
 }
 
-void ctlOrlan::limparSeleção() {
+void ctlOrlan::Impl::limparSeleção() {
   if (!estado_.BancoAtual) return;
   for (ItemLista& item : itens_) item.selecionado = false;
 }
 
-void ctlOrlan::selecionarItem(int index, bool selected) {
-  if (index >= 0 && index < static_cast<int>(itens_.size())) itens_[index].selecionado = selected;
-}
-
 // --- the reference box ----------------------------------------------------
 
-QString ctlOrlan::txtRefEntrada() const {
+QString ctlOrlan::Impl::txtRefEntrada() const {
   QString digits;
   for (QChar c : txt_ref_) {
     if (c.isDigit()) digits += c;
@@ -291,61 +380,149 @@ QString ctlOrlan::txtRefEntrada() const {
   return digits;
 }
 
-bool ctlOrlan::Ref1Filtro() {
+bool ctlOrlan::Impl::Ref1Filtro() {
   const QVariant antigo = estado_.Ref1Documento;
-  const QString entrada = txtRefEntrada();
-  const QVariant novo = entrada.isEmpty() ? QVariant(kFiltroTodos)
-                                          : QVariant(QStringLiteral("#20/") + txt_ref_ + QStringLiteral("#"));
+  // Only an empty box or a complete, valid month forms a filter; a box left
+  // half-typed is emptied, so that what it shows and what the list holds
+  // agree.
+  if (!txtRefEntrada().isEmpty() && !ReferênciaCompleta(txt_ref_)) txt_ref_ = QStringLiteral("__/____");
+  const QVariant novo = txtRefEntrada().isEmpty() ? QVariant(kFiltroTodos)
+                                                  : QVariant(QStringLiteral("#20/") + txt_ref_ + QStringLiteral("#"));
   estado_.Ref1Documento = novo;
   return novo != antigo;
 }
 
-void ctlOrlan::tratarReferência() {
-  if (Ref1Filtro()) preencherLista();
+// --- import -----------------------------------------------------------------
+
+Status ctlOrlan::Impl::importar() {
+  std::vector<std::int32_t> chaves;
+  for (const ItemLista& item : itens_) {
+    if (item.selecionado) chaves.push_back(item.chave);
+  }
+  return ExecutarImportação(estado_, chaves, anfitrião_);
+}
+
+// --- ctlOrlan -----------------------------------------------------------------
+
+ctlOrlan::ctlOrlan(Dialogs* dialogs) : d_(std::make_unique<Impl>(dialogs)) {}
+
+ctlOrlan::~ctlOrlan() = default;
+
+void ctlOrlan::setOuvinte(OuvinteOrlan* ouvinte) { d_->ouvinte_ = ouvinte; }
+
+void ctlOrlan::setFonteConfiguração(std::unique_ptr<FonteConfiguração> fonte) {
+  if (fonte) d_->configuração_ = std::move(fonte);
+}
+
+void ctlOrlan::setPastaComponente(const QString& folder) { d_->pasta_ = folder; }
+QString ctlOrlan::pastaComponente() const { return d_->pasta_; }
+QString ctlOrlan::caminhoBancoTemp() const { return d_->caminhoBancoTemp(); }
+QString ctlOrlan::caminhoCópiaRede() const { return d_->caminhoCópiaRede(); }
+void ctlOrlan::setFocoReferência(std::function<bool()> foco) { d_->foco_ref_ = std::move(foco); }
+void ctlOrlan::setPedidoDeInterrupção(std::function<bool()> pedido) { d_->pedido_interrupção_ = std::move(pedido); }
+
+Status ctlOrlan::cmdFim_Click() {
+  return d_->ação([this] { d_->raise(Evento::Fechar); });
+}
+
+Status ctlOrlan::butSelecionarArquivo_Click() {
+  return d_->ação([this] { d_->selecionarArquivo(); });
+}
+
+Status ctlOrlan::butImportar_Click() {
+  return d_->ação([this] {
+    const Status s = d_->importar();
+    if (!s.ok()) throw DbError(s);
+  });
 }
 
 Status ctlOrlan::txtRef_Alterar(const QString& shown) {
-  txt_ref_ = shown.isEmpty() ? QStringLiteral("__/____") : shown;
-  Status s = txtRef_PrimeiraNotificação();
-  if (!s.ok()) return s;
-  return txtRef_SegundaNotificação();
+  return d_->ação([this, &shown] {
+    d_->txt_ref_ = shown.isEmpty() ? QStringLiteral("__/____") : shown;
+    d_->limparSeleção();
+    if (d_->txtRefEntrada().isEmpty() || ReferênciaCompleta(d_->txt_ref_)) {
+      if (d_->Ref1Filtro()) d_->preencherLista();
+    }
+  });
 }
 
 Status ctlOrlan::txtRef_PrimeiraNotificação() {
-  return guarded([this] { limparSeleção(); });
+  return d_->ação([this] { d_->limparSeleção(); });
 }
 
 Status ctlOrlan::txtRef_SegundaNotificação() {
-  // Only an empty box or a whole, valid month makes a filter; anything in
-  // between is a reference still being typed.
-  const QString entrada = txtRefEntrada();
-  if (!entrada.isEmpty()) {
-    static const QRegularExpression completo(QStringLiteral("^(\\d{2})/(\\d{4})$"));
-    const QRegularExpressionMatch m = completo.match(txt_ref_);
-    if (!m.hasMatch()) return Status::OK();
-    const int mês = m.captured(1).toInt();
-    if (mês < 1 || mês > 12) return Status::OK();
-  }
-  return guarded([this] { tratarReferência(); });
+  if (d_->ocupado_) return d_->ocupado();
+  if (!d_->txtRefEntrada().isEmpty() && !ReferênciaCompleta(d_->txt_ref_)) return Status::OK();
+  return d_->ação([this] {
+    if (d_->Ref1Filtro()) d_->preencherLista();
+  });
 }
 
-// --- import -----------------------------------------------------------------
+void ctlOrlan::selecionarItem(int index, bool selected) {
+  if (d_->ocupado_) return;
+  if (index >= 0 && index < static_cast<int>(d_->itens_.size())) d_->itens_[index].selecionado = selected;
+}
 
-Status ctlOrlan::butImportar_Click() {
-  Status s;
+Status ctlOrlan::GravaIERemetentes() {
+  if (d_->ocupado_) return d_->ocupado();
+  return orlan::GravaIERemetentes(d_->estado_);
+}
+
+Status ctlOrlan::GravaCredAcum() {
+  if (d_->ocupado_) return d_->ocupado();
+  return orlan::GravaCredAcum(d_->estado_);
+}
+
+const std::vector<ItemLista>& ctlOrlan::itens() const { return d_->itens_; }
+bool ctlOrlan::colunasCriadas() const { return d_->ColunasCriadas; }
+const std::vector<ColunaLista>& ctlOrlan::colunas() const { return d_->colunas_; }
+int ctlOrlan::larguraListaTwips() const { return d_->largura_lista_; }
+const QString& ctlOrlan::txtArqPre() const { return d_->txt_arq_pre_; }
+bool ctlOrlan::butImportarHabilitado() const { return d_->importar_habilitado_; }
+const QString& ctlOrlan::txtRefTexto() const { return d_->txt_ref_; }
+QString ctlOrlan::txtRefEntrada() const { return d_->txtRefEntrada(); }
+
+const QString& ctlOrlan::CaminhoBancoAtual() const { return d_->CaminhoBancoAtual; }
+const QString& ctlOrlan::ArquivoPre() const { return d_->ArquivoPre; }
+QVariant ctlOrlan::IEDocumento() const { return d_->estado_.IEDocumento; }
+QVariant ctlOrlan::Ref1Documento() const { return d_->estado_.Ref1Documento; }
+std::int32_t ctlOrlan::NroQURTemp() const { return d_->estado_.NroQURTemp; }
+std::int32_t ctlOrlan::NroQURNovo() const { return d_->estado_.NroQURNovo; }
+std::int32_t ctlOrlan::QtdeSelecionados() const { return d_->estado_.QtdeSelecionados; }
+std::int32_t ctlOrlan::CódigoOcorrênciaTemp() const { return d_->estado_.CódigoOcorrênciaTemp; }
+std::int32_t ctlOrlan::CódigoOcorrênciaNovo() const { return d_->estado_.CódigoOcorrênciaNovo; }
+const QString& ctlOrlan::IEAnterior() const { return d_->estado_.IEAnterior; }
+
+bool ctlOrlan::bancoAtualAberto() const { return d_->estado_.BancoAtual && d_->estado_.BancoAtual->aberto(); }
+bool ctlOrlan::bancoTempAberto() const { return d_->estado_.BancoTemp && d_->estado_.BancoTemp->isOpen(); }
+std::int16_t ctlOrlan::resultadoVerificação() const { return d_->resultado_verificação_; }
+QString ctlOrlan::relatórioVerificação() const { return d_->relatório_verificação_; }
+double ctlOrlan::progressoVerificação() const { return d_->cons_pre_ ? d_->cons_pre_->fraçãoLida() : 0.0; }
+int ctlOrlan::documentoEmCurso() const { return d_->estado_.DocumentoEmCurso; }
+const ResumoImportação& ctlOrlan::resumo() const { return d_->estado_.resumo; }
+const ctlOrlan::ContagemLista& ctlOrlan::contagemLista() const { return d_->contagem_; }
+
+Status ctlOrlan::existentesNoBancoAtual(std::vector<bool>* existe) {
+  existe->clear();
+  if (d_->ocupado_) return d_->ocupado();
+  EstadoImportação& e = d_->estado_;
+  if (!e.BancoTemp || !e.BancoAtual) {
+    return Status(kErrInvalidOperation,
+                  "Os bancos de dados ainda não foram abertos: verifique um arquivo pré-formatado primeiro.");
+  }
   try {
-    s = ExecutarImportação(estado_, itens_, static_cast<AnfitriãoImportação&>(*this));
-  } catch (const DbError& e) {
-    s = e.status();
-  } catch (const std::exception& e) {
-    s = Status(kErrOther, e.what());
+    std::unique_ptr<SessãoCópia> sessão = e.BancoAtual->abrirSessão(e.BancoTemp);
+    for (const ItemLista& item : d_->itens_) {
+      const QVariant ref1 = e.BancoTemp->scalar("SELECT Ref1 FROM tblQUR WHERE NroQUR = ?", {QVariant(item.chave)});
+      QDate data = DataDe(ref1);
+      if (!data.isValid()) data = QDate::fromString(ref1.toString().left(10), QStringLiteral("yyyy-MM-dd"));
+      existe->push_back(sessão->retornoExistente(item.colunas[0], data).has_value());
+    }
+  } catch (...) {
+    existe->clear();
+    return StatusFromCurrentException("A consulta ao banco de dados atual parou por uma falha inesperada.");
   }
-  if (!s.ok()) dialogs_->message(QString::fromStdString(s.ToString()), kTítuloAtenção, kEstiloCritico);
-  return s;
+  return Status::OK();
 }
-
-Status ctlOrlan::GravaIERemetentes() { return orlan::GravaIERemetentes(estado_); }
-
-Status ctlOrlan::GravaCredAcum() { return orlan::GravaCredAcum(estado_); }
 
 }  // namespace orlan

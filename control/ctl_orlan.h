@@ -5,46 +5,67 @@
 // Every handler runs to its end before it returns. A failure inside a handler
 // ends the user's action with a message that names the error (number and
 // texts), is given back as the handler's Status, and leaves the control usable.
+//
+// One action at a time: a handler or public method called while another one
+// runs (from the listener, inside an event) changes nothing and gives back a
+// Status with kErrBusy; the running action goes on.
+//
+// Not thread-safe: every call comes from the host's user-interface thread.
 #ifndef ORLAN_CONTROL_CTL_ORLAN_H_
 #define ORLAN_CONTROL_CTL_ORLAN_H_
 
 #include <QString>
+#include <QVariant>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include "checker/cons_pre.h"
-#include "control/database_opener.h"
+#include "checker/resultado_verificacao.h"
+#include "control/configuracao.h"
 #include "control/dialogs.h"
 #include "control/events.h"
 #include "control/lista.h"
-#include "import/estado_importacao.h"
-#include "import/importacao.h"
+#include "database/status.h"
+#include "import/resumo_importacao.h"
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
 #ifndef Q_MOC_RUN
 
 namespace orlan {
 
-class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
+class ctlOrlan {
  public:
   // `dialogs` is not owned and must outlive the control.
   explicit ctlOrlan(Dialogs* dialogs);
-  ~ctlOrlan() override;
+  ~ctlOrlan();
   ctlOrlan(const ctlOrlan&) = delete;
   ctlOrlan& operator=(const ctlOrlan&) = delete;
 
-  // The host's listener (not owned; null for none).
-  void setOuvinte(OuvinteOrlan* ouvinte) { ouvinte_ = ouvinte; }
+  // The host's listener (not owned; null for none). It must outlive the
+  // control or be removed first.
+  void setOuvinte(OuvinteOrlan* ouvinte);
 
-  // The folder of the temporary database and the network copy. By default
-  // the folder of the library file; when that is not writable, a per-user
-  // data folder. Created when missing.
-  void setPastaComponente(const QString& folder) { pasta_ = folder; }
-  QString pastaComponente() const { return pasta_; }
+  // Where "DbAtual" comes from; the user's settings by default.
+  void setFonteConfiguração(std::unique_ptr<FonteConfiguração> fonte);
+
+  // The folder of the temporary database and the network copy; by default
+  // PastaComponentePadrão(). Created when missing.
+  void setPastaComponente(const QString& folder);
+  QString pastaComponente() const;
   QString caminhoBancoTemp() const;  // <folder>/BDTempPrf.fix
   QString caminhoCópiaRede() const;  // <folder>/Prefor_Qur.trm
+
+  // Asked when the check run gives the reference box the focus; true when the
+  // box is visible (and the host focused it).
+  void setFocoReferência(std::function<bool()> foco);
+
+  // Polled before each document of an import: true ends the run there, as
+  // Cancel would, after the document in progress (whole or rolled back).
+  // The function may be called from a signal handler's flag; it must not
+  // call the control.
+  void setPedidoDeInterrupção(std::function<bool()> pedido);
 
   // --- handlers of the constituent controls ---
   Status cmdFim_Click();
@@ -55,82 +76,79 @@ class ctlOrlan : private OuvinteConsPre, private AnfitriãoImportação {
   // changed: selection reset) always, the second (reference handler) only
   // when the box is empty or holds a complete, valid month.
   Status txtRef_Alterar(const QString& shown);
-  Status txtRef_PrimeiraNotificação();   // selection reset
-  Status txtRef_SegundaNotificação();    // reference handler
+  Status txtRef_PrimeiraNotificação();  // selection reset
+  Status txtRef_SegundaNotificação();   // reference handler
+  // Selects or clears list item `index` (0-based); ignored out of range and
+  // while an action runs.
+  void selecionarItem(int index, bool selected);
 
   // --- public methods ---
   Status GravaIERemetentes();
   Status GravaCredAcum();
 
-  // --- state of the constituent controls ---
-  const std::vector<ItemLista>& itens() const { return itens_; }
-  void selecionarItem(int index, bool selected);  // 0-based index
-  bool colunasCriadas() const { return ColunasCriadas; }
-  const std::vector<ColunaLista>& colunas() const { return colunas_; }
-  int larguraListaTwips() const { return largura_lista_; }
-  const QString& txtArqPre() const { return txt_arq_pre_; }
-  bool butImportarHabilitado() const { return importar_habilitado_; }
-  const QString& txtRefTexto() const { return txt_ref_; }
+  // --- state of the constituent controls, for drawing ---
+  const std::vector<ItemLista>& itens() const;
+  bool colunasCriadas() const;
+  const std::vector<ColunaLista>& colunas() const;
+  int larguraListaTwips() const;
+  const QString& txtArqPre() const;
+  bool butImportarHabilitado() const;
+  const QString& txtRefTexto() const;
   QString txtRefEntrada() const;  // the digits typed, without the mask's fixed characters
 
-  // Asked when the check run gives the reference box the focus; true when the
-  // box is visible (and the host focused it).
-  void setFocoReferência(std::function<bool()> foco) { foco_ref_ = std::move(foco); }
+  // --- the control's fields, read-only ---
+  const QString& CaminhoBancoAtual() const;
+  const QString& ArquivoPre() const;
+  QVariant IEDocumento() const;
+  QVariant Ref1Documento() const;  // the list's filter text between runs
+  std::int32_t NroQURTemp() const;
+  std::int32_t NroQURNovo() const;
+  std::int32_t QtdeSelecionados() const;
+  std::int32_t CódigoOcorrênciaTemp() const;
+  std::int32_t CódigoOcorrênciaNovo() const;
+  const QString& IEAnterior() const;
 
-  // --- fields ---
-  EstadoImportação& estado() { return estado_; }
-  const EstadoImportação& estado() const { return estado_; }
-  QString CaminhoBancoAtual;
-  QString ArquivoPre;
-  bool ColunasCriadas = false;
-  DatabaseOpener* AbridorBanco() const { return abridor_.get(); }
-  ConsPre* consPre() const { return cons_pre_.get(); }
-  // What the last check run's RunCheck gave (see ResultadoVerificação); -1
-  // before the first check run.
-  std::int16_t resultadoVerificação() const { return resultado_verificação_; }
+  // True once the current database is open (after the first "..." click
+  // that found it).
+  bool bancoAtualAberto() const;
+  // True once a check run accepted a file and the temporary database is open.
+  bool bancoTempAberto() const;
+
+  // What the last check run gave (kVerificaçãoNãoFeita before the first).
+  std::int16_t resultadoVerificação() const;
+  // The last check run's faults, one per line ("Linha 3, campo CFOP: ...").
+  QString relatórioVerificação() const;
+  // The part of the file the running check has read, 0 to 1.
+  double progressoVerificação() const;
+
+  // During an import, the 1-based position of the document in progress
+  // among the selected ones; 0 otherwise.
+  int documentoEmCurso() const;
+  // The summary of the last import run.
+  const ResumoImportação& resumo() const;
+
+  // How the last list fill came out, for telling why a list is empty.
+  struct ContagemLista {
+    int documentos = 0;     // returns in the file, before any filter
+    int daReferência = 0;   // of those, the ones of the reference typed (all, with an empty box)
+    int apósLimite = 0;     // of those, the ones hidden by the year limit
+    QString anoLimite;      // the year limit, empty when none
+  };
+  const ContagemLista& contagemLista() const;
+
+  // For each list item, whether the current database already holds a return
+  // of its IE and month. Reads only. Fails before a check run.
+  Status existentesNoBancoAtual(std::vector<bool>* existe);
 
  private:
-  // OuvinteConsPre
-  void ConsPre_Progresso() override;
-  void ConsPre_Fechar() override;
-  // AnfitriãoImportação
-  void raise(Evento evento) override;
-  Dialogs& dialogs() override { return *dialogs_; }
-
-  DatabaseOpener& abridor();
-  Status guarded(const std::function<void()>& work);
-  QString passoDiálogoArquivo();
-  void execuçãoVerificação();
-  void criarColunas();
-  void preencherLista();
-  void limparSeleção();
-  // Stores the box's filter in Ref1Documento; true when it changed.
-  bool Ref1Filtro();
-  void tratarReferência();
-
-  Dialogs* dialogs_;
-  OuvinteOrlan* ouvinte_ = nullptr;
-  QString pasta_;
-  std::unique_ptr<DatabaseOpener> abridor_;
-  std::unique_ptr<ConsPre> cons_pre_;
-  std::int16_t resultado_verificação_ = -1;
-  EstadoImportação estado_;
-  std::vector<ItemLista> itens_;
-  std::vector<ColunaLista> colunas_;
-  int largura_lista_ = 10185;
-  QString txt_arq_pre_;
-  bool importar_habilitado_ = true;
-  QString txt_ref_ = QStringLiteral("__/____");
-  QString nome_diálogo_;  // the file dialog keeps the name of its previous opening
-  std::function<bool()> foco_ref_;
+  class Impl;
+  std::unique_ptr<Impl> d_;
 };
 
-// The folder the component uses by default (see setPastaComponente).
+// The folder the component uses by default: a per-user data folder
+// ($XDG_DATA_HOME/VmbOrlan, mode 0700), since the temporary database holds
+// taxpayers' data. Created when missing.
 QString PastaComponentePadrão();
-
-// The current database's path from the per-user settings: application
-// "Selmar", section "DB", key "DbAtual"; empty when missing.
-QString LerCaminhoBancoAtual();
 
 }  // namespace orlan
 

@@ -6,6 +6,13 @@ namespace orlan {
 
 QString DatabaseOpener::Key(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
 
+void DatabaseOpener::avisar(const QString& nome) {
+  if (dialogs_ == nullptr) return;
+  dialogs_->message(QStringLiteral("Não foi possível abrir o banco de dados \"%1\".\r\n\r\n%2")
+                        .arg(NomeSemSenha(nome), QString::fromStdString(last_error_.ToString())),
+                    QStringLiteral("Atenção!"), kEstiloCritico);
+}
+
 std::shared_ptr<Database> DatabaseOpener::OpenDatabase(const QString& path) {
   last_error_ = Status::OK();
   if (!path.isEmpty()) {
@@ -14,22 +21,37 @@ std::shared_ptr<Database> DatabaseOpener::OpenDatabase(const QString& path) {
   }
   std::shared_ptr<Database> db;
   if (path.isEmpty()) {
-    last_error_ = Status(kErrCannotOpen, "nenhum caminho de banco de dados foi informado");
+    last_error_ = Status(kErrCannotOpen, "Nenhum caminho de banco de dados foi informado.");
+  } else if (QFileInfo(path).isDir()) {
+    last_error_ = Status(kErrCannotOpen, "\"" + path.toStdString() + "\" é uma pasta, não um banco de dados.");
   } else if (!QFileInfo(path).isFile()) {
-    last_error_ = Status(kErrCannotOpen, "o arquivo não existe");
+    last_error_ = Status(kErrCannotOpen, "O arquivo \"" + path.toStdString() + "\" não existe.");
   } else {
     last_error_ = Database::Open(path.toStdString(), Database::OpenMode::kExisting, &db);
   }
   if (!last_error_.ok()) {
-    if (dialogs_ != nullptr) {
-      dialogs_->message(QStringLiteral("Não foi possível abrir o banco de dados \"%1\".\r\n\r\n%2")
-                            .arg(path, QString::fromStdString(last_error_.ToString())),
-                        QStringLiteral("Atenção!"), kEstiloCritico);
-    }
+    avisar(path);
     return nullptr;
   }
   open_[Key(path)] = db;
   return db;
+}
+
+std::shared_ptr<BancoAtual> DatabaseOpener::AbrirBancoAtual(const QString& nome) {
+  last_error_ = Status::OK();
+  const QString chave = ÉEndereçoServidor(nome) ? nome : Key(nome);
+  if (!nome.isEmpty()) {
+    auto it = atuais_.find(chave);
+    if (it != atuais_.end() && it->second->aberto()) return it->second;
+  }
+  std::shared_ptr<BancoAtual> banco;
+  last_error_ = orlan::AbrirBancoAtual(nome, &banco);
+  if (!last_error_.ok()) {
+    avisar(nome);
+    return nullptr;
+  }
+  atuais_[chave] = banco;
+  return banco;
 }
 
 bool DatabaseOpener::IsDatabaseOpen(const QString& path) const {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
@@ -21,6 +22,7 @@ struct ItemLista {
   // "Inscrição Estadual", "Razão Social", "Referência", "NroQUR" (hidden).
   std::array<QString, 4> colunas;
   bool selecionado = false;
+  std::int32_t chave = 0;  // the temporary database's NroQUR, the hidden column's value
 };
 
 }  // namespace orlan

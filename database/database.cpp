@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kLockWaitMs = 5000;
 
-[[noreturn]] void Throw(int number, std::string message) {
+[[noreturn]] void Throw(ErrorNumber number, std::string message) {
   throw DbError(Status(number, std::move(message)));
 }
 
@@ -28,13 +28,13 @@ ColumnInfo::Kind KindOfDecltype(const char* decl) {
 
 Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Database>* out) {
   out->reset();
-  if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
+  if (path.empty()) return Status(kErrCannotOpen, "Nenhum banco de dados foi informado.");
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
   if (mode == OpenMode::kCreate) flags |= SQLITE_OPEN_CREATE;
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   Connection conn(raw);
-  if (rc != SQLITE_OK) return StatusFromSqlite(raw, rc, "opening " + path);
+  if (rc != SQLITE_OK) return StatusFromSqlite(raw, rc, path);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, kLockWaitMs);
   // Reading the schema is what tells a SQLite file from any other file.
@@ -42,7 +42,7 @@ Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Da
   int check = sqlite3_exec(raw, "PRAGMA foreign_keys = ON; SELECT count(*) FROM sqlite_schema;",
                            nullptr, nullptr, &err);
   sqlite3_free(err);
-  if (check != SQLITE_OK) return StatusFromSqlite(raw, check, "opening " + path);
+  if (check != SQLITE_OK) return StatusFromSqlite(raw, check, path);
   std::shared_ptr<Database> db(new Database(path, std::move(conn)));
   sqlite3_commit_hook(db->conn_.get(), &Database::OnCommit, db.get());
   *out = std::move(db);
@@ -67,7 +67,7 @@ void Database::close() {
 }
 
 void Database::checkOpen() const {
-  if (!conn_) Throw(kErrClosed, "the database " + path_ + " was closed");
+  if (!conn_) Throw(kErrClosed, "O banco de dados \"" + path_ + "\" já foi fechado.");
 }
 
 Statement Database::acquireStatement(std::string_view sql) {
@@ -81,7 +81,7 @@ Statement Database::acquireStatement(std::string_view sql) {
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v3(conn_.get(), sql.data(), static_cast<int>(sql.size()),
                                     SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
-  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "preparing " + std::string(sql)));
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, path_));
   return Statement(raw);
 }
 
@@ -105,7 +105,13 @@ std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(conn_.get(), meta->select_all.c_str(), -1, &raw, nullptr);
   Statement stmt(raw);
-  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "reading the columns of " + meta->name));
+  if (rc != SQLITE_OK) {
+    Status s = StatusFromSqlite(conn_.get(), rc, path_);
+    if (s.IsNotFound()) {
+      s = Status(kErrTableNotFound, "O banco de dados \"" + path_ + "\" não tem a tabela " + meta->name + ".", s.detail());
+    }
+    throw DbError(s);
+  }
   meta->columns = DescribeColumns(stmt.get(), 1);
   tables_.emplace(meta->name, meta);
   return meta;
@@ -126,7 +132,7 @@ Recordset Database::openRecordset(std::string_view table, std::string_view where
     sql += where;
   }
   Statement stmt = acquireStatement(sql);
-  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  BindAll(stmt.get(), params);
   auto columns = std::shared_ptr<const std::vector<ColumnInfo>>(meta, &meta->columns);
   return Recordset(shared_from_this(), std::move(meta), std::move(sql), std::move(stmt), std::move(columns), 1);
 }
@@ -134,21 +140,23 @@ Recordset Database::openRecordset(std::string_view table, std::string_view where
 Recordset Database::openQuery(std::string_view sql, Params params) {
   checkOpen();
   Statement stmt = acquireStatement(sql);
-  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  BindAll(stmt.get(), params);
   auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get(), 0));
   return Recordset(shared_from_this(), nullptr, std::string(sql), std::move(stmt), std::move(columns), 0);
 }
 
-int Database::execute(std::string_view sql, const Params& params) {
-  Statement stmt = acquireStatement(sql);
-  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+void Database::runToEnd(sqlite3_stmt* stmt) {
   Status error;
   StepResult r;
-  while ((r = Step(stmt.get(), &error, "running")) == StepResult::kRow) {
+  while ((r = Step(stmt, &error, path_)) == StepResult::kRow) {
   }
-  if (r == StepResult::kError) {
-    throw DbError(Status(error.number(), error.message() + " " + std::string(sql), error.sqlite_message()));
-  }
+  if (r == StepResult::kError) throw DbError(error);
+}
+
+int Database::execute(std::string_view sql, const Params& params) {
+  Statement stmt = acquireStatement(sql);
+  BindAll(stmt.get(), params);
+  runToEnd(stmt.get());
   const int changes = sqlite3_changes(conn_.get());
   releaseStatement(std::string(sql), std::move(stmt));
   return changes;
@@ -159,17 +167,15 @@ void Database::executeScript(const std::string& sql) {
   char* err = nullptr;
   const int rc = sqlite3_exec(conn_.get(), sql.c_str(), nullptr, nullptr, &err);
   sqlite3_free(err);
-  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, "running a script"));
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, path_));
 }
 
 QVariant Database::scalar(std::string_view sql, const Params& params) {
   Statement stmt = acquireStatement(sql);
-  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt.get(), static_cast<int>(i) + 1, params[i]);
+  BindAll(stmt.get(), params);
   Status error;
-  const StepResult r = Step(stmt.get(), &error, "running");
-  if (r == StepResult::kError) {
-    throw DbError(Status(error.number(), error.message() + " " + std::string(sql), error.sqlite_message()));
-  }
+  const StepResult r = Step(stmt.get(), &error, path_);
+  if (r == StepResult::kError) throw DbError(error);
   QVariant v;
   if (r == StepResult::kRow) v = ColumnValue(stmt.get(), 0, ColumnInfo::Kind::kPlain);
   releaseStatement(std::string(sql), std::move(stmt));
@@ -225,8 +231,12 @@ void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value) {
     }
   }
   if (rc != SQLITE_OK) {
-    throw DbError(StatusFromSqlite(sqlite3_db_handle(stmt), rc, "binding parameter " + std::to_string(index)));
+    throw DbError(StatusFromSqlite(sqlite3_db_handle(stmt), rc, sqlite3_db_filename(sqlite3_db_handle(stmt), "main")));
   }
+}
+
+void BindAll(sqlite3_stmt* stmt, const Params& params) {
+  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt, static_cast<int>(i) + 1, params[i]);
 }
 
 QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind) {
@@ -286,20 +296,99 @@ std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first) {
   return out;
 }
 
-Transaction::Transaction(Database& db) : db_(db) {
-  db_.execute("BEGIN IMMEDIATE");
+bool Database::inTransaction() const { return conn_ && sqlite3_get_autocommit(conn_.get()) == 0; }
+
+std::string Database::fileName(std::string_view schema_name) const {
+  checkOpen();
+  const char* f = sqlite3_db_filename(conn_.get(), std::string(schema_name).c_str());
+  return f != nullptr ? std::string(f) : std::string();
+}
+
+int Database::OnProgress(void* self) {
+  const auto& aviso = static_cast<Database*>(self)->progress_;
+  return aviso && aviso() ? 1 : 0;
+}
+
+void Database::setProgressHandler(int steps, std::function<bool()> aviso) {
+  checkOpen();
+  progress_ = std::move(aviso);
+  if (progress_) {
+    sqlite3_progress_handler(conn_.get(), steps, &Database::OnProgress, this);
+  } else {
+    sqlite3_progress_handler(conn_.get(), 0, nullptr, nullptr);
+  }
+}
+
+Database::Prepared Database::prepare(std::string_view sql) {
+  checkOpen();
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v3(conn_.get(), sql.data(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+  Statement stmt(raw);
+  if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(conn_.get(), rc, path_));
+  return Prepared(this, std::move(stmt));
+}
+
+void Database::Prepared::bindNull(int index) { sqlite3_bind_null(stmt_.get(), index); }
+
+void Database::Prepared::bindInt(int index, std::int64_t value) { sqlite3_bind_int64(stmt_.get(), index, value); }
+
+void Database::Prepared::bindReal(int index, double value) { sqlite3_bind_double(stmt_.get(), index, value); }
+
+void Database::Prepared::bindText(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+void Database::Prepared::bind(const Params& params) { BindAll(stmt_.get(), params); }
+
+bool Database::Prepared::run() {
+  db_->checkOpen();
+  Status error;
+  const StepResult r = Step(stmt_.get(), &error, db_->path());
+  if (r == StepResult::kError) throw DbError(error);
+  sqlite3_reset(stmt_.get());
+  return r == StepResult::kRow;
+}
+
+namespace {
+
+// Ends a transaction from a destructor: a failed COMMIT may already have
+// ended it, and then ROLLBACK has nothing to undo and its error is of no
+// interest.
+void RollBackQuietly(sqlite3* db, const std::string& sql) {
+  if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+Transaction::Transaction(Database& db, Mode mode) : db_(db) {
+  switch (mode) {
+    case Mode::kImmediate:
+      db_.execute("BEGIN IMMEDIATE");
+      break;
+    case Mode::kRead:
+      db_.execute("BEGIN DEFERRED");
+      break;
+    case Mode::kWriteMain: {
+      db_.execute("BEGIN DEFERRED");
+      active_ = true;
+      // A write that touches no row takes the main file's write lock now,
+      // with the connection's lock wait.
+      const QVariant tabela = db_.scalar(
+          "SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' LIMIT 1");
+      if (tabela.isValid()) db_.execute("DELETE FROM main." + QuoteIdentifier(tabela.toString().toStdString()) + " WHERE 0");
+      return;
+    }
+  }
   active_ = true;
 }
 
 Transaction::~Transaction() {
-  if (!active_ || !db_.isOpen()) return;
-  // A failed COMMIT may already have ended the transaction; ROLLBACK then
-  // has nothing to undo and its error is of no interest.
-  sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (active_ && db_.isOpen()) RollBackQuietly(db_.handle(), "ROLLBACK");
 }
 
 void Transaction::commit() {
-  if (!active_) throw DbError(Status(kErrInvalidOperation, "commit without a transaction"));
+  if (!active_) throw DbError(Status(kErrInvalidOperation, "Não há transação aberta para confirmar."));
   db_.execute("COMMIT");
   active_ = false;
 }
@@ -312,11 +401,11 @@ Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(
 Savepoint::~Savepoint() {
   if (!active_ || !db_.isOpen()) return;
   const std::string q = QuoteIdentifier(name_);
-  sqlite3_exec(db_.handle(), ("ROLLBACK TO " + q + "; RELEASE " + q).c_str(), nullptr, nullptr, nullptr);
+  RollBackQuietly(db_.handle(), "ROLLBACK TO " + q + "; RELEASE " + q);
 }
 
 void Savepoint::release() {
-  if (!active_) throw DbError(Status(kErrInvalidOperation, "release of a savepoint that is not active"));
+  if (!active_) throw DbError(Status(kErrInvalidOperation, "O ponto de salvamento não está ativo."));
   db_.execute("RELEASE " + QuoteIdentifier(name_));
   active_ = false;
 }

@@ -17,6 +17,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -98,9 +99,41 @@ class Database : public std::enable_shared_from_this<Database> {
   // Number of transactions committed on this connection since it was opened.
   std::int64_t commitCount() const { return commit_count_; }
 
-  // The raw connection, for bulk writers that bind by hand. Valid while
-  // isOpen(); never closed by the caller.
-  sqlite3* handle() const { return conn_.get(); }
+  // True while a transaction is open on this connection (SQLite also ends
+  // one by itself after some I/O failures).
+  bool inTransaction() const;
+
+  // The path of the file this handle opened (the name given to Open), or of
+  // an attached schema's file.
+  std::string fileName(std::string_view schema_name = "main") const;
+
+  // Calls `aviso` about every `steps` virtual-machine steps while statements
+  // run on this connection; a true answer interrupts the running statement,
+  // which then fails. An empty function removes the handler. `aviso` must
+  // not throw.
+  void setProgressHandler(int steps, std::function<bool()> aviso);
+
+  // A statement the caller binds by hand, for bulk writers. Kept out of the
+  // cache; finalized with the object.
+  class Prepared {
+   public:
+    void bindNull(int index);
+    void bindInt(int index, std::int64_t value);
+    void bindReal(int index, double value);
+    // The text is not copied: it must stay valid until run().
+    void bindText(int index, std::string_view text);
+    void bind(const Params& params);
+    // Steps once, then resets; true when the statement gave a row. Throws
+    // DbError.
+    bool run();
+
+   private:
+    friend class Database;
+    Prepared(Database* db, Statement stmt) : db_(db), stmt_(std::move(stmt)) {}
+    Database* db_;
+    Statement stmt_;
+  };
+  Prepared prepare(std::string_view sql);
 
   // Prepared statements are made once per connection and reused: acquire takes
   // one out of the cache (or prepares it), release puts it back reset and with
@@ -116,8 +149,15 @@ class Database : public std::enable_shared_from_this<Database> {
   void checkOpen() const;
 
  private:
+  friend class Recordset;
+  friend class Transaction;
+  friend class Savepoint;
   Database(std::string path, Connection conn);
   static int OnCommit(void* self);
+  static int OnProgress(void* self);
+  sqlite3* handle() const { return conn_.get(); }
+  // Runs `stmt` (from the cache) to its end; throws DbError.
+  void runToEnd(sqlite3_stmt* stmt);
 
   std::string path_;
   Connection conn_;
@@ -129,10 +169,13 @@ class Database : public std::enable_shared_from_this<Database> {
   std::unordered_map<std::string, std::vector<Statement>, SqlHash, std::equal_to<>> idle_statements_;
   std::unordered_map<std::string, std::shared_ptr<TableMeta>> tables_;
   std::int64_t commit_count_ = 0;
+  std::function<bool()> progress_;
 };
 
 // Binds `value` to parameter `index` (1-based). Throws DbError on failure.
 void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value);
+// Binds `params` to the ?s of `stmt`, in order.
+void BindAll(sqlite3_stmt* stmt, const Params& params);
 
 // Reads column `col` of the current row, turning DATE/DATETIME text into
 // QDate/QDateTime (a DATETIME that holds only a date comes back as a QDate, so
@@ -142,11 +185,18 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind);
 // Column descriptions of a prepared statement, starting at column `first`.
 std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first);
 
-// RAII transaction: BEGIN IMMEDIATE at construction, ROLLBACK at destruction
-// unless commit() succeeded. Throws DbError.
+// A transaction, rolled back at destruction unless commit() succeeded.
+// Throws DbError.
 class Transaction {
  public:
-  explicit Transaction(Database& db);
+  enum class Mode {
+    kImmediate,  // BEGIN IMMEDIATE: the write lock of every attached file at once
+    kWriteMain,  // the write lock of the main file alone, waiting for other
+                 // writers as kImmediate does; attached files are only read,
+                 // so their readers never hold up the COMMIT
+    kRead,       // BEGIN DEFERRED: a read snapshot until the end
+  };
+  explicit Transaction(Database& db, Mode mode = Mode::kImmediate);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;

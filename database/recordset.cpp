@@ -52,10 +52,10 @@ void Recordset::close() {
   pos_ = Position::kEof;
 }
 
-void Recordset::fail(int number, const std::string& message) const { throw DbError(Status(number, message)); }
+void Recordset::fail(ErrorNumber number, const std::string& message) const { throw DbError(Status(number, message)); }
 
 void Recordset::checkOpen() const {
-  if (!db_) fail(kErrClosed, "the recordset is closed");
+  if (!db_) fail(kErrClosed, "O conjunto de registros já foi fechado.");
   db_->checkOpen();
 }
 
@@ -74,7 +74,7 @@ int Recordset::findColumn(std::string_view field) const {
 int Recordset::requireColumn(std::string_view field) const {
   const int col = findColumn(field);
   if (col < 0) {
-    fail(kErrFieldNotFound, "field " + std::string(field) + " not found in " + source());
+    fail(kErrFieldNotFound, "O campo " + std::string(field) + " não existe em " + (table_ ? table_->name : std::string("uma consulta")) + " do banco de dados \"" + db_->path() + "\".");
   }
   return col;
 }
@@ -89,7 +89,7 @@ QStringList Recordset::fieldNames() const {
 
 void Recordset::step() {
   Status error;
-  switch (Step(stmt_.get(), &error, "reading")) {
+  switch (Step(stmt_.get(), &error, db_->path())) {
     case StepResult::kRow:
       pos_ = Position::kLive;
       ++reached_;
@@ -99,7 +99,7 @@ void Recordset::step() {
       break;
     case StepResult::kError:
       pos_ = Position::kEof;
-      throw DbError(Status(error.number(), error.message() + " " + source(), error.sqlite_message()));
+      throw DbError(error);
   }
 }
 
@@ -117,7 +117,7 @@ void Recordset::moveNext() {
   checkOpen();
   if (mode_ != Mode::kBrowse) cancelUpdate();
   fetchFirst();
-  if (pos_ == Position::kEof) fail(kErrNoCurrentRecord, "no current record: moveNext past the end");
+  if (pos_ == Position::kEof) fail(kErrNoCurrentRecord, "Não há registro atual: o fim já foi alcançado.");
   if (pos_ == Position::kSnapshot && stmt_ && sqlite3_stmt_busy(stmt_.get()) == 0) {
     // The cursor ran to its end (moveLast); the snapshot was the last row.
     pos_ = Position::kEof;
@@ -129,7 +129,7 @@ void Recordset::moveNext() {
 void Recordset::moveLast() {
   checkOpen();
   fetchFirst();
-  if (pos_ == Position::kEof) fail(kErrNoCurrentRecord, "no current record: the recordset is empty");
+  if (pos_ == Position::kEof) fail(kErrNoCurrentRecord, "Não há registro atual: o conjunto está vazio.");
   if (pos_ == Position::kLive) snapshotCurrent();
   for (;;) {
     step();
@@ -152,7 +152,7 @@ void Recordset::snapshotCurrent() {
 void Recordset::requireCurrent(const char* doing) {
   fetchFirst();
   if (pos_ == Position::kLive || pos_ == Position::kSnapshot) return;
-  fail(kErrNoCurrentRecord, std::string("no current record: ") + doing);
+  fail(kErrNoCurrentRecord, std::string("Não há registro atual para ") + doing + ".");
 }
 
 std::int64_t Recordset::currentRowid() {
@@ -188,20 +188,20 @@ QVariant Recordset::value(std::string_view field) {
     }
     if (mode_ == Mode::kAdding) return QVariant();
   }
-  requireCurrent("reading a field");
+  requireCurrent("ler um campo");
   if (pos_ == Position::kSnapshot) return snapshot_[col];
   return ColumnValue(stmt_.get(), col + first_, (*columns_)[col].kind);
 }
 
 sqlite3_value* Recordset::currentRaw(int col) {
-  requireCurrent("reading a field");
+  requireCurrent("ler um campo");
   if (pos_ == Position::kLive) return sqlite3_column_value(stmt_.get(), col + first_);
   return nullptr;
 }
 
 void Recordset::setValue(std::string_view field, const QVariant& value) {
   checkOpen();
-  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "a field was assigned without addNew or edit");
+  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "Um campo foi alterado sem inclusão ou edição iniciada.");
   Pending& p = pending_[requireColumn(field)];
   if (p.raw != nullptr) sqlite3_value_free(p.raw);
   p.raw = nullptr;
@@ -212,7 +212,7 @@ void Recordset::setValue(std::string_view field, const QVariant& value) {
 void Recordset::setValueFrom(std::string_view field, Recordset& source, std::string_view source_field) {
   checkOpen();
   source.checkOpen();
-  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "a field was assigned without addNew or edit");
+  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "Um campo foi alterado sem inclusão ou edição iniciada.");
   const int col = requireColumn(field);
   const int scol = source.requireColumn(source_field);
   if (source.mode_ != Mode::kBrowse && source.pending_[scol].set) {
@@ -227,22 +227,22 @@ void Recordset::setValueFrom(std::string_view field, Recordset& source, std::str
   Pending& p = pending_[col];
   if (p.raw != nullptr) sqlite3_value_free(p.raw);
   p.raw = sqlite3_value_dup(raw);
-  if (p.raw == nullptr) fail(kErrOther, "out of memory copying a field value");
+  if (p.raw == nullptr) fail(kErrOther, "Memória insuficiente para copiar o valor de um campo.");
   p.value = QVariant();
   p.set = true;
 }
 
 void Recordset::addNew() {
   checkOpen();
-  if (!updatable()) fail(kErrReadOnly, "the query's recordset cannot be updated");
+  if (!updatable()) fail(kErrReadOnly, "O resultado de uma consulta não pode ser alterado.");
   clearPending();
   mode_ = Mode::kAdding;
 }
 
 void Recordset::edit() {
   checkOpen();
-  if (!updatable()) fail(kErrReadOnly, "the query's recordset cannot be updated");
-  requireCurrent("edit");
+  if (!updatable()) fail(kErrReadOnly, "O resultado de uma consulta não pode ser alterado.");
+  requireCurrent("editar");
   clearPending();
   mode_ = Mode::kEditing;
 }
@@ -271,7 +271,7 @@ std::string Recordset::insertSql(std::uint64_t mask, const std::vector<int>& col
 
 void Recordset::update() {
   checkOpen();
-  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "update without addNew or edit");
+  if (mode_ == Mode::kBrowse) fail(kErrUpdateWithoutEdit, "Gravação sem inclusão ou edição iniciada.");
   std::uint64_t mask = 0;
   for (size_t i = 0; i < pending_.size() && i < 64; ++i) {
     if (pending_[i].set) mask |= std::uint64_t{1} << i;
@@ -306,7 +306,7 @@ void Recordset::update() {
     const Pending& p = pending_[c];
     if (p.raw != nullptr) {
       const int rc = sqlite3_bind_value(stmt.get(), index, p.raw);
-      if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(db_->handle(), rc, "binding a copied value"));
+      if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(db_->handle(), rc, db_->path()));
     } else {
       BindValue(stmt.get(), index, p.value);
     }
@@ -318,10 +318,10 @@ void Recordset::update() {
     sqlite3_bind_int64(stmt.get(), index, rowid);
   }
   Status error;
-  const StepResult r = Step(stmt.get(), &error, "storing a row");
+  const StepResult r = Step(stmt.get(), &error, db_->path());
   db_->releaseStatement(sql, std::move(stmt));
   if (r == StepResult::kError) {
-    throw DbError(Status(error.number(), error.message() + " of " + table_->name, error.sqlite_message()));
+    throw DbError(error);
   }
   last_modified_ = mode_ == Mode::kAdding ? sqlite3_last_insert_rowid(db_->handle()) : rowid;
   const bool edited = mode_ == Mode::kEditing;
@@ -354,16 +354,16 @@ void Recordset::storeNewRow(std::uint64_t mask) {
     if (!p.set) continue;
     if (p.raw != nullptr) {
       const int rc = sqlite3_bind_value(stmt, index, p.raw);
-      if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(db_->handle(), rc, "binding a copied value"));
+      if (rc != SQLITE_OK) throw DbError(StatusFromSqlite(db_->handle(), rc, db_->path()));
     } else {
       BindValue(stmt, index, p.value);
     }
     ++index;
   }
   Status error;
-  const StepResult r = Step(stmt, &error, "storing a row");
+  const StepResult r = Step(stmt, &error, db_->path());
   if (r == StepResult::kError) {
-    throw DbError(Status(error.number(), error.message() + " of " + table_->name, error.sqlite_message()));
+    throw DbError(error);
   }
   sqlite3_reset(stmt);
   last_modified_ = sqlite3_last_insert_rowid(db_->handle());
@@ -372,9 +372,9 @@ void Recordset::storeNewRow(std::uint64_t mask) {
 
 void Recordset::deleteCurrent() {
   checkOpen();
-  if (!updatable()) fail(kErrReadOnly, "the query's recordset cannot be updated");
+  if (!updatable()) fail(kErrReadOnly, "O resultado de uma consulta não pode ser alterado.");
   if (mode_ != Mode::kBrowse) cancelUpdate();
-  requireCurrent("delete");
+  requireCurrent("excluir");
   const std::string sql = "DELETE FROM " + QuoteIdentifier(table_->name) + " WHERE _rowid_ = ?";
   db_->execute(sql, {QVariant(static_cast<qlonglong>(currentRowid()))});
   pos_ = pos_ == Position::kSnapshot && !sqlite3_stmt_busy(stmt_.get()) ? Position::kEof : Position::kDeleted;
@@ -382,7 +382,7 @@ void Recordset::deleteCurrent() {
 
 void Recordset::moveToBookmark(std::int64_t bookmark) {
   checkOpen();
-  if (!updatable()) fail(kErrInvalidOperation, "a read-only query has no bookmarks");
+  if (!updatable()) fail(kErrInvalidOperation, "Uma consulta somente para leitura não tem marcadores.");
   if (mode_ != Mode::kBrowse) cancelUpdate();
   const std::string sql = table_->select_all + " WHERE _rowid_ = ?";
   Statement stmt = db_->acquireStatement(sql);
@@ -392,7 +392,7 @@ void Recordset::moveToBookmark(std::int64_t bookmark) {
   if (r == StepResult::kError) throw DbError(error);
   if (r == StepResult::kDone) {
     db_->releaseStatement(sql, std::move(stmt));
-    fail(kErrNoCurrentRecord, "the bookmarked row of " + table_->name + " no longer exists");
+    fail(kErrNoCurrentRecord, "O registro marcado de " + table_->name + " não existe mais.");
   }
   const std::vector<ColumnInfo>& columns = *columns_;
   snapshot_.resize(columns.size());

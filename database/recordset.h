@@ -96,7 +96,7 @@ class Recordset {
   sqlite3_value* currentRaw(int col);
   void requireCurrent(const char* doing);
   void clearPending();
-  [[noreturn]] void fail(int number, const std::string& message) const;
+  [[noreturn]] void fail(ErrorNumber number, const std::string& message) const;
 
   std::shared_ptr<Database> db_;
   std::shared_ptr<TableMeta> table_;  // null for a read-only query

@@ -9,6 +9,8 @@
 
 
 #include <array>
+#include <stdexcept>
+#include <vector>
 
 namespace orlan::schema {
 
@@ -49,8 +51,8 @@ constexpr FieldDef kQur[] = {
     {"DataTransmissão", T::kDateTime, 0, false},
     {"DataGeraçãoSubstitutiva", T::kDateTime, 0, false},
     {"OrigemPrefDig", T::kText, 2, false},
-    {"DataGeraçãoColigida", T::kDateTime, 0, false},
-    {"Autenticação", T::kText, 40, false},
+    {"DataGeraçãoColigida", T::kDateTime, 0, false, true},
+    {"Autenticação", T::kText, 40, false, true},
 };
 
 constexpr FieldDef kPagamento[] = {
@@ -137,6 +139,27 @@ constexpr std::array<RecordDef, 13> kRecords = {{
     {"REGEXPORTACAO", "tblRegistroExportação", Parent::kReturn, kRegExportacao},
 }};
 
+// Built from the records, in their order, which is the order an import
+// copies them.
+template <Parent kParent>
+std::vector<TableCopy> CopiesOf(std::string_view link) {
+  std::vector<TableCopy> copies;
+  for (const RecordDef& r : kRecords) {
+    if (r.parent == kParent) copies.push_back(TableCopy{r.table, link, r.fields});
+  }
+  return copies;
+}
+
+const std::vector<TableCopy>& ReturnCopies() {
+  static const std::vector<TableCopy> copies = CopiesOf<Parent::kReturn>(kReturnKey);
+  return copies;
+}
+
+const std::vector<TableCopy>& RegisterCopies() {
+  static const std::vector<TableCopy> copies = CopiesOf<Parent::kOccurrence>(kOccurrenceKey);
+  return copies;
+}
+
 std::string Q(std::string_view name) { return QuoteIdentifier(name); }
 
 std::string ColumnList(const RecordDef& r) {
@@ -160,7 +183,8 @@ std::string TablesSql(bool current) {
       case Parent::kFile:
         sql += current ? "Id INTEGER PRIMARY KEY AUTOINCREMENT" : "Id INTEGER PRIMARY KEY";
         sql += ColumnList(r);
-        if (current) sql += ", UNIQUE (IE)";
+        // An IE is the same whatever the case of its letters.
+        if (current) sql += ", UNIQUE (IE COLLATE NOCASE)";
         break;
       case Parent::kTaxpayer:
         sql += current ? "NroQUR INTEGER PRIMARY KEY AUTOINCREMENT" : "NroQUR INTEGER PRIMARY KEY";
@@ -221,6 +245,19 @@ const RecordDef* FindTable(std::string_view table) {
   return nullptr;
 }
 
+std::span<const TableCopy> ReturnDetailCopies() { return ReturnCopies(); }
+
+std::span<const TableCopy> OccurrenceRegisterCopies() { return RegisterCopies(); }
+
+const TableCopy& CopyOf(std::string_view table) {
+  for (const auto* list : {&ReturnCopies(), &RegisterCopies()}) {
+    for (const TableCopy& c : *list) {
+      if (c.table == table) return c;
+    }
+  }
+  throw std::out_of_range("não é uma tabela de detalhe: " + std::string(table));
+}
+
 std::string_view SqlType(FieldType type) {
   switch (type) {
     case FieldType::kText:
@@ -251,13 +288,13 @@ void CreateTemporaryTables(Database& db) { db.executeScript(TablesSql(false)); }
 void CreateTemporaryIndexes(Database& db) { db.executeScript(IndexesSql(false)); }
 
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) {
-  if (path.empty()) return Status(kErrCannotOpen, "no database path was given");
+  if (path.empty()) return Status(kErrCannotOpen, "Nenhum banco de dados foi informado.");
   // Made here, exclusively and readable by its owner alone (it will hold
   // taxpayers' data), before SQLite opens it.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    if (errno == EEXIST) return Status(kErrInvalidOperation, "refusing to overwrite the existing file " + path);
-    return Status(kErrCannotOpen, "cannot create " + path + ": " + std::strerror(errno));
+    if (errno == EEXIST) return Status(kErrInvalidOperation, "O arquivo \"" + path + "\" já existe e não será substituído.");
+    return Status(kErrCannotOpen, "Não foi possível criar o arquivo \"" + path + "\".", std::strerror(errno));
   }
   ::close(fd);
   std::shared_ptr<Database> db;

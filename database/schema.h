@@ -32,6 +32,9 @@ struct FieldDef {
   FieldType type;
   int length;  // characters, for kText; 14 for kIE; 0 otherwise
   bool required;
+  // Newer than some current databases that hosts made: a copy passes over it
+  // when the current database's table lacks it.
+  bool may_lack = false;
 };
 
 // What a record belongs to, and so which key its row carries.
@@ -67,6 +70,23 @@ const RecordDef* FindRecord(std::string_view code);
 
 // The record that fills a table, or nullptr.
 const RecordDef* FindTable(std::string_view table);
+
+// How one detail table of a return moves: the rows whose `link` field holds
+// the parent's key, with `fields` (the record's fields) copied unchanged.
+struct TableCopy {
+  std::string_view table;
+  std::string_view link;  // NroQUR for a return's tables, Código for an occurrence's registers
+  std::span<const FieldDef> fields;
+};
+
+// The seven detail tables of a return, in the order an import copies them
+// (payments, CFOPs, interstate, ZFM/ALC, occurrences, DIPAM, exports).
+std::span<const TableCopy> ReturnDetailCopies();
+// The four registers of an occurrence, in the order an import copies them.
+std::span<const TableCopy> OccurrenceRegisterCopies();
+// The copy of `table` (a detail or register table); throws std::out_of_range
+// for any other.
+const TableCopy& CopyOf(std::string_view table);
 
 // SQL declared type of a field type ("TEXT", "DATE", ...).
 std::string_view SqlType(FieldType type);

@@ -1,67 +1,78 @@
 #include "database/sqlite_handle.h"
 
-#include <cstring>
-
 namespace orlan {
+
+namespace {
+
+// Our text for each kind of failure; `onde` is the database's path.
+std::string Texto(ErrorNumber number, std::string_view onde) {
+  const std::string banco = "O banco de dados \"" + std::string(onde) + "\"";
+  switch (number) {
+    case kErrDuplicateKey:
+      return banco + " já tem um registro com esse valor, que não pode se repetir.";
+    case kErrForeignKey:
+      return banco + " não tem o registro relacionado que este registro exige.";
+    case kErrRequiredNull:
+      return banco + " exige um valor que veio vazio.";
+    case kErrLocked:
+      return banco + " está bloqueado por outro usuário ou programa (a espera de 5 segundos acabou). "
+                     "Tente de novo em instantes.";
+    case kErrReadOnly:
+      return banco + " está somente para leitura: não é possível gravar nele.";
+    case kErrDiskFull:
+      return "O disco do banco de dados \"" + std::string(onde) + "\" está cheio.";
+    case kErrIo:
+      return "Erro de leitura ou gravação no disco do banco de dados \"" + std::string(onde) + "\".";
+    case kErrCorrupt:
+      return banco + " está danificado.";
+    case kErrNotADatabase:
+      return "O arquivo \"" + std::string(onde) + "\" não é um banco de dados.";
+    case kErrCannotOpen:
+      return "Não foi possível abrir o banco de dados \"" + std::string(onde) + "\".";
+    case kErrTableNotFound:
+      return banco + " não tem uma tabela necessária.";
+    case kErrFieldNotFound:
+      return banco + " não tem um campo necessário.";
+    case kErrInvalidOperation:
+      return "Operação inválida no banco de dados \"" + std::string(onde) + "\".";
+    default:
+      return banco + " recusou a operação.";
+  }
+}
+
+}  // namespace
 
 std::string Status::ToString() const {
   if (ok()) return "OK";
   std::string s = "Erro " + std::to_string(number_) + ": " + message_;
-  if (!sqlite_message_.empty()) s += " (" + sqlite_message_ + ")";
+  if (!detail_.empty()) s += "\r\nDetalhe: " + detail_;
   return s;
 }
 
-Connection& Connection::operator=(Connection&& other) noexcept {
-  if (this != &other) {
-    reset();
-    db_ = other.release();
+Status StatusFromCurrentException(const std::string& doing) {
+  try {
+    throw;
+  } catch (const DbError& e) {
+    return e.status();
+  } catch (const std::exception& e) {
+    return Status(kErrOther, doing, e.what());
+  } catch (...) {
+    return Status(kErrOther, doing);
   }
-  return *this;
 }
 
-sqlite3* Connection::release() {
-  sqlite3* db = db_;
-  db_ = nullptr;
-  return db;
-}
-
-void Connection::reset() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-  db_ = nullptr;
-}
-
-Statement& Statement::operator=(Statement&& other) noexcept {
-  if (this != &other) {
-    reset();
-    stmt_ = other.release();
-  }
-  return *this;
-}
-
-sqlite3_stmt* Statement::release() {
-  sqlite3_stmt* stmt = stmt_;
-  stmt_ = nullptr;
-  return stmt;
-}
-
-void Statement::reset() {
-  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
-}
-
-StepResult Step(sqlite3_stmt* stmt, Status* error, std::string_view doing) {
+StepResult Step(sqlite3_stmt* stmt, Status* error, std::string_view onde) {
   const int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) return StepResult::kRow;
   if (rc == SQLITE_DONE) return StepResult::kDone;
-  if (error != nullptr) *error = StatusFromSqlite(sqlite3_db_handle(stmt), rc, doing);
+  if (error != nullptr) *error = StatusFromSqlite(sqlite3_db_handle(stmt), rc, onde);
   sqlite3_reset(stmt);
   return StepResult::kError;
 }
 
-Status StatusFromSqlite(sqlite3* db, int rc, std::string_view doing) {
+Status StatusFromSqlite(sqlite3* db, int rc, std::string_view onde) {
   const std::string theirs = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  std::string ours(doing);
-  int number = kErrOther;
+  ErrorNumber number = kErrOther;
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
     case SQLITE_CONSTRAINT_PRIMARYKEY:
@@ -79,37 +90,27 @@ Status StatusFromSqlite(sqlite3* db, int rc, std::string_view doing) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
           number = kErrLocked;
-          ours += ": database is locked";
           break;
         case SQLITE_READONLY:
           number = kErrReadOnly;
-          ours += ": database is read-only";
           break;
         case SQLITE_FULL:
           number = kErrDiskFull;
-          ours += ": disk full";
           break;
         case SQLITE_IOERR:
           number = kErrIo;
-          ours += ": disk I/O error";
           break;
         case SQLITE_CORRUPT:
           number = kErrCorrupt;
-          ours += ": database file is damaged";
           break;
         case SQLITE_NOTADB:
           number = kErrNotADatabase;
-          ours += ": file is not a database";
           break;
         case SQLITE_CANTOPEN:
           number = kErrCannotOpen;
-          ours += ": cannot open the database file";
           break;
         case SQLITE_MISUSE:
           number = kErrInvalidOperation;
-          break;
-        case SQLITE_CONSTRAINT:
-          number = kErrOther;
           break;
         case SQLITE_ERROR:
           if (theirs.rfind("no such table", 0) == 0) {
@@ -125,7 +126,7 @@ Status StatusFromSqlite(sqlite3* db, int rc, std::string_view doing) {
           break;
       }
   }
-  return Status(number, std::move(ours), theirs);
+  return Status(number, Texto(number, onde), theirs);
 }
 
 std::string QuoteIdentifier(std::string_view name) {

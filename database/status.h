@@ -1,28 +1,10 @@
 // Error values of the database layer and of the component's public entry points.
 //
-// A Status is either OK or carries an error number, our own text and, when the
-// failure came from SQLite, SQLite's text. The numbers follow the ones the host
-// program already knows from its previous database engine, so that callers that
-// test a number (the taxpayer copy tests 3022) keep working:
-//
-//   3020  Update called without AddNew or Edit
-//   3021  no current record (EOF, or a recordset that was never positioned)
-//   3022  duplicate value in a unique index or primary key
-//   3024  database file not found / cannot be opened
-//   3026  disk full
-//   3027  database or object is read-only
-//   3043  disk or I/O error
-//   3049  database file is damaged (corrupt)
-//   3075  SQL that SQLite refused (syntax or any other statement error)
-//   3078  table not found
-//   3201  a related record is required (foreign key)
-//   3218  database is locked (another process held the lock longer than the wait)
-//   3219  invalid operation (wrong state for the call)
-//   3265  field not found in the recordset
-//   3314  a required field is Null
-//   3343  the file is not a database
-//   3420  the database or recordset was closed
-//   3000  any other failure
+// A Status is either OK or carries an error number, our own text (Portuguese,
+// for people) and, when the failure came from a database engine, the engine's
+// own text as a detail. Neither text ever holds SQL. The numbers follow the
+// ones the host program already knows from its previous database engine, so
+// that callers that test a number (the taxpayer copy tests 3022) keep working.
 #ifndef ORLAN_DATABASE_STATUS_H_
 #define ORLAN_DATABASE_STATUS_H_
 
@@ -33,48 +15,65 @@ namespace orlan {
 
 enum ErrorNumber : int {
   kOk = 0,
-  kErrOther = 3000,
-  kErrUpdateWithoutEdit = 3020,
-  kErrNoCurrentRecord = 3021,
-  kErrDuplicateKey = 3022,
-  kErrCannotOpen = 3024,
+  kErrOther = 3000,              // any other failure
+  kErrUpdateWithoutEdit = 3020,  // update called without addNew or edit
+  kErrNoCurrentRecord = 3021,    // no current record
+  kErrDuplicateKey = 3022,       // duplicate value in a unique index or primary key
+  kErrCannotOpen = 3024,         // no name, a missing file, a folder
   kErrDiskFull = 3026,
-  kErrReadOnly = 3027,
-  kErrIo = 3043,
-  kErrCorrupt = 3049,
-  kErrSql = 3075,
+  kErrReadOnly = 3027,           // database or object is read-only
+  kErrLoginRefused = 3029,       // the server refused the user or password
+  kErrIo = 3043,                 // disk or I/O error
+  kErrCorrupt = 3049,            // the database file is damaged
+  kErrSql = 3075,                // a statement the engine refused
   kErrTableNotFound = 3078,
-  kErrForeignKey = 3201,
-  kErrLocked = 3218,
-  kErrInvalidOperation = 3219,
+  kErrNotCurrentDatabase = 3112, // a database without the current database's tables
+  kErrConnection = 3151,         // a server that cannot be reached, or a connection lost
+  kErrForeignKey = 3201,         // a related record is required
+  kErrLocked = 3218,             // another user held the lock longer than the wait
+  kErrInvalidOperation = 3219,   // wrong state for the call
+  kErrBusy = 3220,               // the control is running another action
+  kErrRetry = 3260,              // a deadlock or serialization failure: the work may be redone
   kErrFieldNotFound = 3265,
-  kErrRequiredNull = 3314,
-  kErrNotADatabase = 3343,
-  kErrClosed = 3420,
+  kErrRequiredNull = 3314,       // a required field is Null
+  kErrNotADatabase = 3343,       // the file is not a database
+  kErrClosed = 3420,             // the database or recordset was closed
 };
 
 class Status {
  public:
   Status() = default;  // OK
-  Status(int number, std::string message, std::string sqlite_message = {})
-      : number_(number), message_(std::move(message)), sqlite_message_(std::move(sqlite_message)) {}
+  Status(ErrorNumber number, std::string message, std::string detail = {})
+      : number_(number), message_(std::move(message)), detail_(std::move(detail)) {}
 
   static Status OK() { return Status(); }
 
   bool ok() const { return number_ == kOk; }
   int number() const { return number_; }
-  // Our own text: what was being done and with what.
+  ErrorNumber code() const { return number_; }
+  // Our own text: what failed, in Portuguese.
   const std::string& message() const { return message_; }
-  // SQLite's text for the failure, empty when SQLite was not involved.
-  const std::string& sqlite_message() const { return sqlite_message_; }
+  // The engine's text for the failure (SQLite's or the server's), empty when
+  // no engine was involved.
+  const std::string& detail() const { return detail_; }
 
-  // "Erro 3022: <ours> (<SQLite's>)", or "OK".
+  bool IsDuplicateKey() const { return number_ == kErrDuplicateKey; }
+  bool IsLocked() const { return number_ == kErrLocked; }
+  bool IsReadOnly() const { return number_ == kErrReadOnly; }
+  bool IsNotFound() const { return number_ == kErrTableNotFound || number_ == kErrFieldNotFound; }
+  bool IsClosed() const { return number_ == kErrClosed; }
+  bool IsBusy() const { return number_ == kErrBusy; }
+  bool IsRetryable() const { return number_ == kErrRetry; }
+  bool IsConnection() const { return number_ == kErrConnection || number_ == kErrLoginRefused; }
+
+  // "Erro 3022: <ours>", then "Detalhe: <engine's>" on a line of its own when
+  // there is one; "OK" for OK.
   std::string ToString() const;
 
  private:
-  int number_ = kOk;
+  ErrorNumber number_ = kOk;
   std::string message_;
-  std::string sqlite_message_;
+  std::string detail_;
 };
 
 // Inside the engine a failure unwinds as a DbError; public entry points catch
@@ -82,6 +81,8 @@ class Status {
 class DbError : public std::exception {
  public:
   explicit DbError(Status status) : status_(std::move(status)), what_(status_.ToString()) {}
+  DbError(ErrorNumber number, std::string message, std::string detail = {})
+      : DbError(Status(number, std::move(message), std::move(detail))) {}
   const Status& status() const { return status_; }
   int number() const { return status_.number(); }
   const char* what() const noexcept override { return what_.c_str(); }
@@ -90,6 +91,11 @@ class DbError : public std::exception {
   Status status_;
   std::string what_;
 };
+
+// The Status of the exception being handled; call only inside a catch block.
+// A DbError gives its own; anything else becomes kErrOther with `doing` (what
+// was being done, in Portuguese) and the exception's text as the detail.
+Status StatusFromCurrentException(const std::string& doing);
 
 }  // namespace orlan
 

@@ -7,29 +7,21 @@
 #include <QVariant>
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <string>
 
+#include "database/banco_atual.h"
 #include "database/database.h"
+#include "import/resumo_importacao.h"
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
 #ifndef Q_MOC_RUN
 
 namespace orlan {
 
-// What one import run did, for hosts to show.
-struct ResumoImportação {
-  int importados = 0;    // documents copied whole, new to the current database
-  int substituídos = 0;  // documents that replaced an existing return
-  int ignorados = 0;     // documents declined at the overwrite question
-  std::map<std::string, int> linhasPorTabela;  // rows added, per table
-};
-
 struct EstadoImportação {
   // The two databases, opened by the check run; never closed by the control.
   std::shared_ptr<Database> BancoTemp;
-  std::shared_ptr<Database> BancoAtual;
+  std::shared_ptr<orlan::BancoAtual> BancoAtual;
 
   // Per document.
   std::int32_t QtdeSelecionados = 0;
@@ -38,6 +30,11 @@ struct EstadoImportação {
   // The list's filter text, or the Ref1 date of the document imported last.
   QVariant Ref1Documento;
   std::int32_t NroQURNovo = 0;
+  // 1-based position of the document in progress among the selected ones;
+  // 0 outside a run.
+  int DocumentoEmCurso = 0;
+  // True while a run goes on: a register copy asked for meanwhile is refused.
+  bool EmExecução = false;
 
   // Per occurrence.
   std::int32_t CódigoOcorrênciaTemp = 0;

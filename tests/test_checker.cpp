@@ -148,11 +148,11 @@ class TestChecker : public QObject {
   QString Alvo() const { return Caminho("BDTempPrf.fix"); }
 
   // Runs a check of `bytes`; leaves the database (if any) at Alvo().
-  std::int16_t Verificar(const QByteArray& bytes, ScriptedDialogs* dialogs = nullptr, Ouvinte* ouvinte = nullptr) {
+  std::int16_t Verificar(const QByteArray& bytes, Ouvinte* ouvinte = nullptr) {
     QFile::remove(Alvo());
     const QString entrada = Caminho("entrada.prf");
     test::WriteFile(entrada, bytes);
-    ConsPre c(ouvinte, dialogs, Alvo());
+    ConsPre c(ouvinte, Alvo());
     c.SetInputFile(entrada);
     const std::int16_t r = c.RunCheck();
     if (r != kVerificaçãoAceita) último_relatório_ = c.report();
@@ -219,18 +219,11 @@ class TestChecker : public QObject {
     QCOMPARE(Verificar(Windows1252(linhas.join('\n'))), kConteúdoInválido);
   }
 
-  void rejectionShowsOneMessageAndLeavesNothing() {
-    ScriptedDialogs dialogs;
+  void rejectionLeavesNothingAndReportsTheFault() {
     QStringList linhas = LinhasCompletas();
     linhas[3].replace("03/2006", "13/2006");
-    QCOMPARE(Verificar(linhas.join('\n').toUtf8(), &dialogs), kConteúdoInválido);
+    QCOMPARE(Verificar(linhas.join('\n').toUtf8()), kConteúdoInválido);
     SemSobras();
-    QCOMPARE(dialogs.messages().size(), size_t(1));
-    const MessageRequest& m = dialogs.messages()[0];
-    QCOMPARE(m.title, QString("Atenção!"));
-    QCOMPARE(m.style, 16);
-    QVERIFY2(m.text.contains("rejeitado"), qPrintable(m.text));
-    QVERIFY2(m.text.contains("Linha 4, campo Ref1: mês inexistente"), qPrintable(m.text));
     QCOMPARE(último_relatório_, QString("Linha 4, campo Ref1: mês inexistente (mês de referência)"));
   }
 
@@ -239,10 +232,9 @@ class TestChecker : public QObject {
     linhas.removeLast();
     for (int i = 0; i < 130; ++i) linhas << L("PAGAMENTO", {"2", "", ""});
     linhas << QString("FIM|%1").arg(linhas.size() + 1);
-    ScriptedDialogs dialogs;
     QFile::remove(Alvo());
     test::WriteFile(Caminho("entrada.prf"), linhas.join('\n').toUtf8());
-    ConsPre c(nullptr, &dialogs, Alvo());
+    ConsPre c(nullptr, Alvo());
     c.SetInputFile(Caminho("entrada.prf"));
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults().size(), size_t(100));
@@ -252,20 +244,14 @@ class TestChecker : public QObject {
     QCOMPARE(c.faults()[99].field, QString("OpPróprias"));
     QVERIFY(c.report().endsWith("... e mais 30 falhas não listadas."));
     QCOMPARE(c.report().count('\n'), 100);
-    // The message lists the first faults only.
-    QVERIFY(dialogs.messages()[0].text.contains("Linha 20, campo OpPróprias"));
-    QVERIFY(dialogs.messages()[0].text.contains("... e mais 120 falhas."));
     SemSobras();
   }
 
   void unreadableInputsGiveCodeOne() {
-    ScriptedDialogs dialogs;
-    ConsPre ausente(nullptr, &dialogs, Alvo());
+    ConsPre ausente(nullptr, Alvo());
     ausente.SetInputFile(Caminho("não-existe.prf"));
     QCOMPARE(ausente.RunCheck(), kArquivoIlegível);
-    QCOMPARE(dialogs.messages().size(), size_t(1));
-    QCOMPARE(dialogs.messages()[0].title, QString("Atenção!"));
-    ConsPre pasta(nullptr, nullptr, Alvo());
+    ConsPre pasta(nullptr, Alvo());
     pasta.SetInputFile(dir_.path());
     QCOMPARE(pasta.RunCheck(), kArquivoIlegível);
     QCOMPARE(Verificar(""), kArquivoIlegível);
@@ -278,12 +264,9 @@ class TestChecker : public QObject {
     test::WriteFile(Caminho("entrada.prf"), bytes);
     // A folder that cannot be created: its parent is a file.
     const QString alvo = Caminho("entrada.prf") + "/BDTempPrf.fix";
-    ScriptedDialogs dialogs;
-    ConsPre c(nullptr, &dialogs, alvo);
+    ConsPre c(nullptr, alvo);
     c.SetInputFile(Caminho("entrada.prf"));
     QCOMPARE(c.RunCheck(), kFalhaAoGravarBanco);
-    QCOMPARE(dialogs.messages().size(), size_t(1));
-    QVERIFY(dialogs.messages()[0].text.contains("banco de dados temporário"));
     QVERIFY(!c.report().isEmpty());
     SemSobras();
   }
@@ -295,7 +278,7 @@ class TestChecker : public QObject {
     QVERIFY(QDir(dir_.path()).mkpath("ocupado/x"));
     test::WriteFile(Caminho("entrada.prf"), LinhasCompletas().join('\n').toUtf8());
     Ouvinte ouvinte(alvo);
-    ConsPre c(&ouvinte, nullptr, alvo);
+    ConsPre c(&ouvinte, alvo);
     c.SetInputFile(Caminho("entrada.prf"));
     QCOMPARE(c.RunCheck(), kFalhaAoGravarBanco);
     QCOMPARE(ouvinte.fechar, 1);
@@ -314,7 +297,7 @@ class TestChecker : public QObject {
     QVERIFY(prf::GerarArquivoPrf(entrada.toStdString(), o).ok());
     QFile::remove(Alvo());
     Ouvinte ouvinte(Alvo());
-    ConsPre c(&ouvinte, nullptr, Alvo());
+    ConsPre c(&ouvinte, Alvo());
     c.SetInputFile(entrada);
     QElapsedTimer relógio;
     relógio.start();

@@ -199,7 +199,7 @@ class TestCheckerRules : public QObject {
     const QString alvo = dir_.filePath("BDTempPrf.fix");
     QFile::remove(alvo);
     test::WriteFile(entrada, bytes);
-    ConsPre c(nullptr, nullptr, alvo);
+    ConsPre c(nullptr, alvo);
     c.SetInputFile(entrada);
     const std::int16_t r = c.RunCheck();
     if (linhaFalha == 0) {
@@ -224,7 +224,7 @@ class TestCheckerRules : public QObject {
     linhas[2].append('|');
     const QString entrada = dir_.filePath("entrada.prf");
     test::WriteFile(entrada, linhas.join('\n'));
-    ConsPre c(nullptr, nullptr, dir_.filePath("BDTempPrf.fix"));
+    ConsPre c(nullptr, dir_.filePath("BDTempPrf.fix"));
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults().size(), size_t(2));
@@ -235,7 +235,7 @@ class TestCheckerRules : public QObject {
   void lastLineEndingInCarriageReturnIsAFault() {
     const QString entrada = dir_.filePath("entrada.prf");
     test::WriteFile(entrada, kBase.join('\n') + '\r');
-    ConsPre c(nullptr, nullptr, dir_.filePath("BDTempPrf.fix"));
+    ConsPre c(nullptr, dir_.filePath("BDTempPrf.fix"));
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults()[0].line, 8);
@@ -250,7 +250,7 @@ class TestCheckerRules : public QObject {
     linhas[1].replace("Nome", "Jos\xE9");
     const QString entrada = dir_.filePath("entrada.prf");
     test::WriteFile(entrada, linhas.join('\n'));
-    ConsPre c(nullptr, nullptr, dir_.filePath("BDTempPrf.fix"));
+    ConsPre c(nullptr, dir_.filePath("BDTempPrf.fix"));
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults()[0].line, 1);
@@ -258,7 +258,7 @@ class TestCheckerRules : public QObject {
     // Without the mark the same bytes are a valid Windows-1252 file.
     linhas[0] = kBase[0];
     test::WriteFile(entrada, linhas.join('\n'));
-    ConsPre d(nullptr, nullptr, dir_.filePath("BDTempPrf.fix"));
+    ConsPre d(nullptr, dir_.filePath("BDTempPrf.fix"));
     d.SetInputFile(entrada);
     QCOMPARE(d.RunCheck(), kVerificaçãoAceita);
     auto db = test::OpenExisting(dir_.filePath("BDTempPrf.fix"));

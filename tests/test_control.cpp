@@ -141,8 +141,7 @@ class TestControl : public QObject {
   void secondCheckRunReleasesTheOldDatabase() {
     const QString a = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")}));
     Escolher(a);
-    auto velho = ctl_->estado().BancoTemp;
-    QVERIFY(velho);
+    QVERIFY(ctl_->bancoTempAberto());
     registro_.vistos.clear();
     Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "04/2006"), test::LinhaQur("2", "01", "05/2006")})));
     const auto& v = registro_.vistos;
@@ -150,7 +149,7 @@ class TestControl : public QObject {
     QVERIFY(v[0].bancoTempExiste);
     QCOMPARE(v[1].evento, Evento::NoMeio);
     QVERIFY(!v[1].bancoTempExiste);
-    QVERIFY(!velho->isOpen());  // released: later use fails cleanly
+    QVERIFY(ctl_->bancoTempAberto());
     QCOMPARE(int(ctl_->colunas().size()), 4);
     QCOMPARE(Coluna(2), (QStringList{"04/2006", "05/2006"}));
   }
@@ -165,9 +164,14 @@ class TestControl : public QObject {
     QVERIFY(!ctl_->colunasCriadas());
     QCOMPARE(ctl_->resultadoVerificação(), std::int16_t(kConteúdoInválido));
     QVERIFY(!QFileInfo::exists(ctl_->caminhoBancoTemp()));
-    // The checker told the user; the control adds nothing of its own.
+    // One message, naming the file and the first faults with line and field.
     QCOMPARE(int(dialogs_->messages().size()), 1);
-    QCOMPARE(dialogs_->messages()[0].title, QStringLiteral("Atenção!"));
+    const MessageRequest& m = dialogs_->messages()[0];
+    QCOMPARE(m.title, QStringLiteral("Atenção!"));
+    QCOMPARE(m.style, 16);
+    QVERIFY2(m.text.contains(QStringLiteral("foi rejeitado")), qPrintable(m.text));
+    QVERIFY2(m.text.contains(QStringLiteral("Linha 3, campo Ref1: mês inexistente")), qPrintable(m.text));
+    QCOMPARE(ctl_->relatórioVerificação(), QStringLiteral("Linha 3, campo Ref1: mês inexistente (mês de referência)"));
   }
 
   void cancelAndMissingNames() {
@@ -199,7 +203,7 @@ class TestControl : public QObject {
     Escolher(rede);
     QCOMPARE(ctl_->txtArqPre(), rede);
     QVERIFY(QFileInfo::exists(ctl_->caminhoCópiaRede()));
-    QCOMPARE(ctl_->ArquivoPre, ctl_->caminhoCópiaRede());
+    QCOMPARE(ctl_->ArquivoPre(), ctl_->caminhoCópiaRede());
     QFile copy(ctl_->caminhoCópiaRede());
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QFile original(local);
@@ -219,19 +223,19 @@ class TestControl : public QObject {
       QCOMPARE(int(ctl_->itens().size()), 4);
     }
     QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("03/2006")).ok());
-    QCOMPARE(ctl_->estado().Ref1Documento.toString(), QStringLiteral("#20/03/2006#"));
+    QCOMPARE(ctl_->Ref1Documento().toString(), QStringLiteral("#20/03/2006#"));
     QCOMPARE(Coluna(0), (QStringList{"1", "1", "2"}));
     QCOMPARE(Coluna(2), (QStringList{"03/2006", "03/2006", "03/2006"}));
     QVERIFY(Coluna(3)[0] != Coluna(3)[1]);  // two returns of one taxpayer and month
 
     // The same reference again does not refill: a change behind the list stays unseen.
-    ctl_->estado().BancoTemp->execute("DELETE FROM tblQUR WHERE IE = '2'");
+    test::OpenExisting(ctl_->caminhoBancoTemp())->execute("DELETE FROM tblQUR WHERE IE = '2'");
     ctl_->selecionarItem(0, true);
     QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("03/2006")).ok());
     QCOMPARE(int(ctl_->itens().size()), 3);
     QVERIFY(!ctl_->itens()[0].selecionado);  // the first notification reset the selection
     QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("__/____")).ok());
-    QCOMPARE(ctl_->estado().Ref1Documento.toString(), QStringLiteral("'*'"));
+    QCOMPARE(ctl_->Ref1Documento().toString(), QStringLiteral("'*'"));
     QCOMPARE(int(ctl_->itens().size()), 3);
     QVERIFY(dialogs_->messages().empty());
   }
@@ -252,7 +256,7 @@ class TestControl : public QObject {
                           test::LinhaQur("1", "03", "08/2006")})));
     QCOMPARE(Coluna(2), (QStringList{"03/2006", "07/2006 (JUL/DEZ)", "08/2006"}));
     // A regime 02 return whose Ref2 is missing shows its month alone.
-    ctl_->estado().BancoTemp->execute("UPDATE tblQUR SET Ref2 = NULL");
+    test::OpenExisting(ctl_->caminhoBancoTemp())->execute("UPDATE tblQUR SET Ref2 = NULL");
     QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("07/2006")).ok());
     QCOMPARE(Coluna(2), QStringList{"07/2006"});
   }
@@ -269,8 +273,8 @@ class TestControl : public QObject {
   void emptyDbAtualStillChecks() {
     test::WriteDbAtual(QString());
     Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
-    QCOMPARE(ctl_->CaminhoBancoAtual, QString());
-    QVERIFY(!ctl_->estado().BancoAtual);
+    QCOMPARE(ctl_->CaminhoBancoAtual(), QString());
+    QVERIFY(!ctl_->bancoAtualAberto());
     QVERIFY(ctl_->itens().empty());
     QCOMPARE(registro_.eventos().back(), Evento::FinalizouLeitura);
     QCOMPARE(int(dialogs_->messages().size()), 1);  // the opener's, naming the reason
@@ -284,13 +288,111 @@ class TestControl : public QObject {
 
   void failureLeavesTheControlUsable() {
     Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
-    ctl_->estado().BancoTemp->execute("DROP TABLE tblQUR");
+    test::OpenExisting(ctl_->caminhoBancoTemp())->execute("DROP TABLE tblQUR");
     const Status s = ctl_->txtRef_Alterar(QStringLiteral("03/2006"));
     QCOMPARE(s.number(), int(kErrTableNotFound));
     QVERIFY(dialogs_->messages().back().text.contains(QStringLiteral("3078")));
     registro_.vistos.clear();
     Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "03/2006")})));
     QCOMPARE(Coluna(0), QStringList{"2"});
+  }
+
+  // A listener that calls every handler and public method from inside each
+  // event: each call is refused as busy and changes nothing, and the action
+  // under way completes (the sanitized build checks that no freed list is
+  // walked).
+  void reentryFromTheListenerIsRefused() {
+    struct Intruso : OuvinteOrlan {
+      ctlOrlan* ctl = nullptr;
+      int recusas = 0;
+      int chamadas = 0;
+      std::vector<Evento> eventos;
+      void onEvento(Evento e) override {
+        eventos.push_back(e);
+        const Status tentativas[] = {ctl->txtRef_Alterar(QStringLiteral("__/____")), ctl->butImportar_Click(),
+                                     ctl->butSelecionarArquivo_Click(), ctl->txtRef_PrimeiraNotificação(),
+                                     ctl->txtRef_SegundaNotificação(), ctl->GravaIERemetentes(),
+                                     ctl->GravaCredAcum(), ctl->cmdFim_Click()};
+        for (const Status& t : tentativas) {
+          ++chamadas;
+          recusas += t.IsBusy();
+        }
+        ctl->selecionarItem(0, false);
+      }
+    } intruso;
+    intruso.ctl = ctl_.get();
+    ctl_->setOuvinte(&intruso);
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006"),
+                                       test::LinhaContribuinte("2", "B"), test::LinhaQur("2", "01", "04/2006")})));
+    QCOMPARE(intruso.eventos.back(), Evento::FinalizouLeitura);
+    QCOMPARE(int(ctl_->itens().size()), 2);
+    ctl_->selecionarItem(0, true);
+    ctl_->selecionarItem(1, true);
+    QVERIFY(ctl_->butImportar_Click().ok());
+    QCOMPARE(intruso.eventos.back(), Evento::FinalizouImportação);
+    QCOMPARE(ctl_->resumo().importados, 2);
+    QVERIFY(intruso.chamadas > 20);
+    QCOMPARE(intruso.recusas, intruso.chamadas);
+    // No file dialog opened from inside an event, no message but the success.
+    QCOMPARE(int(dialogs_->fileDialogs().size()), 1);
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    QCOMPARE(test::Count(*test::OpenExisting(atual_), "tblQUR"), 2);
+    ctl_->setOuvinte(&registro_);
+  }
+
+  // Each way a current database can be wrong has its own message, ours in
+  // Portuguese first, never SQL.
+  void currentDatabaseFaultsHaveTheirOwnMessages() {
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")}));
+    const QString naoBanco = dir_.filePath(QStringLiteral("texto.db"));
+    test::WriteFile(naoBanco, QByteArray("isto não é um banco de dados, é só um texto qualquer").repeated(40));
+    const QString outroEsquema = dir_.filePath(QStringLiteral("outro.db"));
+    test::CreateEmptyDatabase(outroEsquema);
+    const struct {
+      QString nome;
+      const char* texto;
+    } casos[] = {
+        {dir_.filePath(QStringLiteral("nao-existe.db")), "não existe"},
+        {dir_.path(), "é uma pasta"},
+        {naoBanco, "não é um banco de dados"},
+        {outroEsquema, "não é um banco de dados atual"},
+    };
+    QStringList vistos;
+    for (const auto& caso : casos) {
+      test::WriteDbAtual(caso.nome);
+      dialogs_ = std::make_unique<ScriptedDialogs>();
+      ctl_ = std::make_unique<ctlOrlan>(dialogs_.get());
+      ctl_->setPastaComponente(dir_.filePath(QStringLiteral("comp-erros")));
+      Escolher(prf);
+      QVERIFY(!ctl_->bancoAtualAberto());
+      QVERIFY(!dialogs_->messages().empty());
+      const QString texto = dialogs_->messages()[0].text;
+      QVERIFY2(texto.startsWith(QStringLiteral("Não foi possível abrir o banco de dados")), qPrintable(texto));
+      QVERIFY2(texto.contains(QString::fromUtf8(caso.texto)), qPrintable(texto));
+      for (const char* sql : {"SELECT", "INSERT", "DELETE", "PRAGMA", "FROM "}) QVERIFY2(!texto.contains(sql), qPrintable(texto));
+      vistos << texto;
+    }
+    vistos.removeDuplicates();
+    QCOMPARE(vistos.size(), 4);
+  }
+
+  // A reference left half-typed when a check runs forms no filter: the box
+  // is emptied and the list shows every return.
+  void checkRunEmptiesAnIncompleteReference() {
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006"),
+                                                  test::LinhaQur("1", "01", "04/2006")}));
+    for (const char* meio : {"03/2___", "13/2006"}) {
+      QVERIFY(ctl_->txtRef_Alterar(QString::fromLatin1(meio)).ok());
+      Escolher(prf);
+      QCOMPARE(ctl_->txtRefTexto(), QStringLiteral("__/____"));
+      QCOMPARE(ctl_->Ref1Documento().toString(), QStringLiteral("'*'"));
+      QCOMPARE(int(ctl_->itens().size()), 2);
+    }
+    QVERIFY(ctl_->txtRef_Alterar(QStringLiteral("04/2006")).ok());
+    Escolher(prf);
+    QCOMPARE(Coluna(2), QStringList{"04/2006"});
+    QCOMPARE(ctl_->contagemLista().documentos, 2);
+    QCOMPARE(ctl_->contagemLista().daReferência, 1);
   }
 
   void publicMethodsBeforeACheckRun() {

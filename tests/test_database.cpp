@@ -170,7 +170,7 @@ class TestDatabase : public QObject {
         QFAIL("a second taxpayer with the same IE must be refused");
       } catch (const DbError& e) {
         QCOMPARE(e.number(), 3022);
-        QVERIFY(!e.status().sqlite_message().empty());
+        QVERIFY(!e.status().detail().empty());
       }
     }
     QCOMPARE(test::Count(*db_, "tblContribuinte"), 1);

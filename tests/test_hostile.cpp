@@ -337,7 +337,7 @@ void TestHostile::camposNoMaximoEAlem() {
     const QString arquivo = dir_.filePath("campos.prf");
     test::WriteFile(arquivo, (l.join('\n') + '\n').toUtf8());
     const QString temp = dir_.filePath(QStringLiteral("campos%1.fix").arg(++casos));
-    auto c = std::make_unique<ConsPre>(nullptr, nullptr, temp);
+    auto c = std::make_unique<ConsPre>(nullptr, temp);
     c->SetInputFile(arquivo);
     const int r = c->RunCheck();
     if (r != kVerificaçãoAceita) QFile::remove(temp);

@@ -55,7 +55,7 @@ void TestHostileCorpus::entradas() {
   const QString arquivo = dir.filePath("entrada.prf");
   const QString temp = dir.filePath("BDTempPrf.fix");
   test::WriteFile(arquivo, entrada.mid(1));
-  ConsPre verificador(nullptr, nullptr, temp);
+  ConsPre verificador(nullptr, temp);
   verificador.SetInputFile(arquivo);
   const int resultado = verificador.RunCheck();
   switch (resultado) {

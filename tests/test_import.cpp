@@ -8,8 +8,10 @@
 #ifndef Q_MOC_RUN
 #include <functional>
 
+#include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
 #include "database/recordset.h"
+#include "database/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "support/test_support.h"
 #include "test_import_dados.h"
@@ -21,13 +23,9 @@ namespace {
 
 const QString kSucesso = QStringLiteral("A Importação foi concluída com sucesso.");
 
-class Anfitrião : public AnfitriãoImportação {
+// The run hosted as the control hosts it, with every event and message kept.
+class Anfitrião {
  public:
-  void raise(Evento e) override {
-    eventos.push_back(e);
-    if (aoEvento) aoEvento(e);
-  }
-  Dialogs& dialogs() override { return diálogos; }
   int conta(Evento e) const { return static_cast<int>(std::count(eventos.begin(), eventos.end(), e)); }
   bool sucesso() const {
     return !diálogos.messages().empty() && diálogos.messages().back().text == kSucesso &&
@@ -37,6 +35,10 @@ class Anfitrião : public AnfitriãoImportação {
   ScriptedDialogs diálogos;
   std::vector<Evento> eventos;
   std::function<void(Evento)> aoEvento;
+  ImportaçãoPorDiálogos adaptador{diálogos, [this](Evento e) {
+                                    eventos.push_back(e);
+                                    if (aoEvento) aoEvento(e);
+                                  }};
 };
 
 // A temporary database made from `g` and an empty current database.
@@ -48,10 +50,11 @@ struct Cenário {
     QVERIFY(Database::Open(caminhoTemp.toStdString(), Database::OpenMode::kCreate, &temp).ok());
     test::GerarBancoTemp(*temp, g);
     estado.BancoTemp = temp;
-    estado.BancoAtual = test::CreateCurrentDatabase(caminhoAtual);
+    bancoAtual = test::CreateCurrentDatabase(caminhoAtual);
+    estado.BancoAtual = std::make_shared<SqliteBancoAtual>(bancoAtual);
   }
   Database& temp() { return *estado.BancoTemp; }
-  Database& atual() { return *estado.BancoAtual; }
+  Database& atual() { return *bancoAtual; }
 
   // The list with only the items of `índices` (0-based) selected.
   std::vector<ItemLista> lista(std::initializer_list<int> índices) {
@@ -62,7 +65,11 @@ struct Cenário {
   Status importar(const std::vector<ItemLista>& itens) {
     host.eventos.clear();
     host.diálogos.clear();
-    const Status s = ExecutarImportação(estado, itens, host);
+    std::vector<std::int32_t> chaves;
+    for (const ItemLista& item : itens) {
+      if (item.selecionado) chaves.push_back(item.chave);
+    }
+    const Status s = ExecutarImportação(estado, chaves, host.adaptador);
     if (!s.ok()) qInfo("the run ended with %s", s.ToString().c_str());
     return s;
   }
@@ -78,6 +85,7 @@ struct Cenário {
 
   QTemporaryDir dir;
   QString caminhoTemp, caminhoAtual;
+  std::shared_ptr<Database> bancoAtual;
   EstadoImportação estado;
   Anfitrião host;
 };
@@ -108,6 +116,8 @@ class TestImport : public QObject {
   void cabecalhoPelaChaveDoItem();
   void colunasDoCabecalho();
   void tabelaAusenteParaNoDocumento();
+  void naoEmTodosContaCadaUm();
+  void ieSemDistinguirMaiusculas();
 };
 
 #ifndef Q_MOC_RUN
@@ -323,16 +333,17 @@ void TestImport::ocorrenciaEGravacoesPublicas() {
   QCOMPARE(c.conta("SELECT count(*) FROM \"tblIEsRemetente\" WHERE \"Código\" = 31"), 9);
   QCOMPARE(c.conta("SELECT count(*) FROM \"tblRecibosCredito\" WHERE \"Código\" = 31"), 6);
 
-  // From an event handler while a run holds its transaction.
+  // From an event handler while a run holds its transaction: refused,
+  // nothing written, and the run goes on.
   Status noMeio;
   c.host.aoEvento = [&](Evento e) {
-    if (e == Evento::FinalizouImportação) return;
     if (e == Evento::NoMeio) noMeio = GravaCredAcum(c.estado);
   };
   c.host.diálogos.queueAnswer(kRespostaSim);
   QVERIFY(c.importar(c.lista({0})).ok());
-  QVERIFY(noMeio.ok());
+  QVERIFY(!noMeio.ok());
   QVERIFY(c.host.sucesso());
+  QCOMPARE(c.conta("SELECT count(*) FROM \"tblRecibosCredito\""), 3);
 }
 
 void TestImport::nulosEApostrofos() {
@@ -429,6 +440,37 @@ void TestImport::tabelaAusenteParaNoDocumento() {
   QCOMPARE(db->scalar("SELECT count(*) FROM tblPagamento").toInt(), g.pagamentos);
   QCOMPARE(db->scalar("SELECT count(*) FROM \"tblOcorrências\"").toInt(), g.ocorrências);
   QCOMPARE(db->scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+}
+// Every return declined at the question is counted, the last one included.
+void TestImport::naoEmTodosContaCadaUm() {
+  for (int n : {1, 3}) {
+    Cenário c(Docs(n));
+    std::vector<ItemLista> itens = test::ListaDe(c.temp(), true);
+    QVERIFY(c.importar(itens).ok());
+    for (int i = 0; i < n; ++i) c.host.diálogos.queueAnswer(kRespostaNao);
+    QVERIFY(c.importar(itens).ok());
+    QCOMPARE(c.estado.resumo.ignorados, n);
+    QCOMPARE(c.estado.resumo.importados, 0);
+    QVERIFY(c.host.sucesso());
+  }
+}
+
+// An IE is the same whatever the letter case of its letters: the return and
+// the taxpayer already stored are found, nothing is stored twice.
+void TestImport::ieSemDistinguirMaiusculas() {
+  Cenário c(Docs(1));
+  c.temp().execute("UPDATE tblContribuinte SET IE = 'ab12'");
+  c.temp().execute("UPDATE tblQUR SET IE = 'ab12'");
+  QVERIFY(c.importar(c.lista({0})).ok());
+  c.atual().execute("UPDATE tblContribuinte SET IE = 'AB12'");
+  c.atual().execute("UPDATE tblQUR SET IE = 'AB12'");
+  c.host.diálogos.queueAnswer(kRespostaSim);
+  QVERIFY(c.importar(c.lista({0})).ok());
+  QCOMPARE(c.host.diálogos.messages().size(), size_t{2});  // the question, then the success
+  QCOMPARE(c.host.diálogos.messages()[0].style, 19);
+  QCOMPARE(c.estado.resumo.substituídos, 1);
+  QCOMPARE(test::Count(c.atual(), "tblQUR"), 1);
+  QCOMPARE(test::Count(c.atual(), "tblContribuinte"), 1);
 }
 #endif  // Q_MOC_RUN
 

@@ -155,6 +155,7 @@ inline std::vector<ItemLista> ListaDe(Database& temp, bool selecionados = true) 
     item.colunas = {r.value("IE").toString(), QString(), r.value("Ref1").toDate().toString("MM/yyyy"),
                     r.value("NroQUR").toString()};
     item.selecionado = selecionados;
+    item.chave = r.value("NroQUR").toInt();
     itens.push_back(item);
     r.moveNext();
   }

@@ -126,7 +126,9 @@ void TestReliability::bancoAtualTravadoPorOutroProcesso() {
   const Status travado = s->c.butImportar_Click();
   qInfo("%s", qPrintable(test::Textos(s->d.messages())));
   QCOMPARE(travado.number(), int(kErrLocked));
-  QVERIFY2(HáMensagem(s->d, QStringLiteral("Erro 3218")), qPrintable(test::Textos(s->d.messages())));
+  QVERIFY2(HáMensagem(s->d, QStringLiteral("Erro 3218: O banco de dados \"") + atual + QStringLiteral("\" está bloqueado por outro usuário")),
+           qPrintable(test::Textos(s->d.messages())));
+  QVERIFY2(!test::Textos(s->d.messages()).contains(QStringLiteral("DELETE")), qPrintable(test::Textos(s->d.messages())));
 
   dono.write("ROLLBACK;\n.quit\n");
   dono.closeWriteChannel();

@@ -61,7 +61,7 @@ inline Contagens ContarDeclarações(Database& db) {
 // `destino`); fails the test when the file is not accepted.
 inline Contagens ContagensDoArquivo(const QString& arquivo, const QString& destino) {
   QFile::remove(destino);
-  ConsPre verificador(nullptr, nullptr, destino);
+  ConsPre verificador(nullptr, destino);
   verificador.SetInputFile(arquivo);
   if (verificador.RunCheck() != kVerificaçãoAceita) qFatal("%s was not accepted", qPrintable(arquivo));
   std::shared_ptr<Database> db;

@@ -109,7 +109,8 @@ void TestReliabilityProcessos::bancoAtualSomenteLeitura() {
       {pasta, programa_, "--db", atual, "--component-dir", dir_.filePath("componente-ro"), b_});
   QVERIFY2(!r.crashed && r.exit_code == 4, qPrintable(QString::number(r.exit_code) + r.out + r.err));
   qInfo("%s", qPrintable(r.out));
-  QVERIFY2(r.out.contains(QStringLiteral("[Atenção!] Erro 3027")), qPrintable(r.out));
+  QVERIFY2(r.out.contains(QStringLiteral("[Atenção!] Erro 3027: O banco de dados")) && r.out.contains(QStringLiteral("está somente para leitura")), qPrintable(r.out));
+  QVERIFY2(!r.out.contains(QStringLiteral("DELETE")) && !r.out.contains(QStringLiteral("INSERT")), qPrintable(r.out));
   QVERIFY(!r.out.contains(QStringLiteral("Sucesso")));
   test::Contagens depois;
   const QString violações = test::Violações(atual, fontes_ab_, fontes_a_, &depois);

@@ -413,7 +413,7 @@ void TestWidget::importSignalsInOrder() {
   auto db = test::OpenExisting(db_path_);
   QCOMPARE(test::Count(*db, "tblQUR"), 3);
   QCOMPARE(test::Count(*db, "tblDetalhesCFOPs"), 3);
-  QCOMPARE(widget_->control().estado().resumo.importados, 3);
+  QCOMPARE(widget_->control().resumo().importados, 3);
   // The import does not touch the list or its selection.
   QCOMPARE(list->selectedItems().size(), 3);
 

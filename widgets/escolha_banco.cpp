@@ -10,31 +10,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QUrl>
-#include <QUrlQuery>
 
-#include "control/ctl_orlan.h"
+#include <memory>
+
+#include "control/configuracao.h"
+#include "database/banco_atual.h"
 
 namespace orlan {
 
-bool ÉEndereçoDeServidor(const QString& nome) {
-  return nome.startsWith(QStringLiteral("postgresql://")) || nome.startsWith(QStringLiteral("postgres://"));
-}
-
 QString NomeParaGuardar(const QString& nome) {
-  if (!ÉEndereçoDeServidor(nome)) return QFileInfo(nome).absoluteFilePath();
-  QUrl url(nome);
-  url.setPassword(QString());
-  QUrlQuery consulta(url);
-  consulta.removeAllQueryItems(QStringLiteral("password"));
-  url.setQuery(consulta);
-  return url.toString();
+  return ÉEndereçoServidor(nome) ? NomeSemSenha(nome) : QFileInfo(nome).absoluteFilePath();
 }
 
 Status VerificarBancoAtual(const QString& nome) {
-  DatabaseOpener abridor(nullptr);
-  if (abridor.OpenDatabase(nome)) return Status::OK();
-  return abridor.lastError();
+  std::shared_ptr<BancoAtual> banco;
+  return AbrirBancoAtual(nome, &banco);
 }
 
 QString TextoBancoNãoTrocado(const QString& nome, const Status& motivo) {
@@ -52,14 +42,14 @@ DiálogoBancoAtual::DiálogoBancoAtual(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Banco de dados atual"));
   const QString atual = LerCaminhoBancoAtual();
   por_arquivo_ = new QRadioButton(QStringLiteral("&Arquivo:"), this);
-  arquivo_ = new QLineEdit(ÉEndereçoDeServidor(atual) ? QString() : atual, this);
+  arquivo_ = new QLineEdit(ÉEndereçoServidor(atual) ? QString() : atual, this);
   arquivo_->setObjectName(QStringLiteral("arquivo"));
   auto* procurar = new QPushButton(QStringLiteral("..."), this);
   por_servidor_ = new QRadioButton(QStringLiteral("&Servidor PostgreSQL:"), this);
-  endereço_ = new QLineEdit(ÉEndereçoDeServidor(atual) ? atual : QString(), this);
+  endereço_ = new QLineEdit(ÉEndereçoServidor(atual) ? atual : QString(), this);
   endereço_->setObjectName(QStringLiteral("endereco"));
   endereço_->setPlaceholderText(QStringLiteral("postgresql://usuário@servidor:5432/banco"));
-  (ÉEndereçoDeServidor(atual) ? por_servidor_ : por_arquivo_)->setChecked(true);
+  (ÉEndereçoServidor(atual) ? por_servidor_ : por_arquivo_)->setChecked(true);
   auto* botões = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
   auto* grade = new QGridLayout(this);

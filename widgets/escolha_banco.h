@@ -14,9 +14,6 @@ class QRadioButton;
 
 namespace orlan {
 
-// True for a server's address ("postgresql://..." or "postgres://...").
-bool ÉEndereçoDeServidor(const QString& nome);
-
 // `nome` as it may be saved and shown: an address without its password, a
 // file's path made absolute.
 QString NomeParaGuardar(const QString& nome);

@@ -6,6 +6,15 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${prefix} RES
 if(rc)
   message(FATAL_ERROR "install failed")
 endif()
+# The public header set, and nothing of the engine, the checker or the
+# database layer.
+file(GLOB_RECURSE installed RELATIVE ${prefix}/include/VmbOrlan ${prefix}/include/VmbOrlan/*)
+list(SORT installed)
+set(expected checker/resultado_verificacao.h control/configuracao.h control/ctl_orlan.h control/dialogs.h control/events.h control/lista.h
+  database/status.h import/resumo_importacao.h widgets/orlan_widget.h widgets/qt_dialogs.h)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed headers: ${installed}; expected: ${expected}")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/host -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "find_package(VmbOrlan) failed")

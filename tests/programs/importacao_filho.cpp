@@ -11,18 +11,13 @@
 
 #include <QCoreApplication>
 
+#include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
+#include "database/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "test_import_dados.h"
 
 namespace {
-
-class Anfitrião : public orlan::AnfitriãoImportação {
- public:
-  void raise(orlan::Evento) override {}
-  orlan::Dialogs& dialogs() override { return diálogos; }
-  orlan::ScriptedDialogs diálogos;
-};
 
 std::shared_ptr<orlan::Database> Abrir(const char* path) {
   std::shared_ptr<orlan::Database> db;
@@ -44,15 +39,17 @@ int main(int argc, char** argv) {
   }
   orlan::EstadoImportação estado;
   estado.BancoTemp = Abrir(argv[1]);
-  estado.BancoAtual = Abrir(argv[2]);
-  const std::vector<orlan::ItemLista> itens = orlan::test::ListaDe(*estado.BancoTemp);
+  estado.BancoAtual = std::make_shared<orlan::SqliteBancoAtual>(Abrir(argv[2]));
+  std::vector<std::int32_t> chaves;
+  for (const orlan::ItemLista& item : orlan::test::ListaDe(*estado.BancoTemp)) chaves.push_back(item.chave);
   std::printf("pronto\n");
   std::fflush(stdout);
   const int execuções = std::atoi(argv[3]);
   for (int r = 0; r < execuções; ++r) {
-    Anfitrião host;
-    for (size_t i = 0; i < itens.size(); ++i) host.diálogos.queueAnswer(orlan::kRespostaSim, r % 2 == 1);
-    const orlan::Status s = orlan::ExecutarImportação(estado, itens, host);
+    orlan::ScriptedDialogs diálogos;
+    orlan::ImportaçãoPorDiálogos host(diálogos, [](orlan::Evento) {});
+    for (size_t i = 0; i < chaves.size(); ++i) diálogos.queueAnswer(orlan::kRespostaSim, r % 2 == 1);
+    const orlan::Status s = orlan::ExecutarImportação(estado, chaves, host);
     if (!s.ok()) {
       std::fprintf(stderr, "run %d: %s\n", r, s.ToString().c_str());
       return 1;

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: verificacao_filho <file> <temporary db>\n");
     return 2;
   }
-  orlan::ConsPre verificador(nullptr, nullptr, QString::fromLocal8Bit(argv[2]));
+  orlan::ConsPre verificador(nullptr, QString::fromLocal8Bit(argv[2]));
   verificador.SetInputFile(QString::fromLocal8Bit(argv[1]));
   const int resultado = verificador.RunCheck();
   // VmHWM is this program's own peak: getrusage's ru_maxrss would count the

@@ -29,6 +29,13 @@ std::shared_ptr<Database> CreateCurrentDatabase(const QString& path, const QStri
   return OpenExisting(path);
 }
 
+void CreateEmptyDatabase(const QString& path) {
+  std::shared_ptr<Database> db;
+  const Status s = Database::Open(path.toStdString(), Database::OpenMode::kCreate, &db);
+  if (!s.ok()) qFatal("creating %s: %s", qPrintable(path), s.ToString().c_str());
+  db->executeScript("CREATE TABLE agenda (nome TEXT)");
+}
+
 std::shared_ptr<Database> OpenExisting(const QString& path) {
   std::shared_ptr<Database> db;
   const Status s = Database::Open(path.toStdString(), Database::OpenMode::kExisting, &db);

@@ -32,6 +32,10 @@ std::shared_ptr<Database> OpenExisting(const QString& path);
 // Writes `text` (UTF-8) to `path`.
 void WriteFile(const QString& path, const QByteArray& bytes);
 
+// An SQLite file with one table of its own and none of the current
+// database's.
+void CreateEmptyDatabase(const QString& path);
+
 struct ProcessResult {
   int exit_code = -1;
   bool crashed = false;

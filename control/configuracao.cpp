@@ -1,12 +1,14 @@
 #include <QSettings>
 
-#include "control/ctl_orlan.h"
+#include "control/configuracao.h"
 
 namespace orlan {
 
-QString LerCaminhoBancoAtual() {
+QString ConfiguraçãoUsuário::bancoAtual() const {
   QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
   return settings.value(QStringLiteral("DB/DbAtual"), QString()).toString();
 }
+
+QString LerCaminhoBancoAtual() { return ConfiguraçãoUsuário().bancoAtual(); }
 
 }  // namespace orlan

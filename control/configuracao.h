@@ -1,0 +1,46 @@
+// Where the control learns the current database's name.
+//
+// The host program keeps it in the per-user settings (application "Selmar",
+// section "DB", key "DbAtual"); a batch host may give it for one run instead.
+#ifndef ORLAN_CONTROL_CONFIGURACAO_H_
+#define ORLAN_CONTROL_CONFIGURACAO_H_
+
+#include <QString>
+
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+class FonteConfiguração {
+ public:
+  virtual ~FonteConfiguração() = default;
+  // The current database: an SQLite file's path or a "postgresql://" URI;
+  // empty when none is set.
+  virtual QString bancoAtual() const = 0;
+};
+
+// The user's settings, read with QSettings each time they are asked.
+class ConfiguraçãoUsuário : public FonteConfiguração {
+ public:
+  QString bancoAtual() const override;
+};
+
+// A name given for this process alone; the user's settings stay as they are.
+class ConfiguraçãoFixa : public FonteConfiguração {
+ public:
+  explicit ConfiguraçãoFixa(QString banco_atual) : banco_atual_(std::move(banco_atual)) {}
+  QString bancoAtual() const override { return banco_atual_; }
+
+ private:
+  QString banco_atual_;
+};
+
+// The current database's name from the user's settings; empty when missing.
+QString LerCaminhoBancoAtual();
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_CONTROL_CONFIGURACAO_H_

@@ -1,0 +1,41 @@
+// The import run's host as the control gives it: each step an event to the
+// host window, each notice and question a message box.
+#ifndef ORLAN_CONTROL_IMPORTACAO_DIALOGOS_H_
+#define ORLAN_CONTROL_IMPORTACAO_DIALOGOS_H_
+
+#include <functional>
+
+#include "control/dialogs.h"
+#include "control/events.h"
+#include "import/importacao.h"
+
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+class ImportaçãoPorDiálogos : public AnfitriãoImportação {
+ public:
+  // `dialogs` is not owned and must outlive this object. `raise` delivers an
+  // event; `interromper`, when given, is polled before each document.
+  ImportaçãoPorDiálogos(Dialogs& dialogs, std::function<void(Evento)> raise,
+                        std::function<bool()> interromper = {})
+      : dialogs_(dialogs), raise_(std::move(raise)), interromper_(std::move(interromper)) {}
+
+  void iniciou() override { raise_(Evento::IniciouImportação); }
+  void passo() override { raise_(Evento::NoMeio); }
+  void finalizou() override { raise_(Evento::FinalizouImportação); }
+  void avisar(AvisoImportação aviso) override;
+  DecisãoSobrepor perguntarSobrepor(const QString& ie, const QVariant& ref1) override;
+  bool interromper() override { return interromper_ && interromper_(); }
+
+ private:
+  Dialogs& dialogs_;
+  std::function<void(Evento)> raise_;
+  std::function<bool()> interromper_;
+};
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_CONTROL_IMPORTACAO_DIALOGOS_H_

@@ -1,0 +1,59 @@
+#include "database/banco_atual.h"
+
+#include <QFileInfo>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include "database/sqlite_banco_atual.h"
+
+namespace orlan {
+
+bool ÉEndereçoServidor(const QString& nome) {
+  return nome.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+         nome.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString NomeSemSenha(const QString& nome) {
+  if (!ÉEndereçoServidor(nome)) return nome;
+  QUrl url(nome, QUrl::StrictMode);
+  if (!url.isValid()) {
+    // Not a URI Qt can take apart: nothing of it is shown but its scheme.
+    return nome.section(QLatin1String("://"), 0, 0) + QStringLiteral("://…");
+  }
+  url.setPassword(QString());
+  QUrlQuery consulta(url);
+  consulta.removeAllQueryItems(QStringLiteral("password"));
+  url.setQuery(consulta);
+  return url.toString();
+}
+
+Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out) {
+  out->reset();
+  if (nome.isEmpty()) {
+    return Status(kErrCannotOpen, "Nenhum banco de dados atual foi informado (a configuração \"DbAtual\" está vazia).");
+  }
+  if (ÉEndereçoServidor(nome)) return AbrirBancoAtualPostgres(nome, out);
+  const QFileInfo arquivo(nome);
+  const std::string caminho = nome.toStdString();
+  if (arquivo.isDir()) {
+    return Status(kErrCannotOpen, "\"" + caminho + "\" é uma pasta, não um banco de dados atual.");
+  }
+  if (!arquivo.exists()) return Status(kErrCannotOpen, "O banco de dados atual \"" + caminho + "\" não existe.");
+  std::shared_ptr<Database> db;
+  Status s = Database::Open(caminho, Database::OpenMode::kExisting, &db);
+  if (!s.ok()) return s;
+  try {
+    // A database without the returns' table is some other program's.
+    if (!db->hasTable(schema::kReturnTable)) {
+      return Status(kErrNotCurrentDatabase, "O banco de dados \"" + caminho +
+                                                "\" não é um banco de dados atual: não tem a tabela dos documentos "
+                                                "(tblQUR).");
+    }
+  } catch (const DbError& e) {
+    return e.status();
+  }
+  *out = std::make_shared<SqliteBancoAtual>(std::move(db));
+  return Status::OK();
+}
+
+}  // namespace orlan

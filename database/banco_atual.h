@@ -1,0 +1,170 @@
+// The current database, whatever engine holds it: the one seam through which
+// the control and the import engine reach it.
+//
+// Two implementations: an SQLite file (the embedded default) and a
+// PostgreSQL server shared by an office. AbrirBancoAtual picks one by the
+// database's name. The temporary database that the checker writes is always
+// a local SQLite file (a Database); a copy session reads it and writes the
+// current database.
+//
+// Every operation throws DbError on failure (numbers in status.h, texts in
+// Portuguese with the engine's own text as the detail); callers at public
+// entry points turn it into a Status.
+#ifndef ORLAN_DATABASE_BANCO_ATUAL_H_
+#define ORLAN_DATABASE_BANCO_ATUAL_H_
+
+#include <QDate>
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "database/database.h"
+#include "database/status.h"
+#include "database/schema.h"
+
+// Qt's moc cannot read identifiers with accents and needs none of these.
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+// One import's access to the current database, with the temporary database
+// it copies from. Made by BancoAtual::abrirSessão; lives no longer than a run
+// (or one register copy). Not thread-safe; one session per connection at a
+// time.
+//
+// Units of work: nothing is written outside a transaction. iniciar() opens a
+// write transaction; confirmar() commits it; desfazer() rolls it back and
+// never throws. Savepoints nest inside it. Destroying a session with a
+// transaction open rolls it back.
+class SessãoCópia {
+ public:
+  virtual ~SessãoCópia() = default;
+
+  virtual void iniciar() = 0;
+  virtual void confirmar() = 0;
+  virtual void desfazer() noexcept = 0;
+  // False also when the engine ended the transaction by itself (some I/O
+  // failures do): what it held is gone.
+  virtual bool emTransação() = 0;
+  virtual void pontoSalvamento(std::string_view nome) = 0;
+  virtual void liberarPonto(std::string_view nome) = 0;
+  // Undoes everything since the savepoint and ends it.
+  virtual void voltarAoPonto(std::string_view nome) noexcept = 0;
+
+  // Inside a transaction: holds, until it ends, the right to write the
+  // returns of `ie` for the month of `ref1`. Other sessions asking for the
+  // same taxpayer and month wait (at most the lock wait, then kErrLocked);
+  // other taxpayers do not wait.
+  virtual void bloquearDocumento(const QString& ie, const QDate& ref1) = 0;
+  // The same without waiting: false when another session holds it.
+  virtual bool tentarBloquearDocumento(const QString& ie, const QDate& ref1) = 0;
+  // The same for the taxpayer record of `ie`, so that two sessions never
+  // store one taxpayer twice.
+  virtual void bloquearContribuinte(const QString& ie) = 0;
+  virtual bool tentarBloquearContribuinte(const QString& ie) = 0;
+
+  // True when the current database holds a taxpayer of `ie` (letter case
+  // ignored).
+  virtual bool temContribuinte(const QString& ie) = 0;
+  // Stores the temporary database's first taxpayer record of `ie`, with
+  // DataCadastro = `cadastro`. kErrDuplicateKey when the taxpayer is there.
+  virtual void copiarContribuinte(const QString& ie, const QDate& cadastro) = 0;
+
+  // The key of the current database's first return of `ie` whose Ref1 is the
+  // day `ref1`, if there is one.
+  virtual std::optional<std::int64_t> retornoExistente(const QString& ie, const QDate& ref1) = 0;
+  // Deletes return `nro_qur` with every detail and register row.
+  virtual void apagarRetorno(std::int64_t nro_qur) = 0;
+  // Stores the temporary database's header `nro_qur_temp` under a key the
+  // current database gives; returns that key.
+  virtual std::int32_t copiarCabeçalho(std::int32_t nro_qur_temp) = 0;
+
+  // The rows of `c.table` whose link field holds `chave_origem`, added under
+  // `chave_nova`, in the temporary database's order. Returns how many. A
+  // table or field missing from the current database is an error only when
+  // there are such rows.
+  virtual int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) = 0;
+
+  // The occurrences of return `nro_qur_temp` under `nro_qur_novo`, and the
+  // rows of the four registers of each, under that occurrence's new Código.
+  struct Ocorrências {
+    int linhas = 0;                          // occurrences added
+    std::map<std::string, int> registros;    // register rows added, per table (tables with rows only)
+    std::int32_t últimoCódigoTemp = 0;       // the last occurrence's Código in each database
+    std::int32_t últimoCódigoNovo = 0;
+  };
+  virtual Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) = 0;
+
+  // Transactions committed by this session.
+  virtual std::int64_t commits() const = 0;
+};
+
+// A savepoint of a session's transaction, undone at destruction unless
+// liberar() succeeded.
+class PontoSalvamento {
+ public:
+  PontoSalvamento(SessãoCópia& sessão, std::string nome) : sessão_(sessão), nome_(std::move(nome)) {
+    sessão_.pontoSalvamento(nome_);
+    ativo_ = true;
+  }
+  ~PontoSalvamento() {
+    if (ativo_) sessão_.voltarAoPonto(nome_);
+  }
+  PontoSalvamento(const PontoSalvamento&) = delete;
+  PontoSalvamento& operator=(const PontoSalvamento&) = delete;
+  void liberar() {
+    sessão_.liberarPonto(nome_);
+    ativo_ = false;
+  }
+
+ private:
+  SessãoCópia& sessão_;
+  std::string nome_;
+  bool ativo_ = false;
+};
+
+class BancoAtual {
+ public:
+  virtual ~BancoAtual() = default;
+
+  // The name shown to people: the file's path, or the URI without password.
+  virtual QString nome() const = 0;
+  virtual bool aberto() const = 0;
+  // Releases the connection; later calls fail with kErrClosed.
+  virtual void fechar() = 0;
+
+  // tblPerola's RefLimite: nullopt when the table has no row; a Null value
+  // when the row holds none.
+  virtual std::optional<QVariant> refLimite() = 0;
+
+  // A session copying from `temp` (an open temporary database).
+  virtual std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) = 0;
+};
+
+// True for a name that addresses a PostgreSQL server ("postgresql://" or
+// "postgres://"); any other name is an SQLite file's path.
+bool ÉEndereçoServidor(const QString& nome);
+
+// `nome` with any password removed, for messages and output.
+QString NomeSemSenha(const QString& nome);
+
+// Opens the current database named `nome`. Never creates anything. Tells
+// apart, each with its own message: an empty name, a missing file, a folder,
+// a file that is not a database, a database without the current database's
+// tables, a locked one, a server that cannot be reached or refuses the login.
+Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out);
+
+// The PostgreSQL side of AbrirBancoAtual, for a name that ÉEndereçoServidor.
+Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* out);
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_DATABASE_BANCO_ATUAL_H_

@@ -1,0 +1,367 @@
+#include "database/sqlite_banco_atual.h"
+
+#include <QDateTime>
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "database/recordset.h"
+
+namespace orlan {
+
+namespace {
+
+// The schema name of the attached temporary database. Ours alone: a host
+// never attaches anything under it.
+constexpr std::string_view kAnexo = "orlan_prf";
+
+constexpr std::string_view kDataCadastro = "DataCadastro";
+
+[[noreturn]] void FaltaNoAtual(ErrorNumber número, const std::string& o_quê) {
+  throw DbError(número, "O banco de dados atual não tem " + o_quê + ".");
+}
+
+// The exact name of `campo` among `colunas`, matched without regard to
+// letter case as the host's engine does; empty when absent.
+std::string NomeReal(const std::vector<ColumnInfo>& colunas, std::string_view campo) {
+  for (const ColumnInfo& c : colunas) {
+    if (c.name == campo) return c.name;
+  }
+  const QString dobrado = QString::fromUtf8(campo.data(), static_cast<int>(campo.size())).toCaseFolded();
+  for (const ColumnInfo& c : colunas) {
+    if (c.folded == dobrado) return c.name;
+  }
+  return {};
+}
+
+std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view campo, std::string_view tabela,
+                        bool atual) {
+  std::string nome = NomeReal(colunas, campo);
+  if (!nome.empty()) return nome;
+  const std::string o_quê = "o campo " + std::string(campo) + " na tabela " + std::string(tabela);
+  if (atual) FaltaNoAtual(kErrFieldNotFound, o_quê);
+  throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
+}
+
+std::int32_t ChaveInt32(const QVariant& valor, const char* qual) {
+  bool ok = false;
+  const qlonglong n = valor.isValid() ? valor.toLongLong(&ok) : 0;
+  if (!ok || n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
+    throw DbError(kErrOther, std::string("A chave ") + qual + " não é um número inteiro de 32 bits.",
+                  valor.toString().toStdString());
+  }
+  return static_cast<std::int32_t>(n);
+}
+
+QVariant SóData(const QDate& d) { return QVariant(d); }
+
+class SqliteSessão : public SessãoCópia {
+ public:
+  SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Database> temp);
+  ~SqliteSessão() override;
+
+  void iniciar() override;
+  void confirmar() override;
+  void desfazer() noexcept override;
+  bool emTransação() override { return atual_->inTransaction(); }
+  void pontoSalvamento(std::string_view nome) override { atual_->execute("SAVEPOINT " + QuoteIdentifier(nome)); }
+  void liberarPonto(std::string_view nome) override { atual_->execute("RELEASE " + QuoteIdentifier(nome)); }
+  void voltarAoPonto(std::string_view nome) noexcept override;
+
+  // The write transaction holds the whole file: every document of it is
+  // locked already.
+  void bloquearDocumento(const QString&, const QDate&) override {}
+  bool tentarBloquearDocumento(const QString&, const QDate&) override { return true; }
+  void bloquearContribuinte(const QString&) override {}
+  bool tentarBloquearContribuinte(const QString&) override { return true; }
+
+  bool temContribuinte(const QString& ie) override;
+  void copiarContribuinte(const QString& ie, const QDate& cadastro) override;
+  std::optional<std::int64_t> retornoExistente(const QString& ie, const QDate& ref1) override;
+  void apagarRetorno(std::int64_t nro_qur) override;
+  std::int32_t copiarCabeçalho(std::int32_t nro_qur_temp) override;
+  int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
+  Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
+  std::int64_t commits() const override { return atual_->commitCount() - commits_iniciais_; }
+
+ private:
+  struct Textos {
+    std::string todas;      // INSERT ... SELECT of every source row of a key
+    std::string pelo_mapa;  // INSERT ... SELECT of the rows of the noted occurrences
+  };
+  void exigirTabela(std::string_view tabela);
+  const Textos& textos(const schema::TableCopy& c);
+  // The texts, or null when the current database lacks the table or a field
+  // and `existe` (with `parâmetros`) finds no source row that would need it.
+  const Textos* textosSeNecessários(const schema::TableCopy& c, const std::string& existe, const Params& parâmetros);
+  // Notes each new occurrence's Código beside the file's.
+  void anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o);
+
+  std::shared_ptr<Database> atual_;
+  std::shared_ptr<Database> temp_;
+  std::int64_t commits_iniciais_;
+  int temp_store_anterior_ = 0;
+  bool anexou_ = false;
+  std::optional<Transaction> escrita_;
+  std::optional<Transaction> leitura_temp_;
+  std::vector<std::string> tabelas_vistas_;  // tables the current database was found to have
+  std::map<std::string_view, Textos> textos_;
+};
+
+constexpr int kTempStoreArquivo = 1;
+constexpr int kTempStoreMemória = 2;
+
+SqliteSessão::SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Database> temp)
+    : atual_(std::move(atual)), temp_(std::move(temp)), commits_iniciais_(atual_->commitCount()) {
+  if (atual_->inTransaction()) {
+    throw DbError(kErrInvalidOperation, "O banco de dados atual já está com uma transação aberta.");
+  }
+  // While a session lasts the connection keeps its temporary files in
+  // memory: each document's savepoint and each statement journal copy the
+  // pages they change there, and on disk that copy would be a write per
+  // statement. (Changing it drops the connection's temporary tables; the
+  // control's connection keeps none.)
+  temp_store_anterior_ = atual_->scalar("PRAGMA temp_store").toInt();
+  if (temp_store_anterior_ != kTempStoreMemória) atual_->execute("PRAGMA temp_store = MEMORY");
+  const std::string arquivo = temp_->fileName();
+  if (atual_->scalar("SELECT 1 FROM pragma_database_list WHERE name = ?", {QString::fromUtf8(kAnexo.data())}).isValid()) {
+    atual_->execute("DETACH DATABASE " + std::string(kAnexo));
+  }
+  atual_->execute("ATTACH DATABASE ? AS " + std::string(kAnexo), {QString::fromStdString(arquivo)});
+  anexou_ = true;
+}
+
+SqliteSessão::~SqliteSessão() {
+  desfazer();
+  if (!atual_->isOpen()) return;
+  try {
+    if (anexou_) atual_->execute("DETACH DATABASE " + std::string(kAnexo));
+    if (temp_store_anterior_ != kTempStoreMemória) {
+      atual_->execute(temp_store_anterior_ == kTempStoreArquivo ? "PRAGMA temp_store = FILE"
+                                                                : "PRAGMA temp_store = DEFAULT");
+    }
+  } catch (const DbError&) {
+    // The connection is left as it is; the next session attaches anew.
+  }
+}
+
+void SqliteSessão::iniciar() {
+  if (escrita_) throw DbError(kErrInvalidOperation, "Já há uma transação aberta no banco de dados atual.");
+  escrita_.emplace(*atual_, Transaction::Mode::kWriteMain);
+  atual_->execute("CREATE TEMP TABLE IF NOT EXISTS orlan_ocorrencias (novo INTEGER PRIMARY KEY, velho INTEGER NOT NULL)");
+  // One read transaction on the temporary file for the whole unit:
+  // otherwise each of the many small reads locks and unlocks it and looks
+  // for a hot journal beside it.
+  if (!temp_->inTransaction()) leitura_temp_.emplace(*temp_, Transaction::Mode::kRead);
+}
+
+void SqliteSessão::confirmar() {
+  if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
+  if (!atual_->inTransaction()) {
+    // SQLite ends a transaction by itself after some I/O failures: whatever
+    // it held is gone, and saying otherwise would report lost documents as
+    // stored.
+    desfazer();
+    throw DbError(kErrIo, "O banco de dados atual abandonou a transação: os documentos importados desde a "
+                          "última pergunta não foram gravados.");
+  }
+  atual_->execute("DROP TABLE IF EXISTS temp.orlan_ocorrencias");
+  escrita_->commit();
+  escrita_.reset();
+  if (leitura_temp_) {
+    leitura_temp_->commit();
+    leitura_temp_.reset();
+  }
+}
+
+void SqliteSessão::desfazer() noexcept {
+  escrita_.reset();
+  leitura_temp_.reset();
+}
+
+void SqliteSessão::voltarAoPonto(std::string_view nome) noexcept {
+  if (!atual_->isOpen() || !atual_->inTransaction()) return;
+  const std::string q = QuoteIdentifier(nome);
+  try {
+    atual_->execute("ROLLBACK TO " + q);
+    atual_->execute("RELEASE " + q);
+  } catch (const DbError&) {
+    // Nothing more can be undone here; the transaction's end decides.
+  }
+}
+
+void SqliteSessão::exigirTabela(std::string_view tabela) {
+  for (const std::string& vista : tabelas_vistas_) {
+    if (vista == tabela) return;
+  }
+  if (!atual_->hasTable(tabela)) FaltaNoAtual(kErrTableNotFound, "a tabela " + std::string(tabela));
+  tabelas_vistas_.emplace_back(tabela);
+}
+
+bool SqliteSessão::temContribuinte(const QString& ie) {
+  exigirTabela(schema::kTaxpayerTable);
+  return atual_->scalar("SELECT 1 FROM main.tblContribuinte WHERE IE = ? COLLATE NOCASE LIMIT 1", {ie}).isValid();
+}
+
+void SqliteSessão::copiarContribuinte(const QString& ie, const QDate& cadastro) {
+  exigirTabela(schema::kTaxpayerTable);
+  Recordset origem = temp_->openRecordset(schema::kTaxpayerTable, "IE = ?", {ie});
+  if (origem.eof()) throw DbError(kErrNoCurrentRecord, "O banco temporário não tem o contribuinte da IE " + ie.toStdString() + ".");
+  Recordset destino = atual_->openRecordset(schema::kTaxpayerTable);
+  destino.addNew();
+  for (const schema::FieldDef& campo : schema::FindTable(schema::kTaxpayerTable)->fields) {
+    if (campo.name == kDataCadastro) {
+      destino.setValue(campo.name, SóData(cadastro));
+    } else {
+      destino.setValueFrom(campo.name, origem, campo.name);
+    }
+  }
+  destino.update();
+}
+
+std::optional<std::int64_t> SqliteSessão::retornoExistente(const QString& ie, const QDate& ref1) {
+  exigirTabela(schema::kReturnTable);
+  const QVariant nro = atual_->scalar(
+      "SELECT NroQUR FROM main.tblQUR WHERE IE = ? COLLATE NOCASE AND date(Ref1) = date(?) ORDER BY _rowid_ LIMIT 1",
+      {ie, SóData(ref1)});
+  if (!nro.isValid()) return std::nullopt;
+  return nro.toLongLong();
+}
+
+void SqliteSessão::apagarRetorno(std::int64_t nro_qur) {
+  exigirTabela(schema::kReturnTable);
+  // The schema's cascade takes every detail and register row with it.
+  atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR = ?", {QVariant(static_cast<qlonglong>(nro_qur))});
+}
+
+std::int32_t SqliteSessão::copiarCabeçalho(std::int32_t nro_qur_temp) {
+  exigirTabela(schema::kReturnTable);
+  Recordset origem = temp_->openRecordset(schema::kReturnTable, "NroQUR = ?", {QVariant(nro_qur_temp)});
+  if (origem.eof()) {
+    throw DbError(kErrNoCurrentRecord,
+                  "O banco temporário não tem o documento NroQUR " + std::to_string(nro_qur_temp) + ".");
+  }
+  Recordset destino = atual_->openRecordset(schema::kReturnTable);
+  destino.addNew();
+  for (const schema::FieldDef& campo : schema::FindTable(schema::kReturnTable)->fields) {
+    if (campo.may_lack && !(destino.hasField(campo.name) && origem.hasField(campo.name))) continue;
+    destino.setValueFrom(campo.name, origem, campo.name);
+  }
+  destino.update();
+  return ChaveInt32(atual_->scalar("SELECT NroQUR FROM main.tblQUR WHERE _rowid_ = ?",
+                                   {QVariant(static_cast<qlonglong>(destino.lastModified()))}),
+                    "NroQUR do novo documento");
+}
+
+const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {
+  auto pronto = textos_.find(c.table);
+  if (pronto != textos_.end()) return pronto->second;
+  const std::vector<ColumnInfo>& origem = temp_->tableColumns(c.table);
+  exigirTabela(c.table);
+  const std::vector<ColumnInfo>& destino = atual_->tableColumns(c.table);
+  std::string nomes = QuoteIdentifier(NomeExigido(destino, c.link, c.table, true));
+  std::string valores = "?";
+  std::string valores_x = "m.novo";
+  for (const schema::FieldDef& campo : c.fields) {
+    const std::string fonte = QuoteIdentifier(NomeExigido(origem, campo.name, c.table, false));
+    nomes += ", " + QuoteIdentifier(NomeExigido(destino, campo.name, c.table, true));
+    valores += ", " + fonte;
+    valores_x += ", x." + fonte;
+  }
+  const std::string tabela = QuoteIdentifier(c.table);
+  const std::string fonte = std::string(kAnexo) + "." + tabela;
+  const std::string vínculo = QuoteIdentifier(NomeExigido(origem, c.link, c.table, false));
+  const std::string inserir = "INSERT INTO main." + tabela + " (" + nomes + ") SELECT ";
+  Textos t;
+  // In the file's order, which the index on the link field gives as it is.
+  t.todas = inserir + valores + " FROM " + fonte + " WHERE " + vínculo + " = ? ORDER BY _rowid_";
+  // CROSS JOIN keeps the few noted occurrences as the outer loop, in the
+  // order they were stored; each one's rows follow through the file's index
+  // on Código: no sort is needed.
+  t.pelo_mapa = inserir + valores_x + " FROM temp.orlan_ocorrencias m CROSS JOIN " + fonte + " x ON x." + vínculo +
+                " = m.velho";
+  return textos_.emplace(c.table, std::move(t)).first->second;
+}
+
+const SqliteSessão::Textos* SqliteSessão::textosSeNecessários(const schema::TableCopy& c, const std::string& existe,
+                                                             const Params& parâmetros) {
+  try {
+    return &textos(c);
+  } catch (const DbError& erro) {
+    if (!erro.status().IsNotFound()) throw;
+    // A return without rows in the table never needs it; the source table
+    // itself is always there (the checker writes every table).
+    if (atual_->scalar("SELECT EXISTS (" + existe + ")", parâmetros).toInt() == 0) return nullptr;
+    throw;
+  }
+}
+
+int SqliteSessão::copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) {
+  const QVariant origem(chave_origem);
+  const Textos* t = textosSeNecessários(
+      c,
+      "SELECT 1 FROM " + std::string(kAnexo) + "." + QuoteIdentifier(c.table) + " WHERE " + QuoteIdentifier(c.link) +
+          " = ?",
+      {origem});
+  return t == nullptr ? 0 : atual_->execute(t->todas, {QVariant(chave_nova), origem});
+}
+
+void SqliteSessão::anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o) {
+  // The database numbers rows in the order they are added, so the n-th key
+  // read back under the new key is the copy of the file's n-th row.
+  Recordset novos = atual_->openQuery("SELECT \"Código\" FROM main.\"tblOcorrências\" WHERE NroQUR = ? ORDER BY \"Código\"",
+                                      {QVariant(nro_qur_novo)});
+  Recordset velhos = atual_->openQuery("SELECT \"Código\" FROM " + std::string(kAnexo) +
+                                           ".\"tblOcorrências\" WHERE NroQUR = ? ORDER BY _rowid_",
+                                       {QVariant(nro_qur_temp)});
+  int anotadas = 0;
+  QVariant último_novo;
+  QVariant último_velho;
+  for (; !novos.eof() && !velhos.eof(); novos.moveNext(), velhos.moveNext()) {
+    último_novo = novos.value(schema::kOccurrenceKey);
+    último_velho = velhos.value(schema::kOccurrenceKey);
+    atual_->execute("INSERT INTO temp.orlan_ocorrencias (novo, velho) VALUES (?, ?)", {último_novo, último_velho});
+    ++anotadas;
+  }
+  if (anotadas != o->linhas) {
+    throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
+  }
+  o->últimoCódigoNovo = ChaveInt32(último_novo, "Código da nova ocorrência");
+  o->últimoCódigoTemp = ChaveInt32(último_velho, "Código da ocorrência do arquivo");
+}
+
+SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
+  Ocorrências o;
+  atual_->execute("DELETE FROM temp.orlan_ocorrencias");
+  o.linhas = copiarTabela(schema::CopyOf(schema::kOccurrenceTable), nro_qur_temp, nro_qur_novo);
+  if (o.linhas == 0) return o;
+  anotarOcorrências(nro_qur_temp, nro_qur_novo, &o);
+  for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
+    const Textos* t = textosSeNecessários(registro,
+                                          "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " + std::string(kAnexo) +
+                                              "." + QuoteIdentifier(registro.table) + " x ON x." +
+                                              QuoteIdentifier(registro.link) + " = m.velho",
+                                          {});
+    const int linhas = t == nullptr ? 0 : atual_->execute(t->pelo_mapa);
+    if (linhas > 0) o.registros[std::string(registro.table)] += linhas;
+  }
+  return o;
+}
+
+}  // namespace
+
+QString SqliteBancoAtual::nome() const { return QString::fromStdString(db_->path()); }
+
+std::optional<QVariant> SqliteBancoAtual::refLimite() {
+  Recordset perola = db_->openRecordset(schema::kLimitTable);
+  if (perola.eof()) return std::nullopt;
+  return perola.value("RefLimite");
+}
+
+std::unique_ptr<SessãoCópia> SqliteBancoAtual::abrirSessão(std::shared_ptr<Database> temp) {
+  return std::make_unique<SqliteSessão>(db_, std::move(temp));
+}
+
+}  // namespace orlan

@@ -1,0 +1,39 @@
+// The current database as an SQLite file: the embedded default.
+#ifndef ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+#define ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+
+#include <memory>
+
+#include "database/banco_atual.h"
+#include "database/database.h"
+
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+class SqliteBancoAtual : public BancoAtual {
+ public:
+  // `db` must be open; the object shares it.
+  explicit SqliteBancoAtual(std::shared_ptr<Database> db) : db_(std::move(db)) {}
+
+  QString nome() const override;
+  bool aberto() const override { return db_->isOpen(); }
+  void fechar() override { db_->close(); }
+  std::optional<QVariant> refLimite() override;
+  // Copies run inside SQLite: the temporary file is attached to this
+  // connection for the session's life, and each table moves with one
+  // INSERT ... SELECT. Attaching needs the connection outside any
+  // transaction.
+  std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) override;
+
+  Database& banco() { return *db_; }
+
+ private:
+  std::shared_ptr<Database> db_;
+};
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
