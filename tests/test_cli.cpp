@@ -1,13 +1,16 @@
 // The command-line programs as the acceptance scripts run them: the built
 // programs as child processes, real files, their output and exit statuses.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <signal.h>
 #include <unistd.h>
 
 #ifndef Q_MOC_RUN
@@ -66,11 +69,18 @@ class TestCli : public QObject {
   void terminalQuestionAsksUntilAnswered();
   void rejectedAndMissingFiles();
   void databaseFromSettingAndErrors();
+  void emptyListSaysWhy();
+  void dryRunWritesNothing();
+  void signalEndsTheRunAsCancel_data();
+  void signalEndsTheRunAsCancel();
   void desktopChecksTheDatabaseBeforeSaving();
 
  private:
   test::ProcessResult Import(QStringList args);
   qlonglong Count(const QString& table) { return test::Count(*test::OpenExisting(db_), table); }
+  // Every return of the database at `path`, "IE|Ref1:" and its row count in
+  // each detail and register table, in IE and Ref1 order.
+  static QStringList Retornos(const QString& path);
 
   QTemporaryDir dir_;
   QString program_;
@@ -409,6 +419,126 @@ void TestCli::desktopChecksTheDatabaseBeforeSaving() {
   QFile picture(png);
   QVERIFY(picture.open(QIODevice::ReadOnly));
   QVERIFY(picture.read(8) == QByteArray("\x89PNG\r\n\x1a\n"));
+}
+
+QStringList TestCli::Retornos(const QString& path) {
+  QStringList counts;
+  for (const char* t : {"tblPagamento", "tblDetalhesCFOPs", "tblDetalhesInterUFs", "tblZFM_ALC", "tblOcorrências",
+                        "tblDIPAM", "tblRegistroExportação"}) {
+    counts << QStringLiteral("(SELECT count(*) FROM \"%1\" d WHERE d.NroQUR = q.NroQUR)").arg(t);
+  }
+  for (const char* t : {"tblIEsRemetente", "tblIESubstituido", "tblIESubstituto", "tblRecibosCredito"}) {
+    counts << QStringLiteral("(SELECT count(*) FROM \"%1\" r JOIN \"tblOcorrências\" o ON o.\"Código\" = r.\"Código\" "
+                             "WHERE o.NroQUR = q.NroQUR)")
+                  .arg(t);
+  }
+  const QString sql = QStringLiteral("SELECT group_concat(s, ';') FROM (SELECT q.IE || '|' || q.Ref1 || ':' || %1 AS s "
+                                     "FROM tblQUR q ORDER BY q.IE, q.Ref1)")
+                          .arg(counts.join(QStringLiteral(" || ',' || ")));
+  const QString all = test::OpenExisting(path)->scalar(sql.toStdString()).toString();
+  return all.isEmpty() ? QStringList() : all.split(';');
+}
+
+void TestCli::emptyListSaysWhy() {
+  const QString sem = dir_.filePath("sem-declaracoes.prf");
+  test::WriteFile(sem, test::ArquivoPrf({test::LinhaContribuinte("300000000016", "Gama & Cia")}));
+  const test::ProcessResult none = Import({"--db", db_, "--list", sem});
+  QVERIFY2(none.exit_code == 3, qPrintable(none.out + none.err));
+  QVERIFY2(none.err.contains("o arquivo não tem declarações"), qPrintable(none.err));
+
+  const test::ProcessResult month = Import({"--db", db_, "--ref", "05/2006", amostra_});
+  QCOMPARE(month.exit_code, 3);
+  QVERIFY2(month.err.contains("nenhuma declaração é da referência 05/2006"), qPrintable(month.err));
+
+  // The current database's year limit hides returns after it.
+  const QString antigo = dir_.filePath("limite2005.db");
+  test::CreateCurrentDatabase(antigo, "2005");
+  const test::ProcessResult limit = Import({"--db", antigo, "--list", amostra_});
+  QCOMPARE(limit.exit_code, 3);
+  QVERIFY2(limit.err.contains("as 3 declarações do arquivo são posteriores a 2005"), qPrintable(limit.err));
+
+  const QString misto = dir_.filePath("misto.prf");
+  test::WriteFile(misto, test::ArquivoPrf({test::LinhaContribuinte("300000000016", "Gama & Cia"),
+                                           test::LinhaQur("300000000016", "01", "12/2005"), kCfop,
+                                           test::LinhaQur("300000000016", "01", "01/2006"), kCfop,
+                                           test::LinhaQur("300000000016", "01", "02/2006"), kCfop}));
+  const test::ProcessResult some = Import({"--db", antigo, "--list", misto});
+  QCOMPARE(some.exit_code, 0);
+  QCOMPARE(some.out, QStringLiteral("300000000016\tGama & Cia\t12/2005\t1\n"));
+  QVERIFY2(some.err.contains("2 declarações posteriores a 2005 não aparecem na lista"), qPrintable(some.err));
+}
+
+void TestCli::dryRunWritesNothing() {
+  QCOMPARE(Import({"--db", db_, "--select", "300000000016", amostra_}).exit_code, 0);
+  const QStringList before = Retornos(db_);
+  const test::ProcessResult r = Import({"--db", db_, "--dry-run", amostra_});
+  QCOMPARE(r.exit_code, 0);
+  QCOMPARE(r.out, QStringLiteral("110042490115\tComércio D'Ávila Ltda\t03/2006\t2\tnovo\n"
+                                 "110042490115\tComércio D'Ávila Ltda\t04/2006\t3\tnovo\n"
+                                 "300000000016\tGama & Cia\t03/2006\t1\texiste\n"));
+  QCOMPARE(Retornos(db_), before);
+
+  const test::ProcessResult one = Import({"--db", db_, "--dry-run", "--select", "110042490115", "--ref", "04/2006", amostra_});
+  QCOMPARE(one.exit_code, 0);
+  QCOMPARE(one.out, QStringLiteral("110042490115\tComércio D'Ávila Ltda\t04/2006\t3\tnovo\n"));
+  const test::ProcessResult none = Import({"--db", db_, "--dry-run", "--select", "999", amostra_});
+  QCOMPARE(none.exit_code, 3);
+  QVERIFY(none.out.isEmpty());
+  QCOMPARE(Retornos(db_), before);
+}
+
+void TestCli::signalEndsTheRunAsCancel_data() {
+  QTest::addColumn<int>("signal");
+  QTest::addColumn<int>("status");
+  QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+  QTest::newRow("SIGINT") << int(SIGINT) << 130;
+  QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+}
+
+void TestCli::signalEndsTheRunAsCancel() {
+  QFETCH(int, signal);
+  QFETCH(int, status);
+  // A file big enough for the import to take a while, and the whole import
+  // of it to compare with.
+  const QString grande = dir_.filePath("grande.prf");
+  const QString inteiro = dir_.filePath("inteiro.db");
+  if (!QFile::exists(inteiro)) {
+    const test::ProcessResult gen = test::Run(test::ProgramPath("orlan-prf-gen"),
+                                              {"--output", grande, "--taxpayers", "60", "--months", "24", "--rows", "40"});
+    QVERIFY2(gen.exit_code == 0, qPrintable(gen.err));
+    test::CreateCurrentDatabase(inteiro);
+    const test::ProcessResult all = Import({"--db", inteiro, grande});
+    QVERIFY2(all.exit_code == 0, qPrintable(all.err));
+  }
+  const QStringList todos = Retornos(inteiro);
+  QCOMPARE(todos.size(), 1440);
+
+  QTemporaryDir tmp;
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TMPDIR", tmp.path());
+  p.setProcessEnvironment(env);
+  p.setStandardInputFile(QProcess::nullDevice());
+  p.start(program_, {"--component-dir", dir_.filePath(QStringLiteral("componente-sinal%1").arg(signal)), "--db", db_, grande});
+  QVERIFY(p.waitForStarted());
+  // The rollback journal beside the current database: the import is writing.
+  QElapsedTimer relógio;
+  relógio.start();
+  while (!QFile::exists(db_ + "-journal") && p.state() == QProcess::Running && relógio.elapsed() < 120000) {
+    QThread::usleep(500);
+  }
+  QVERIFY2(p.state() == QProcess::Running, "the import ended before the signal could be sent");
+  ::kill(static_cast<pid_t>(p.processId()), signal);
+  QVERIFY(p.waitForFinished(120000));
+  QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+  QVERIFY2(p.exitCode() == status, qPrintable(QString::number(p.exitCode()) + p.readAllStandardError()));
+  QVERIFY(p.readAllStandardOutput().contains("Resumo: "));
+
+  // What was imported is whole, each return as the whole import has it.
+  const QStringList parte = Retornos(db_);
+  QVERIFY2(parte.size() < todos.size(), qPrintable(QString::number(parte.size())));
+  for (const QString& r : parte) QVERIFY2(todos.contains(r), qPrintable(r));
+  QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
