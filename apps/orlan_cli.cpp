@@ -3,7 +3,6 @@
 #include <QCommandLineOption>
 #include <QFileInfo>
 #include <QRegularExpression>
-
 #include <iostream>
 #include <string>
 
@@ -22,12 +21,14 @@ bool ReferênciaVálida(const QString& ref) {
 
 std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   *opções = Opções();
-  LinhaDeComando linha(QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO"),
-                       QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual."));
+  LinhaDeComando linha(
+      QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO"),
+      QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
-  const QCommandLineOption db(QStringLiteral("db"),
-                              QStringLiteral("banco de dados atual, só nesta execução (padrão: a configuração \"DbAtual\")"),
-                              QStringLiteral("CAMINHO"));
+  const QCommandLineOption db(
+      QStringLiteral("db"),
+      QStringLiteral("banco de dados atual, só nesta execução (padrão: a configuração \"DbAtual\")"),
+      QStringLiteral("CAMINHO"));
   const QCommandLineOption ref(QStringLiteral("ref"),
                                QStringLiteral("referência digitada na caixa de referência (padrão: vazia)"),
                                QStringLiteral("MM/AAAA"));
@@ -37,14 +38,16 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   const QCommandLineOption sobrescrever(QStringLiteral("overwrite"),
                                         QStringLiteral("resposta à pergunta de substituição (padrão: ask)"),
                                         QStringLiteral("ask|yes|no|cancel"));
-  const QCommandLineOption listar(QStringLiteral("list"),
-                                  QStringLiteral("verifica o arquivo, lista os documentos selecionados e não importa nada"));
+  const QCommandLineOption listar(
+      QStringLiteral("list"),
+      QStringLiteral("verifica o arquivo, lista os documentos selecionados e não importa nada"));
   const QCommandLineOption simular(
       QStringLiteral("dry-run"),
       QStringLiteral("verifica o arquivo e lista os documentos selecionados com o que a importação faria "
                      "(novo ou existe), sem gravar nada"));
   const QCommandLineOption pasta(QStringLiteral("component-dir"),
-                                 QStringLiteral("pasta do banco temporário e da cópia de rede"), QStringLiteral("PASTA"));
+                                 QStringLiteral("pasta do banco temporário e da cópia de rede"),
+                                 QStringLiteral("PASTA"));
   for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta}) linha.adicionar(o);
   linha.setRodapé(QStringLiteral(
       "Saída: 0 importação concluída (ou lista impressa); 1 interrompida; 2 arquivo inexistente ou rejeitado;\n"
@@ -107,8 +110,10 @@ std::optional<MessageReply> LerResposta(const QString& linha, bool com_caixa) {
     a.chop(1);
     a = a.trimmed();
   }
-  static const QStringList sim = {QStringLiteral("s"), QStringLiteral("sim"), QStringLiteral("y"), QStringLiteral("yes")};
-  static const QStringList não = {QStringLiteral("n"), QStringLiteral("não"), QStringLiteral("nao"), QStringLiteral("no")};
+  static const QStringList sim = {QStringLiteral("s"), QStringLiteral("sim"), QStringLiteral("y"),
+                                  QStringLiteral("yes")};
+  static const QStringList não = {QStringLiteral("n"), QStringLiteral("não"), QStringLiteral("nao"),
+                                  QStringLiteral("no")};
   static const QStringList cancelar = {QStringLiteral("c"), QStringLiteral("cancelar"), QStringLiteral("cancel")};
   if (sim.contains(a)) return MessageReply{kRespostaSim, marcar};
   if (não.contains(a)) return MessageReply{kRespostaNao, marcar};
@@ -150,14 +155,15 @@ MessageReply ConsoleDialogs::perguntar(const MessageRequest& request) {
       break;
   }
   if (!terminal_) {
-    imprimir(QStringLiteral(
-        "Resposta: Cancelar (não há terminal para perguntar; use --overwrite yes, no ou cancel)\n"));
+    imprimir(
+        QStringLiteral("Resposta: Cancelar (não há terminal para perguntar; use --overwrite yes, no ou cancel)\n"));
     return MessageReply{kRespostaCancelar, false};
   }
   const bool com_caixa = !request.check_box.isEmpty();
-  const QString aceitas =
-      com_caixa ? QStringLiteral("s = Sim, n = Não, c = Cancelar; acrescente ! (por exemplo s!) para: %1").arg(request.check_box)
-                : QStringLiteral("s = Sim, n = Não, c = Cancelar");
+  const QString aceitas = com_caixa
+                              ? QStringLiteral("s = Sim, n = Não, c = Cancelar; acrescente ! (por exemplo s!) para: %1")
+                                    .arg(request.check_box)
+                              : QStringLiteral("s = Sim, n = Não, c = Cancelar");
   imprimir(aceitas + QStringLiteral(": "));
   for (;;) {
     std::string line;
@@ -167,8 +173,9 @@ MessageReply ConsoleDialogs::perguntar(const MessageRequest& request) {
     }
     const QString digitada = QString::fromLocal8Bit(line);
     if (const std::optional<MessageReply> reply = LerResposta(digitada, com_caixa)) return *reply;
-    imprimir((digitada.trimmed().isEmpty() ? QStringLiteral("Nenhuma resposta. Responda ")
-                                           : QStringLiteral("Resposta não aceita: \"%1\". Responda ").arg(digitada.trimmed())) +
+    imprimir((digitada.trimmed().isEmpty()
+                  ? QStringLiteral("Nenhuma resposta. Responda ")
+                  : QStringLiteral("Resposta não aceita: \"%1\". Responda ").arg(digitada.trimmed())) +
              aceitas + QStringLiteral(": "));
   }
 }

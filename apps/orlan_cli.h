@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -18,13 +17,13 @@ namespace orlan::cli {
 enum class Sobrescrever { kPerguntar, kSim, kNão, kCancelar };
 
 struct Opções {
-  QString db;  // empty: the "DbAtual" setting
+  QString db;   // empty: the "DbAtual" setting
   QString ref;  // empty: the empty box
   bool selecionar_todos = true;
   QStringList ies;  // when not selecionar_todos
   Sobrescrever sobrescrever = Sobrescrever::kPerguntar;
   bool listar = false;
-  bool simular = false;  // --dry-run
+  bool simular = false;      // --dry-run
   QString pasta_componente;  // empty: the control's default
   QString arquivo;
 };

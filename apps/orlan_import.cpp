@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -199,12 +198,13 @@ int Executar(const Opções& opções) {
   if (itens.empty()) {
     Escrever(stderr, QStringLiteral("orlan-import: lista vazia: %1\n").arg(MotivoDaListaVazia(contagem, opções.ref)));
   } else if (contagem.apósLimite > 0) {
-    Escrever(stderr, contagem.apósLimite == 1
-                         ? QStringLiteral("orlan-import: 1 declaração posterior a %1 não aparece na lista\n")
-                               .arg(contagem.anoLimite)
-                         : QStringLiteral("orlan-import: %1 declarações posteriores a %2 não aparecem na lista\n")
-                               .arg(contagem.apósLimite)
-                               .arg(contagem.anoLimite));
+    Escrever(
+        stderr,
+        contagem.apósLimite == 1
+            ? QStringLiteral("orlan-import: 1 declaração posterior a %1 não aparece na lista\n").arg(contagem.anoLimite)
+            : QStringLiteral("orlan-import: %1 declarações posteriores a %2 não aparecem na lista\n")
+                  .arg(contagem.apósLimite)
+                  .arg(contagem.anoLimite));
   }
 
   // The selection as --select makes it; --list and --dry-run show that same
@@ -223,7 +223,8 @@ int Executar(const Opções& opções) {
   }
   if (!opções.selecionar_todos) {
     for (const QString& ie : opções.ies) {
-      if (!encontradas.contains(ie)) Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
+      if (!encontradas.contains(ie))
+        Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
     }
   }
 

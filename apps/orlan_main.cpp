@@ -22,18 +22,17 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <algorithm>
 #include <memory>
 
 #include "control/ctl_orlan.h"
 #include "database/banco_atual.h"
 #include "database/schema.h"
+#include "linha_de_comando.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
 #include "widgets/traducao_qt.h"
-#include "linha_de_comando.h"
 
 namespace {
 
@@ -124,9 +123,8 @@ class JanelaPrincipal : public QMainWindow {
       iniciar(QStringLiteral("Importando..."));
     });
     connect(widget, &OrlanWidget::NoMeio, this, [this] { passo(); });
-    connect(widget, &OrlanWidget::FinalizouLeitura, this, [this] {
-      terminar(QStringLiteral("%1 documento(s) na lista").arg(widget_->control().itens().size()));
-    });
+    connect(widget, &OrlanWidget::FinalizouLeitura, this,
+            [this] { terminar(QStringLiteral("%1 documento(s) na lista").arg(widget_->control().itens().size())); });
     connect(widget, &OrlanWidget::FinalizouImportacao, this, [this] {
       importando_ = false;
       terminar(TextoResumo(widget_->control().resumo()));
@@ -218,8 +216,9 @@ class JanelaPrincipal : public QMainWindow {
     const Status s =
         schema::CreateCurrentDatabase(absoluto.toStdString(), QString::number(QDate::currentDate().year()));
     if (!s.ok()) {
-      QMessageBox::critical(this, QStringLiteral("Atenção!"),
-                            QStringLiteral("O banco de dados não foi criado:\n") + QString::fromStdString(s.ToString()));
+      QMessageBox::critical(
+          this, QStringLiteral("Atenção!"),
+          QStringLiteral("O banco de dados não foi criado:\n") + QString::fromStdString(s.ToString()));
       return;
     }
     GravarBancoAtual(absoluto);
@@ -298,7 +297,8 @@ class Fotógrafo {
     QPixmap fundo = janela_->grab();
     const QPixmap frente = caixa->grab();
     QPainter pintor(&fundo);
-    const QRect onde(QPoint((fundo.width() - frente.width()) / 2, (fundo.height() - frente.height()) / 2), frente.size());
+    const QRect onde(QPoint((fundo.width() - frente.width()) / 2, (fundo.height() - frente.height()) / 2),
+                     frente.size());
     pintor.drawPixmap(onde.topLeft(), frente);
     pintor.setPen(janela_->palette().color(QPalette::Shadow));
     pintor.drawRect(onde.adjusted(-1, -1, 0, 0));
@@ -336,7 +336,8 @@ int main(int argc, char** argv) {
   const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("grava CAMINHO como banco atual (\"DbAtual\")"),
                               QStringLiteral("CAMINHO"));
   const QCommandLineOption pasta(QStringLiteral("component-dir"),
-                                 QStringLiteral("pasta do banco temporário e da cópia de rede"), QStringLiteral("PASTA"));
+                                 QStringLiteral("pasta do banco temporário e da cópia de rede"),
+                                 QStringLiteral("PASTA"));
   const QCommandLineOption abrir(QStringLiteral("open"),
                                  QStringLiteral("escolhe ARQUIVO ao abrir a janela, como se pelo botão \"...\""),
                                  QStringLiteral("ARQUIVO"));
@@ -363,8 +364,7 @@ int main(int argc, char** argv) {
     if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(parser.value(db), s), kSaídaErro);
     GravarBancoAtual(parser.value(db));
   }
-  const QString pasta_componente =
-      parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
+  const QString pasta_componente = parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
   if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
 
   Momento momento = Momento::kJanela;

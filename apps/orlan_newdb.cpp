@@ -14,9 +14,10 @@ int main(int argc, char** argv) {
                        QStringLiteral("Cria um banco de dados atual novo e vazio em CAMINHO; "
                                       "um arquivo que já existe não é tocado."));
   linha.adicionarArgumento(QStringLiteral("CAMINHO"), QStringLiteral("o arquivo do banco novo"));
-  const QCommandLineOption limite(QStringLiteral("ref-limit"),
-                                  QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"),
-                                  QStringLiteral("AAAA"), QString::number(QDate::currentDate().year()));
+  const QCommandLineOption limite(
+      QStringLiteral("ref-limit"),
+      QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"), QStringLiteral("AAAA"),
+      QString::number(QDate::currentDate().year()));
   linha.adicionar(limite);
   linha.setRodapé(QStringLiteral("Saída: 0 banco criado; 4 o banco não foi criado; 64 uso incorreto.\n"));
   if (const auto saída = linha.analisar(QCoreApplication::arguments())) return *saída;
@@ -33,9 +34,9 @@ int main(int argc, char** argv) {
   const QString& caminho = caminhos.front();
   const orlan::Status s = orlan::schema::CreateCurrentDatabase(caminho.toStdString(), ano);
   if (!s.ok()) {
-    return linha.falha(QStringLiteral("o banco não foi criado em %1\n  %2")
-                           .arg(caminho, QString::fromStdString(s.ToString())),
-                       kSaídaErro);
+    return linha.falha(
+        QStringLiteral("o banco não foi criado em %1\n  %2").arg(caminho, QString::fromStdString(s.ToString())),
+        kSaídaErro);
   }
   const bool ok = Escrever(stdout, QStringLiteral("%1: banco de dados atual vazio, RefLimite %2\n").arg(caminho, ano));
   return ok ? kSaídaConcluída : kSaídaErro;

@@ -2,7 +2,6 @@
 // the same bytes.
 #include <QCoreApplication>
 #include <QFileInfo>
-
 #include <algorithm>
 #include <charconv>
 #include <string>
@@ -23,7 +22,8 @@ bool Ler(const QString& texto, T* out) {
 
 // The generator's own limits, said in the user's words.
 QString Inválidas(const orlan::prf::OpçõesGerador& o) {
-  if (o.contribuintes < 0 || o.meses < 0 || o.linhas < 0) return QStringLiteral("as quantidades não podem ser negativas");
+  if (o.contribuintes < 0 || o.meses < 0 || o.linhas < 0)
+    return QStringLiteral("as quantidades não podem ser negativas");
   if (o.mês_inicial < 1 || o.mês_inicial > 12) return QStringLiteral("o mês inicial deve ser de 01 a 12");
   if (o.ano_inicial < 1900 || o.ano_inicial > 2099) return QStringLiteral("o ano inicial deve ser de 1900 a 2099");
   const long long último = o.ano_inicial + (o.mês_inicial - 1 + static_cast<long long>(std::max(o.meses, 1)) - 1) / 12;
@@ -40,14 +40,15 @@ int main(int argc, char** argv) {
                                       "As mesmas opções dão os mesmos bytes."));
   const QCommandLineOption saída({QStringLiteral("o"), QStringLiteral("output")},
                                  QStringLiteral("o arquivo a gravar (obrigatória)"), QStringLiteral("ARQUIVO"));
-  const QCommandLineOption contribuintes(QStringLiteral("taxpayers"), QStringLiteral("quantidade de contribuintes (padrão: 3)"),
-                                         QStringLiteral("N"));
-  const QCommandLineOption meses(QStringLiteral("months"), QStringLiteral("meses de declarações por contribuinte (padrão: 3)"),
+  const QCommandLineOption contribuintes(
+      QStringLiteral("taxpayers"), QStringLiteral("quantidade de contribuintes (padrão: 3)"), QStringLiteral("N"));
+  const QCommandLineOption meses(QStringLiteral("months"),
+                                 QStringLiteral("meses de declarações por contribuinte (padrão: 3)"),
                                  QStringLiteral("N"));
   const QCommandLineOption início(QStringLiteral("start"), QStringLiteral("o primeiro mês (padrão: 01/2006)"),
                                   QStringLiteral("MM/AAAA"));
-  const QCommandLineOption linhas(QStringLiteral("rows"), QStringLiteral("linhas de detalhe por declaração (padrão: 20)"),
-                                  QStringLiteral("N"));
+  const QCommandLineOption linhas(QStringLiteral("rows"),
+                                  QStringLiteral("linhas de detalhe por declaração (padrão: 20)"), QStringLiteral("N"));
   const QCommandLineOption semente(QStringLiteral("seed"), QStringLiteral("semente dos valores gerados (padrão: 1)"),
                                    QStringLiteral("N"));
   const QCommandLineOption forçar(QStringLiteral("force"), QStringLiteral("substitui ARQUIVO se ele já existe"));
@@ -62,9 +63,7 @@ int main(int argc, char** argv) {
   }
 
   orlan::prf::OpçõesGerador opções;
-  auto número = [&](const QCommandLineOption& o, auto* destino) {
-    return !p.isSet(o) || Ler(p.value(o), destino);
-  };
+  auto número = [&](const QCommandLineOption& o, auto* destino) { return !p.isSet(o) || Ler(p.value(o), destino); };
   const std::pair<const QCommandLineOption*, bool> lidas[] = {
       {&contribuintes, número(contribuintes, &opções.contribuintes)},
       {&meses, número(meses, &opções.meses)},
@@ -72,7 +71,8 @@ int main(int argc, char** argv) {
       {&semente, número(semente, &opções.semente)},
   };
   for (const auto& [o, ok] : lidas) {
-    if (!ok) return linha.erroDeUso(QStringLiteral("valor inválido para --%1: \"%2\"").arg(o->names().back(), p.value(*o)));
+    if (!ok)
+      return linha.erroDeUso(QStringLiteral("valor inválido para --%1: \"%2\"").arg(o->names().back(), p.value(*o)));
   }
   if (p.isSet(início)) {
     const QString v = p.value(início);
@@ -92,8 +92,9 @@ int main(int argc, char** argv) {
   orlan::prf::ResumoGerador resumo;
   const orlan::Status s = orlan::prf::GerarArquivoPrf(arquivo.toStdString(), opções, &resumo);
   if (!s.ok()) {
-    return linha.falha(QStringLiteral("o arquivo %1 não pôde ser gravado\n  %2").arg(arquivo, QString::fromStdString(s.ToString())),
-                       kSaídaErro);
+    return linha.falha(
+        QStringLiteral("o arquivo %1 não pôde ser gravado\n  %2").arg(arquivo, QString::fromStdString(s.ToString())),
+        kSaídaErro);
   }
   const bool ok = Escrever(stdout, QStringLiteral("%1: %2 linhas, %3 declarações, %4 bytes\n")
                                        .arg(arquivo)

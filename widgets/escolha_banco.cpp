@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-
 #include <memory>
 
 #include "control/configuracao.h"

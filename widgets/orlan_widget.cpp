@@ -1,8 +1,8 @@
 #include "widgets/orlan_widget.h"
 
+#include <QBoxLayout>
 #include <QEvent>
 #include <QGridLayout>
-#include <QBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +12,6 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeWidget>
-
 #include <algorithm>
 
 #include "widgets/qt_dialogs.h"
@@ -80,7 +79,8 @@ class CaixaReferência : public QLineEdit {
     // put the mask's text in place of those.
     const QSize base = QLineEdit::sizeHint();
     const QFontMetrics fm(font());
-    const int texto = std::max(fm.horizontalAdvance(QStringLiteral("00/0000")), fm.horizontalAdvance(QStringLiteral("__/____")));
+    const int texto =
+        std::max(fm.horizontalAdvance(QStringLiteral("00/0000")), fm.horizontalAdvance(QStringLiteral("__/____")));
     const int cursor = style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this);
     return QSize(base.width() - 17 * fm.horizontalAdvance(QLatin1Char('x')) + texto + cursor, base.height());
   }
@@ -302,8 +302,7 @@ void OrlanWidget::sincronizar(bool completo) {
     QList<QTreeWidgetItem*> items;
     items.reserve(n);
     for (const ItemLista& it : itens) {
-      auto* item = new QTreeWidgetItem(
-          QStringList{it.colunas[0], it.colunas[1], it.colunas[2], it.colunas[3]});
+      auto* item = new QTreeWidgetItem(QStringList{it.colunas[0], it.colunas[1], it.colunas[2], it.colunas[3]});
       item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
       items << item;
     }

@@ -17,7 +17,6 @@
 #define ORLAN_WIDGETS_ORLAN_WIDGET_H_
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 
