@@ -354,6 +354,9 @@ void TestCli::terminalQuestionAsksUntilAnswered() {
   QVERIFY(r.out.contains("Resposta não aceita: \"talvez\". Responda s = Sim"));
   QVERIFY(r.out.contains("Resumo: 0 importado(s), 3 substituído(s), 0 ignorado(s)"));
   QCOMPARE(Count("tblQUR"), 3);
+  // Standard error is the terminal too: the check's share and the document.
+  QVERIFY2(QRegularExpression("Verificando o arquivo\\.\\.\\. +\\d+%").match(r.out).hasMatch(), qPrintable(r.out));
+  QVERIFY2(r.out.contains("] documento 1 de 3") && r.out.contains("] documento 3 de 3"), qPrintable(r.out));
 }
 
 void TestCli::rejectedAndMissingFiles() {
