@@ -247,7 +247,8 @@ enum class Momento { kJanela, kPergunta, kResumo };
 // Draws the window for --screenshot at the moment asked, then ends the
 // program: 0 when the picture was saved, 1 otherwise. For the question and
 // the summary it selects every listed return and presses Importar; a box
-// that is open is drawn over the middle of the window.
+// that is open is drawn over the middle of the window. Every other message
+// is answered OK (and a question Sim), so that nothing waits for a user.
 class Fotógrafo {
  public:
   Fotógrafo(JanelaPrincipal* janela, QString png, Momento momento)
@@ -281,7 +282,7 @@ class Fotógrafo {
  private:
   void olharCaixas() {
     auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (caixa == nullptr || momento_ == Momento::kJanela) return;
+    if (caixa == nullptr) return;
     const bool pergunta = caixa->button(QMessageBox::Cancel) != nullptr;
     if (momento_ == Momento::kPergunta && pergunta && !salvo_) {
       salvo_ = salvar(sobrepor(caixa));
@@ -333,8 +334,10 @@ int main(int argc, char** argv) {
   LinhaDeComando linha(QStringLiteral("orlan"), QStringLiteral("[opções] [ARQUIVO]"),
                        QStringLiteral("Importa declarações de um arquivo pré-formatado (.prf) numa janela."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o mesmo que --open ARQUIVO"));
-  const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("grava CAMINHO como banco atual (\"DbAtual\")"),
-                              QStringLiteral("CAMINHO"));
+  const QCommandLineOption db(QStringLiteral("db"),
+                              QStringLiteral("abre NOME (arquivo ou endereço postgresql://) e o grava como banco "
+                                             "atual (\"DbAtual\"), sem a senha"),
+                              QStringLiteral("NOME"));
   const QCommandLineOption pasta(QStringLiteral("component-dir"),
                                  QStringLiteral("pasta do banco temporário e da cópia de rede"),
                                  QStringLiteral("PASTA"));
@@ -359,14 +362,6 @@ int main(int argc, char** argv) {
   }
   const QString arquivo = parser.isSet(abrir) ? parser.value(abrir) : posicionais.value(0);
 
-  if (parser.isSet(db)) {
-    const Status s = VerificarBancoAtual(parser.value(db));
-    if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(parser.value(db), s), kSaídaErro);
-    GravarBancoAtual(parser.value(db));
-  }
-  const QString pasta_componente = parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
-  if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
-
   Momento momento = Momento::kJanela;
   if (parser.isSet(momento_foto)) {
     const QString v = parser.value(momento_foto);
@@ -385,11 +380,18 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The setting gets the name without its password; this session keeps it whole.
   QString banco_da_sessão;
   if (parser.isSet(db)) {
     const QString v = parser.value(db);
+    const Status s = VerificarBancoAtual(v);
+    if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(v, s), kSaídaErro);
+    GravarBancoAtual(v);
     banco_da_sessão = ÉEndereçoServidor(v) ? v : QFileInfo(v).absoluteFilePath();
   }
+  const QString pasta_componente = parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
+  if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
+
   JanelaPrincipal janela(pasta_componente, arquivo, banco_da_sessão);
   janela.resize(janela.sizeHint());
   janela.show();
