@@ -271,8 +271,9 @@ int main(int argc, char** argv) {
   // A signal ends the run as Cancel would; its status says which one came,
   // whatever else went wrong meanwhile.
   if (const int sinal = g_sinal; sinal != 0) {
-    Falha(QStringLiteral("interrompido por %1; o que já foi importado fica no banco atual").arg(NomeDoSinal(sinal)), 0);
-    return 128 + sinal;
+    return Falha(
+        QStringLiteral("interrompido por %1; o que já foi importado fica no banco atual").arg(NomeDoSinal(sinal)),
+        128 + sinal);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     return Falha(QStringLiteral("a saída padrão não pôde ser gravada (disco cheio ou leitor encerrado)"), kSaídaErro);
