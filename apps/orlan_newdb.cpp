@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QRegularExpression>
 
+#include "database/banco_atual.h"
 #include "database/schema.h"
 #include "linha_de_comando.h"
 
@@ -13,7 +14,9 @@ int main(int argc, char** argv) {
   LinhaDeComando linha(QStringLiteral("orlan-newdb"), QStringLiteral("[opções] CAMINHO"),
                        QStringLiteral("Cria um banco de dados atual novo e vazio em CAMINHO; "
                                       "um arquivo que já existe não é tocado."));
-  linha.adicionarArgumento(QStringLiteral("CAMINHO"), QStringLiteral("o arquivo do banco novo"));
+  linha.adicionarArgumento(QStringLiteral("CAMINHO"),
+                           QStringLiteral("o arquivo do banco novo, ou o endereço postgresql:// de um banco vazio "
+                                          "num servidor, onde as tabelas são criadas"));
   const QCommandLineOption limite(
       QStringLiteral("ref-limit"),
       QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"), QStringLiteral("AAAA"),
@@ -32,12 +35,14 @@ int main(int argc, char** argv) {
     return linha.erroDeUso(QStringLiteral("--ref-limit deve ser um ano de quatro dígitos: \"%1\"").arg(ano));
   }
   const QString& caminho = caminhos.front();
+  // A server's address is shown without its password.
+  const QString mostrado = orlan::NomeSemSenha(caminho);
   const orlan::Status s = orlan::schema::CreateCurrentDatabase(caminho.toStdString(), ano);
   if (!s.ok()) {
     return linha.falha(
-        QStringLiteral("o banco não foi criado em %1\n  %2").arg(caminho, QString::fromStdString(s.ToString())),
+        QStringLiteral("o banco não foi criado em %1\n  %2").arg(mostrado, QString::fromStdString(s.ToString())),
         kSaídaErro);
   }
-  const bool ok = Escrever(stdout, QStringLiteral("%1: banco de dados atual vazio, RefLimite %2\n").arg(caminho, ano));
+  const bool ok = Escrever(stdout, QStringLiteral("%1: banco de dados atual vazio, RefLimite %2\n").arg(mostrado, ano));
   return ok ? kSaídaConcluída : kSaídaErro;
 }

@@ -222,7 +222,7 @@ Analisador::Analisador(Codificação codificação, ConjuntoIE* ies, Destino* de
 
 void Analisador::FalharNaLinha(std::int64_t linha, std::string_view campo, std::string mensagem) {
   ++total_falhas_;
-  if (falhas_.size() < kMáximoFalhas) falhas_.push_back(Falha{linha, std::string(campo), std::move(mensagem)});
+  if (falhas_.size() < kMáximoFalhas) falhas_.push_back(FalhaArquivo{linha, std::string(campo), std::move(mensagem)});
 }
 
 void Analisador::Falhar(std::string_view campo, std::string mensagem) {

@@ -32,6 +32,19 @@
 
 #include "database/schema.h"
 
+namespace orlan {
+
+// One fault of a ".prf" file: line (1-based; 0 for the file as a whole),
+// field name (empty when the fault is not about one field), message (UTF-8,
+// Portuguese, shown to the user).
+struct FalhaArquivo {
+  std::int64_t linha = 0;
+  std::string campo;
+  std::string mensagem;
+};
+
+}  // namespace orlan
+
 namespace orlan::prf {
 
 enum class Codificação { kUtf8, kWindows1252 };
@@ -85,14 +98,6 @@ class ConjuntoIEMemória : public ConjuntoIE {
   std::unordered_set<std::string> ies_;
 };
 
-// One fault: line (1-based; 0 for the file as a whole), field name (empty
-// when the fault is not about one field), message (UTF-8, Portuguese, shown
-// to the user).
-struct Falha {
-  std::int64_t linha = 0;
-  std::string campo;
-  std::string mensagem;
-};
 
 class Analisador {
  public:
@@ -125,7 +130,7 @@ class Analisador {
   bool vazio() const { return vazio_; }
   std::int64_t linhas() const { return linha_; }
   std::int64_t totalFalhas() const { return total_falhas_; }
-  const std::vector<Falha>& falhas() const { return falhas_; }
+  const std::vector<FalhaArquivo>& falhas() const { return falhas_; }
   std::int64_t falhasOmitidas() const { return total_falhas_ - static_cast<std::int64_t>(falhas_.size()); }
   // Rows handed to the Destino.
   std::int64_t registrosGravados() const { return gravados_; }
@@ -165,7 +170,7 @@ class Analisador {
   bool ocorrência_aberta_ = false;
 
   std::int64_t total_falhas_ = 0;
-  std::vector<Falha> falhas_;
+  std::vector<FalhaArquivo> falhas_;
   std::int64_t gravados_ = 0;
 
   // Per line: the values and the buffers their texts point into. The text

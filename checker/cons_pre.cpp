@@ -92,12 +92,12 @@ class ConsPre::Progresso {
 
 QString TextoFalha(const FalhaArquivo& f) {
   QString prefixo;
-  if (f.line > 0) {
-    prefixo = QStringLiteral("Linha %1").arg(f.line);
-    if (!f.field.isEmpty()) prefixo += QStringLiteral(", campo %1").arg(f.field);
+  if (f.linha > 0) {
+    prefixo = QStringLiteral("Linha %1").arg(f.linha);
+    if (!f.campo.empty()) prefixo += QStringLiteral(", campo %1").arg(QString::fromStdString(f.campo));
     prefixo += QStringLiteral(": ");
   }
-  return prefixo + f.message;
+  return prefixo + QString::fromStdString(f.mensagem);
 }
 
 ConsPre::ConsPre(OuvinteConsPre* listener, QString temporary_database)
@@ -107,7 +107,7 @@ ConsPre::~ConsPre() = default;
 
 void ConsPre::SetInputFile(const QString& path) { input_file_ = path; }
 
-void ConsPre::FalhaGeral(const QString& message) { faults_.push_back(FalhaArquivo{0, QString(), message}); }
+void ConsPre::FalhaGeral(const QString& message) { faults_.push_back(FalhaArquivo{0, {}, message.toStdString()}); }
 
 QString ConsPre::report() const {
   QStringList linhas;
@@ -198,10 +198,7 @@ ResultadoVerificação ConsPre::Verificar(Progresso& progresso) {
       progresso.Fase();
     }
 
-    for (const prf::Falha& f : analisador->falhas()) {
-      faults_.push_back(FalhaArquivo{static_cast<int>(std::min<std::int64_t>(f.linha, INT32_MAX)),
-                                     QString::fromUtf8(f.campo), QString::fromUtf8(f.mensagem)});
-    }
+    faults_ = analisador->falhas();
     omitted_faults_ = static_cast<int>(std::min<std::int64_t>(analisador->falhasOmitidas(), INT32_MAX));
     if (analisador->vazio()) return kArquivoIlegível;
     if (analisador->totalFalhas() > 0) return kConteúdoInválido;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "checker/analisador_prf.h"
 #include "checker/resultado_verificacao.h"
 
 
@@ -37,12 +38,6 @@ class OuvinteConsPre {
   virtual void ConsPre_Fechar() = 0;
 };
 
-// One fault of a rejected file.
-struct FalhaArquivo {
-  int line = 0;      // 1-based; 0 when the fault is not on a line (e.g. an empty file)
-  QString field;     // field name, empty when the fault is not about one field
-  QString message;
-};
 
 class ConsPre {
  public:

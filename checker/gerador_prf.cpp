@@ -283,14 +283,14 @@ Status GerarArquivoPrf(const std::string& caminho, const OpçõesGerador& opçõ
   const std::string inválidas = ValidarOpções(opções);
   if (!inválidas.empty()) return Status(kErrInvalidOperation, inválidas);
   std::FILE* f = std::fopen(caminho.c_str(), "wb");
-  if (f == nullptr) return Status(kErrCannotOpen, "creating " + caminho + ": " + std::strerror(errno));
+  if (f == nullptr) return Status(kErrCannotOpen, "Não foi possível criar o arquivo \"" + caminho + "\".", std::strerror(errno));
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> arquivo(f, &std::fclose);
   bool erro = false;
   const ResumoGerador r = GerarPrf(opções, [&](std::string_view pedaço) {
     if (!erro && std::fwrite(pedaço.data(), 1, pedaço.size(), f) != pedaço.size()) erro = true;
   });
   if (std::fclose(arquivo.release()) != 0) erro = true;
-  if (erro) return Status(kErrIo, "writing " + caminho + ": " + std::strerror(errno));
+  if (erro) return Status(kErrIo, "Não foi possível gravar o arquivo \"" + caminho + "\".", std::strerror(errno));
   if (resumo != nullptr) *resumo = r;
   return Status::OK();
 }

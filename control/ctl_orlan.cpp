@@ -514,8 +514,7 @@ Status ctlOrlan::existentesNoBancoAtual(std::vector<bool>* existe) {
     std::unique_ptr<SessãoCópia> sessão = e.BancoAtual->abrirSessão(e.BancoTemp);
     for (const ItemLista& item : d_->itens_) {
       const QVariant ref1 = e.BancoTemp->scalar("SELECT Ref1 FROM tblQUR WHERE NroQUR = ?", {QVariant(item.chave)});
-      QDate data = DataDe(ref1);
-      if (!data.isValid()) data = QDate::fromString(ref1.toString().left(10), QStringLiteral("yyyy-MM-dd"));
+      const QDate data = QDate::fromString(ref1.toString().left(10), QStringLiteral("yyyy-MM-dd"));
       existe->push_back(sessão->retornoExistente(item.colunas[0], data).has_value());
     }
   } catch (...) {

@@ -1,9 +1,8 @@
 #include "database/banco_atual.h"
 
 #include <QFileInfo>
-#include <QUrl>
-#include <QUrlQuery>
 
+#include "database/pg/pg_conexao.h"
 #include "database/sqlite_banco_atual.h"
 
 namespace orlan {
@@ -15,16 +14,7 @@ bool ÉEndereçoServidor(const QString& nome) {
 
 QString NomeSemSenha(const QString& nome) {
   if (!ÉEndereçoServidor(nome)) return nome;
-  QUrl url(nome, QUrl::StrictMode);
-  if (!url.isValid()) {
-    // Not a URI Qt can take apart: nothing of it is shown but its scheme.
-    return nome.section(QLatin1String("://"), 0, 0) + QStringLiteral("://…");
-  }
-  url.setPassword(QString());
-  QUrlQuery consulta(url);
-  consulta.removeAllQueryItems(QStringLiteral("password"));
-  url.setQuery(consulta);
-  return url.toString();
+  return PgNomeSemSenha(nome);
 }
 
 Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out) {

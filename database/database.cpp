@@ -370,12 +370,15 @@ Transaction::Transaction(Database& db, Mode mode) : db_(db) {
       db_.execute("BEGIN DEFERRED");
       break;
     case Mode::kWriteMain: {
-      db_.execute("BEGIN DEFERRED");
-      active_ = true;
-      // A write that touches no row takes the main file's write lock now,
-      // with the connection's lock wait.
+      // A write that touches no row takes the main file's write lock at
+      // once, with the connection's lock wait. The table is looked up before
+      // BEGIN: a read inside the transaction would hold a shared lock, and
+      // SQLite refuses at once, without waiting, to upgrade it while another
+      // connection writes.
       const QVariant tabela = db_.scalar(
           "SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' LIMIT 1");
+      db_.execute("BEGIN DEFERRED");
+      active_ = true;
       if (tabela.isValid()) db_.execute("DELETE FROM main." + QuoteIdentifier(tabela.toString().toStdString()) + " WHERE 0");
       return;
     }

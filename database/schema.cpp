@@ -12,6 +12,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "database/banco_atual.h"
+#include "database/pg/pg_schema.h"
+
 namespace orlan::schema {
 
 namespace {
@@ -288,6 +291,10 @@ void CreateTemporaryTables(Database& db) { db.executeScript(TablesSql(false)); }
 void CreateTemporaryIndexes(Database& db) { db.executeScript(IndexesSql(false)); }
 
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) {
+  // A server's database already exists: only its tables are made.
+  if (ÉEndereçoServidor(QString::fromStdString(path))) {
+    return CriarBancoAtualPostgres(QString::fromStdString(path), ref_limit);
+  }
   if (path.empty()) return Status(kErrCannotOpen, "Nenhum banco de dados foi informado.");
   // Made here, exclusively and readable by its owner alone (it will hold
   // taxpayers' data), before SQLite opens it.

@@ -103,7 +103,10 @@ void CreateTemporaryTables(Database& db);
 void CreateTemporaryIndexes(Database& db);
 
 // Creates a new, empty current database file at `path`; refuses an existing
-// file. `ref_limit` is the four-digit year for tblPerola.RefLimite.
+// file. `ref_limit` is the four-digit year for tblPerola.RefLimite. A
+// "postgresql://" or "postgres://" name is a server's existing, empty
+// database: the tables are made there, and any table already there makes it
+// refuse without changing anything.
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit);
 
 }  // namespace orlan::schema

@@ -55,8 +55,6 @@ std::int32_t ChaveInt32(const QVariant& valor, const char* qual) {
   return static_cast<std::int32_t>(n);
 }
 
-QVariant SóData(const QDate& d) { return QVariant(d); }
-
 class SqliteSessão : public SessãoCópia {
  public:
   SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Database> temp);
@@ -213,7 +211,7 @@ void SqliteSessão::copiarContribuinte(const QString& ie, const QDate& cadastro)
   destino.addNew();
   for (const schema::FieldDef& campo : schema::FindTable(schema::kTaxpayerTable)->fields) {
     if (campo.name == kDataCadastro) {
-      destino.setValue(campo.name, SóData(cadastro));
+      destino.setValue(campo.name, QVariant(cadastro));
     } else {
       destino.setValueFrom(campo.name, origem, campo.name);
     }
@@ -225,7 +223,7 @@ std::optional<std::int64_t> SqliteSessão::retornoExistente(const QString& ie, c
   exigirTabela(schema::kReturnTable);
   const QVariant nro = atual_->scalar(
       "SELECT NroQUR FROM main.tblQUR WHERE IE = ? COLLATE NOCASE AND date(Ref1) = date(?) ORDER BY _rowid_ LIMIT 1",
-      {ie, SóData(ref1)});
+      {ie, QVariant(ref1)});
   if (!nro.isValid()) return std::nullopt;
   return nro.toLongLong();
 }

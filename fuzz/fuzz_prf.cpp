@@ -101,7 +101,7 @@ void Analisar(orlan::prf::Codificação codificação, const char* dados, std::s
   Exigir(verificador.linhas == a.registrosGravados());
   // An accepted file has a PRF line and a FIM line around its rows.
   if (a.totalFalhas() == 0) Exigir(a.linhas() >= 2 && a.linhas() == a.registrosGravados() + 2);
-  for (const orlan::prf::Falha& f : a.falhas()) Exigir(f.linha >= 0 && f.linha <= a.linhas() + 1);
+  for (const orlan::FalhaArquivo& f : a.falhas()) Exigir(f.linha >= 0 && f.linha <= a.linhas() + 1);
 }
 
 }  // namespace

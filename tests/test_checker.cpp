@@ -239,9 +239,9 @@ class TestChecker : public QObject {
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults().size(), size_t(100));
     QCOMPARE(c.omittedFaults(), 30);
-    QCOMPARE(c.faults()[0].line, 20);
-    QCOMPARE(c.faults()[99].line, 119);
-    QCOMPARE(c.faults()[99].field, QString("OpPróprias"));
+    QCOMPARE(int(c.faults()[0].linha), 20);
+    QCOMPARE(int(c.faults()[99].linha), 119);
+    QCOMPARE(QString::fromStdString(c.faults()[99].campo), QString("OpPróprias"));
     QVERIFY(c.report().endsWith("... e mais 30 falhas não listadas."));
     QCOMPARE(c.report().count('\n'), 100);
     SemSobras();

@@ -209,9 +209,9 @@ class TestCheckerRules : public QObject {
     }
     QCOMPARE(r, kConteúdoInválido);
     QVERIFY(!c.faults().empty());
-    QCOMPARE(c.faults()[0].line, linhaFalha);
-    QCOMPARE(c.faults()[0].field, campo);
-    QVERIFY(!c.faults()[0].message.isEmpty());
+    QCOMPARE(int(c.faults()[0].linha), linhaFalha);
+    QCOMPARE(QString::fromStdString(c.faults()[0].campo), campo);
+    QVERIFY(!c.faults()[0].mensagem.empty());
     QVERIFY(!QFile::exists(alvo));
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).size(), 1);
   }
@@ -228,8 +228,8 @@ class TestCheckerRules : public QObject {
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
     QCOMPARE(c.faults().size(), size_t(2));
-    QCOMPARE(c.faults()[0].line, 2);
-    QCOMPARE(c.faults()[1].line, 3);
+    QCOMPARE(int(c.faults()[0].linha), 2);
+    QCOMPARE(int(c.faults()[1].linha), 3);
   }
 
   void lastLineEndingInCarriageReturnIsAFault() {
@@ -238,8 +238,8 @@ class TestCheckerRules : public QObject {
     ConsPre c(nullptr, dir_.filePath("BDTempPrf.fix"));
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
-    QCOMPARE(c.faults()[0].line, 8);
-    QCOMPARE(c.faults()[0].field, QString("linhas"));
+    QCOMPARE(int(c.faults()[0].linha), 8);
+    QCOMPARE(QString::fromStdString(c.faults()[0].campo), QString("linhas"));
   }
 
   void byteOrderMarkOnAFileThatIsNotUtf8() {
@@ -253,8 +253,8 @@ class TestCheckerRules : public QObject {
     ConsPre c(nullptr, dir_.filePath("BDTempPrf.fix"));
     c.SetInputFile(entrada);
     QCOMPARE(c.RunCheck(), kConteúdoInválido);
-    QCOMPARE(c.faults()[0].line, 1);
-    QVERIFY2(c.faults()[0].message.contains("linha 2"), qPrintable(c.report()));
+    QCOMPARE(int(c.faults()[0].linha), 1);
+    QVERIFY2(QString::fromStdString(c.faults()[0].mensagem).contains("linha 2"), qPrintable(c.report()));
     // Without the mark the same bytes are a valid Windows-1252 file.
     linhas[0] = kBase[0];
     test::WriteFile(entrada, linhas.join('\n'));

@@ -395,6 +395,28 @@ class TestControl : public QObject {
     QCOMPARE(ctl_->contagemLista().daReferência, 1);
   }
 
+  // The temporary database holds taxpayers' data: by default it lives in a
+  // folder of the user's own, whatever folder the library was loaded from.
+  void componentFolderIsPerUser() {
+    const QString dados = dir_.filePath(QStringLiteral("xdg-data"));
+    const QByteArray antes = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dados));
+    const QString pasta = PastaComponentePadrão();
+    ScriptedDialogs d;
+    const QString doControle = ctlOrlan(&d).pastaComponente();
+    if (antes.isEmpty()) {
+      qunsetenv("XDG_DATA_HOME");
+    } else {
+      qputenv("XDG_DATA_HOME", antes);
+    }
+    QCOMPARE(pasta, dados + QStringLiteral("/VmbOrlan"));
+    QCOMPARE(doControle, pasta);
+    QVERIFY(QFileInfo(pasta).isDir());
+    QCOMPARE(QFile::permissions(pasta) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup |
+                                          QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther),
+             QFileDevice::Permissions());
+  }
+
   void publicMethodsBeforeACheckRun() {
     const Status s = ctl_->GravaIERemetentes();
     QVERIFY(!s.ok());

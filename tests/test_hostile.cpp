@@ -350,7 +350,7 @@ void TestHostile::camposNoMaximoEAlem() {
     auto [r, c] = verificar(QStringList{"PRF|1|" + produtor + QChar(0x00C1)} + base.mid(1));
     QCOMPARE(r, int(kConteúdoInválido));
     QCOMPARE(c->faults().size(), size_t(1));
-    QCOMPARE(c->faults()[0].line, 1);
+    QCOMPARE(int(c->faults()[0].linha), 1);
   }
 
   for (const schema::RecordDef& d : schema::Records()) {
@@ -378,8 +378,8 @@ void TestHostile::camposNoMaximoEAlem() {
       const QString onde = código + "." + Nome(d.fields[i].name) + ": " + c->report();
       QVERIFY2(r == kConteúdoInválido, qPrintable(onde));
       QVERIFY2(c->faults().size() == 1, qPrintable(onde));
-      QCOMPARE(c->faults()[0].line, int(base.size()) + 1);
-      QCOMPARE(c->faults()[0].field, Nome(d.fields[i].name));
+      QCOMPARE(int(c->faults()[0].linha), int(base.size()) + 1);
+      QCOMPARE(QString::fromStdString(c->faults()[0].campo), Nome(d.fields[i].name));
     }
   }
 }

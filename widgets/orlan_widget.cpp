@@ -127,6 +127,8 @@ OrlanWidget::OrlanWidget(Dialogs* dialogs, QWidget* parent) : QWidget(parent) {
   sincronizar(true);
 }
 
+OrlanWidget::OrlanWidget(QWidget* parent) : OrlanWidget(nullptr, parent) {}
+
 OrlanWidget::~OrlanWidget() { control_->setOuvinte(nullptr); }
 
 int OrlanWidget::Pixels(int twips, int dpi) {

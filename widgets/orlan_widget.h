@@ -42,6 +42,9 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   // owned and must outlive the widget. Null: message boxes and the file
   // dialog of QtDialogs, owned by the widget.
   explicit OrlanWidget(Dialogs* dialogs = nullptr, QWidget* parent = nullptr);
+  // With the Qt dialogs, as forms made in Qt Designer create it (uic calls
+  // the class with its parent only).
+  explicit OrlanWidget(QWidget* parent);
   ~OrlanWidget() override;
 
   ctlOrlan& control() { return *control_; }

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   const auto& falhas = verificador.faults();
   const QString primeira = falhas.empty()
                                ? QString()
-                               : QStringLiteral("%1|%2|%3").arg(falhas[0].line).arg(falhas[0].field, falhas[0].message);
+                               : QStringLiteral("%1|%2|%3").arg(falhas[0].linha).arg(QString::fromStdString(falhas[0].campo), QString::fromStdString(falhas[0].mensagem));
   std::printf("resultado %d\nfalhas %lld\nlistadas %zu\nprimeira %s\npico_kb %ld\n", resultado,
               static_cast<long long>(falhas.size()) + verificador.omittedFaults(), falhas.size(),
               primeira.toUtf8().constData(), pico_kb);

@@ -1,0 +1,497 @@
+#include "database/pg/pg_banco_atual.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
+#include <utility>
+
+#include "database/recordset.h"
+
+namespace orlan {
+
+namespace {
+
+// The server takes at most 65535 parameters per statement; far fewer keep
+// each statement's text and plan small while still filling few statements.
+constexpr int kParâmetrosPorComando = 30000;
+
+// Five seconds, as the SQLite current database waits for a busy file.
+constexpr const char* kIniciar = "BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = '5s'";
+
+constexpr const char* kPasso = "orlan_passo";
+
+std::string Str(std::string_view s) { return std::string(s); }
+std::string Str(const QString& s) { return s.toStdString(); }
+
+std::string Q(std::string_view nome) { return PgIdentificador(nome); }
+
+// The month's key of a document lock: yyyymm. The taxpayer's own lock uses 0.
+int ChaveMês(const QDate& ref1) { return ref1.year() * 100 + ref1.month(); }
+
+// The rows of a temporary database query, with `primeiro` (the new link
+// value) before the values of `campos`.
+std::vector<std::vector<QVariant>> Linhas(Recordset& r, const QVariant& primeiro,
+                                          const std::vector<std::string_view>& campos) {
+  std::vector<std::vector<QVariant>> linhas;
+  for (; !r.eof(); r.moveNext()) {
+    std::vector<QVariant> linha;
+    linha.reserve(campos.size() + 1);
+    linha.push_back(primeiro);
+    for (std::string_view campo : campos) linha.push_back(r.value(campo));
+    linhas.push_back(std::move(linha));
+  }
+  return linhas;
+}
+
+std::vector<std::string_view> NomesDe(std::span<const schema::FieldDef> campos) {
+  std::vector<std::string_view> nomes;
+  for (const schema::FieldDef& f : campos) nomes.push_back(f.name);
+  return nomes;
+}
+
+std::string ListaTemp(const std::vector<std::string_view>& campos, const std::string& prefixo) {
+  std::string s;
+  for (std::string_view campo : campos) {
+    if (!s.empty()) s += ", ";
+    s += prefixo + QuoteIdentifier(campo);
+  }
+  return s;
+}
+
+class PgBancoAtual : public BancoAtual {
+ public:
+  PgBancoAtual(QString uri, std::shared_ptr<PgConexão> conexão)
+      : uri_(std::move(uri)), conexão_(std::move(conexão)) {}
+
+  QString nome() const override { return PgNomeSemSenha(uri_); }
+  bool aberto() const override { return conexão_->aberta(); }
+  void fechar() override { conexão_->fechar(); }
+
+  std::optional<QVariant> refLimite() override {
+    const PgResultado r = conexão_->executar("SELECT \"RefLimite\" FROM \"tblPerola\" LIMIT 1", {},
+                                             "ler o limite de referência");
+    if (r.linhas() == 0) return std::nullopt;
+    return r.valor(0, 0);
+  }
+
+  std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) override {
+    if (!conexão_->aberta()) {
+      throw DbError(kErrClosed, "O banco de dados atual " + Str(nome()) + " foi fechado.");
+    }
+    return std::make_unique<PgSessãoCópia>(conexão_, std::move(temp));
+  }
+
+ private:
+  QString uri_;
+  std::shared_ptr<PgConexão> conexão_;
+};
+
+}  // namespace
+
+Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* out) {
+  std::unique_ptr<PgConexão> conexão;
+  Status s = PgConexão::Abrir(uri, &conexão);
+  if (!s.ok()) return s;
+  try {
+    constexpr std::string_view kTabelas[] = {schema::kReturnTable, schema::kTaxpayerTable, schema::kLimitTable};
+    std::vector<QVariant> nomes;
+    for (std::string_view tabela : kTabelas) nomes.push_back(QString::fromStdString(Q(tabela)));
+    const PgResultado r = conexão->executar(
+        "SELECT to_regclass($1::text) IS NOT NULL, to_regclass($2::text) IS NOT NULL, to_regclass($3::text) IS NOT NULL",
+        nomes, "procurar as tabelas do banco de dados atual");
+    QStringList faltam;
+    for (int i = 0; i < 3; ++i) {
+      if (!r.valor(0, i).toBool()) faltam << QString::fromUtf8(kTabelas[i].data(), static_cast<int>(kTabelas[i].size()));
+    }
+    if (!faltam.isEmpty()) {
+      return Status(kErrNotCurrentDatabase,
+                    "No servidor PostgreSQL " + Str(conexão->servidor()) + ", o banco não é um banco de dados atual: "
+                    "faltam as tabelas " + Str(faltam.join(QStringLiteral(", "))) + ".");
+    }
+  } catch (const DbError& e) {
+    return e.status();
+  }
+  *out = std::make_shared<PgBancoAtual>(uri, std::shared_ptr<PgConexão>(std::move(conexão)));
+  return Status::OK();
+}
+
+PgSessãoCópia::PgSessãoCópia(std::shared_ptr<PgConexão> conexão, std::shared_ptr<Database> temp)
+    : conexão_(std::move(conexão)), temp_(std::move(temp)) {}
+
+PgSessãoCópia::~PgSessãoCópia() { desfazer(); }
+
+void PgSessãoCópia::iniciar() {
+  if (conexão_->emTransação()) {
+    throw DbError(kErrInvalidOperation, "Já há uma transação aberta no banco de dados atual.");
+  }
+  conexão_->executarScript(kIniciar, "iniciar uma transação");
+  pontos_.clear();
+}
+
+void PgSessãoCópia::confirmar() {
+  exigirTransação("confirmar a transação");
+  if (conexão_->transaçãoFalhou()) {
+    desfazer();
+    throw DbError(kErrInvalidOperation, "A transação no servidor PostgreSQL " + Str(conexão_->servidor()) +
+                                            " falhou antes de ser confirmada e foi desfeita.");
+  }
+  pontos_.clear();
+  conexão_->executarScript("COMMIT", "confirmar a transação");
+  ++commits_;
+}
+
+void PgSessãoCópia::desfazer() noexcept {
+  pontos_.clear();
+  try {
+    if (conexão_->aberta() && conexão_->emTransação()) conexão_->executarScript("ROLLBACK", "desfazer a transação");
+  } catch (...) {
+    // What is left undone the server rolls back when the connection ends.
+  }
+}
+
+bool PgSessãoCópia::emTransação() { return conexão_->aberta() && conexão_->emTransação(); }
+
+void PgSessãoCópia::pontoSalvamento(std::string_view nome) {
+  exigirTransação("criar um ponto de salvamento");
+  conexão_->executarScript("SAVEPOINT " + Q(nome), "criar um ponto de salvamento");
+  pontos_.emplace_back(nome);
+}
+
+void PgSessãoCópia::liberarPonto(std::string_view nome) {
+  exigirTransação("liberar um ponto de salvamento");
+  conexão_->executarScript("RELEASE SAVEPOINT " + Q(nome), "liberar um ponto de salvamento");
+  // Releasing a savepoint releases the ones made after it too.
+  const auto ponto = std::find(pontos_.rbegin(), pontos_.rend(), nome);
+  if (ponto != pontos_.rend()) pontos_.erase(std::prev(ponto.base()), pontos_.end());
+}
+
+void PgSessãoCópia::voltarAoPonto(std::string_view nome) noexcept {
+  try {
+    if (conexão_->aberta() && conexão_->emTransação()) {
+      conexão_->executarScript("ROLLBACK TO SAVEPOINT " + Q(nome) + "; RELEASE SAVEPOINT " + Q(nome),
+                               "voltar a um ponto de salvamento");
+      // Gone with those made after it.
+      const auto ponto = std::find(pontos_.rbegin(), pontos_.rend(), nome);
+      if (ponto != pontos_.rend()) pontos_.erase(std::prev(ponto.base()), pontos_.end());
+    }
+  } catch (...) {
+    // The caller is already unwinding a failure; the transaction ends with it.
+  }
+}
+
+void PgSessãoCópia::exigirTransação(const char* fazendo) const {
+  conexão_->exigirAberta();
+  if (!conexão_->emTransação()) {
+    throw DbError(kErrInvalidOperation,
+                  std::string("Não há transação aberta no banco de dados atual para ") + fazendo + ".");
+  }
+}
+
+std::vector<PgResultado> PgSessãoCópia::protegido(std::vector<PgComando> comandos, const std::string& fazendo) {
+  // Inside the caller's own savepoint, the caller rolls back to it on any
+  // failure: a savepoint per statement would only add subtransactions, which
+  // the server tracks cheaply only while a transaction has few of them.
+  const bool em_transação = conexão_->aberta() && conexão_->emTransação();
+  if (!em_transação || !pontos_.empty()) return conexão_->emSequência(comandos, fazendo);
+  comandos.insert(comandos.begin(), PgComando{"SAVEPOINT " + Q(kPasso), {}});
+  comandos.push_back(PgComando{"RELEASE SAVEPOINT " + Q(kPasso), {}});
+  try {
+    std::vector<PgResultado> r = conexão_->emSequência(comandos, fazendo);
+    r.pop_back();
+    r.erase(r.begin());
+    return r;
+  } catch (const DbError&) {
+    if (conexão_->aberta() && conexão_->transaçãoFalhou()) {
+      try {
+        conexão_->executarScript("ROLLBACK TO SAVEPOINT " + Q(kPasso) + "; RELEASE SAVEPOINT " + Q(kPasso), fazendo);
+      } catch (const DbError&) {
+        // The first failure is the one to tell; the transaction stays failed
+        // and confirmar() will say so.
+      }
+    }
+    throw;
+  }
+}
+
+const std::vector<std::string>& PgSessãoCópia::colunas(std::string_view tabela) {
+  auto pronto = colunas_.find(tabela);
+  if (pronto != colunas_.end()) return pronto->second;
+  const std::vector<PgResultado> r = protegido(
+      {PgComando{"SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1::text) AND attnum > 0 "
+                 "AND NOT attisdropped ORDER BY attnum",
+                 {QString::fromStdString(Q(tabela))}}},
+      "ler as colunas de " + Str(tabela));
+  std::vector<std::string> nomes;
+  for (int i = 0; i < r[0].linhas(); ++i) nomes.push_back(r[0].valor(i, 0).toString().toStdString());
+  return colunas_.emplace(std::string(tabela), std::move(nomes)).first->second;
+}
+
+std::string PgSessãoCópia::coluna(std::string_view tabela, std::string_view campo) {
+  const std::vector<std::string>& todas = colunas(tabela);
+  for (const std::string& c : todas) {
+    if (c == campo) return c;
+  }
+  const QString dobrado = QString::fromUtf8(campo.data(), static_cast<int>(campo.size())).toCaseFolded();
+  for (const std::string& c : todas) {
+    if (QString::fromStdString(c).toCaseFolded() == dobrado) return c;
+  }
+  return {};
+}
+
+void PgSessãoCópia::exigirColunas(std::string_view tabela, const std::vector<std::string_view>& campos) {
+  if (colunas(tabela).empty()) {
+    throw DbError(kErrTableNotFound, "A tabela " + Str(tabela) + " não existe no banco de dados atual (servidor PostgreSQL " +
+                                         Str(conexão_->servidor()) + ").");
+  }
+  for (std::string_view campo : campos) {
+    if (coluna(tabela, campo).empty()) {
+      throw DbError(kErrFieldNotFound, "O campo " + Str(campo) + " não existe na tabela " + Str(tabela) +
+                                           " do banco de dados atual (servidor PostgreSQL " +
+                                           Str(conexão_->servidor()) + ").");
+    }
+  }
+}
+
+std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
+                                                const std::vector<std::vector<QVariant>>& linhas) {
+  std::string início = "INSERT INTO " + Q(tabela) + " (";
+  for (size_t i = 0; i < campos.size(); ++i) início += (i == 0 ? "" : ", ") + Q(coluna(tabela, campos[i]));
+  início += ") VALUES ";
+  const size_t por_comando = std::max<size_t>(1, kParâmetrosPorComando / campos.size());
+  std::vector<PgComando> comandos;
+  for (size_t primeira = 0; primeira < linhas.size(); primeira += por_comando) {
+    PgComando cmd{início, {}};
+    const size_t fim = std::min(linhas.size(), primeira + por_comando);
+    int n = 0;
+    for (size_t l = primeira; l < fim; ++l) {
+      cmd.sql += l == primeira ? "(" : ", (";
+      for (size_t c = 0; c < campos.size(); ++c) {
+        cmd.sql += (c == 0 ? "$" : ", $") + std::to_string(++n);
+        cmd.parâmetros.push_back(linhas[l][c]);
+      }
+      cmd.sql += ")";
+    }
+    comandos.push_back(std::move(cmd));
+  }
+  return comandos;
+}
+
+int PgSessãoCópia::inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
+                           const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo) {
+  if (linhas.empty()) return 0;
+  int total = 0;
+  for (const PgResultado& r : protegido(inserções(tabela, campos, linhas), fazendo)) total += r.alteradas();
+  return total;
+}
+
+bool PgSessãoCópia::bloquear(const QString& ie, int mês, bool esperar, const std::string& fazendo) {
+  exigirTransação(fazendo.c_str());
+  const std::string função = esperar ? "pg_advisory_xact_lock" : "pg_try_advisory_xact_lock";
+  const std::vector<PgResultado> r =
+      protegido({PgComando{"SELECT " + função + "(hashtext(lower($1::text)), $2::integer)", {ie, mês}}}, fazendo);
+  return !esperar ? r[0].valor(0, 0).toBool() : true;
+}
+
+void PgSessãoCópia::bloquearDocumento(const QString& ie, const QDate& ref1) {
+  bloquear(ie, ChaveMês(ref1), true, "bloquear a declaração de " + Str(ie));
+}
+
+bool PgSessãoCópia::tentarBloquearDocumento(const QString& ie, const QDate& ref1) {
+  return bloquear(ie, ChaveMês(ref1), false, "bloquear a declaração de " + Str(ie));
+}
+
+void PgSessãoCópia::bloquearContribuinte(const QString& ie) {
+  bloquear(ie, 0, true, "bloquear o contribuinte " + Str(ie));
+}
+
+bool PgSessãoCópia::tentarBloquearContribuinte(const QString& ie) {
+  return bloquear(ie, 0, false, "bloquear o contribuinte " + Str(ie));
+}
+
+bool PgSessãoCópia::temContribuinte(const QString& ie) {
+  const std::vector<PgResultado> r = protegido(
+      {PgComando{"SELECT EXISTS (SELECT 1 FROM \"tblContribuinte\" WHERE lower(\"IE\") = lower($1::text))", {ie}}},
+      "procurar o contribuinte " + Str(ie));
+  return r[0].valor(0, 0).toBool();
+}
+
+void PgSessãoCópia::copiarContribuinte(const QString& ie, const QDate& cadastro) {
+  const std::string fazendo = "copiar o contribuinte " + Str(ie);
+  const schema::RecordDef& registro = *schema::FindTable(schema::kTaxpayerTable);
+  const std::vector<std::string_view> campos = NomesDe(registro.fields);
+  Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
+                                          " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
+                                      {ie});
+  if (origem.eof()) {
+    throw DbError(kErrNoCurrentRecord, "O contribuinte " + Str(ie) + " não está no banco de dados temporário.");
+  }
+  std::vector<QVariant> linha;
+  for (std::string_view campo : campos) {
+    linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
+  }
+  exigirColunas(registro.table, campos);
+  if (temContribuinte(ie)) {
+    throw DbError(kErrDuplicateKey, "O contribuinte " + Str(ie) + " já está no banco de dados atual (servidor PostgreSQL " +
+                                        Str(conexão_->servidor()) + ").");
+  }
+  std::string sql = "INSERT INTO " + Q(registro.table) + " (";
+  std::string marcas;
+  for (size_t i = 0; i < campos.size(); ++i) {
+    sql += (i == 0 ? "" : ", ") + Q(coluna(registro.table, campos[i]));
+    marcas += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
+  }
+  // Another clerk may store the same taxpayer between the look and the
+  // write: the unique key on lower(IE) then skips the row, and the answer is
+  // the same as the look's.
+  sql += ") VALUES (" + marcas + ") ON CONFLICT DO NOTHING";
+  const std::vector<PgResultado> r = protegido({PgComando{sql, linha}}, fazendo);
+  if (r[0].alteradas() == 0) {
+    throw DbError(kErrDuplicateKey, "O contribuinte " + Str(ie) + " já está no banco de dados atual (servidor PostgreSQL " +
+                                        Str(conexão_->servidor()) + ").");
+  }
+}
+
+std::optional<std::int64_t> PgSessãoCópia::retornoExistente(const QString& ie, const QDate& ref1) {
+  const std::vector<PgResultado> r = protegido(
+      {PgComando{"SELECT \"NroQUR\" FROM \"tblQUR\" WHERE lower(\"IE\") = lower($1::text) AND \"Ref1\" = $2 "
+                 "ORDER BY \"NroQUR\" LIMIT 1",
+                 {ie, ref1}}},
+      "procurar a declaração de " + Str(ie));
+  if (r[0].linhas() == 0) return std::nullopt;
+  return r[0].valor(0, 0).toLongLong();
+}
+
+void PgSessãoCópia::apagarRetorno(std::int64_t nro_qur) {
+  exigirTransação("apagar a declaração");
+  protegido({PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = $1", {QVariant(static_cast<qlonglong>(nro_qur))}}},
+            "apagar a declaração " + std::to_string(nro_qur));
+}
+
+std::int32_t PgSessãoCópia::copiarCabeçalho(std::int32_t nro_qur_temp) {
+  exigirTransação("copiar o cabeçalho");
+  const std::string fazendo = "copiar o cabeçalho da declaração";
+  const schema::RecordDef& registro = *schema::FindTable(schema::kReturnTable);
+  Recordset origem = temp_->openQuery("SELECT * FROM " + QuoteIdentifier(registro.table) + " WHERE " +
+                                          QuoteIdentifier(schema::kReturnKey) + " = ?",
+                                      {QVariant(nro_qur_temp)});
+  if (origem.eof()) {
+    throw DbError(kErrNoCurrentRecord,
+                  "A declaração " + std::to_string(nro_qur_temp) + " não está no banco de dados temporário.");
+  }
+  exigirColunas(registro.table, {schema::kReturnKey});
+  std::vector<std::string_view> campos;
+  std::vector<QVariant> linha;
+  for (const schema::FieldDef& f : registro.fields) {
+    // A field newer than the host's table is passed over, as it was never
+    // there; any other one is required.
+    if (f.may_lack && (coluna(registro.table, f.name).empty() || !origem.hasField(f.name))) continue;
+    campos.push_back(f.name);
+    linha.push_back(origem.value(f.name));
+  }
+  exigirColunas(registro.table, campos);
+  std::string sql = "INSERT INTO " + Q(registro.table) + " (";
+  std::string marcas;
+  for (size_t i = 0; i < campos.size(); ++i) {
+    sql += (i == 0 ? "" : ", ") + Q(coluna(registro.table, campos[i]));
+    marcas += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
+  }
+  sql += ") VALUES (" + marcas + ") RETURNING " + Q(coluna(registro.table, schema::kReturnKey));
+  const std::vector<PgResultado> r = protegido({PgComando{sql, linha}}, fazendo);
+  const qlonglong nova = r[0].valor(0, 0).toLongLong();
+  if (nova < std::numeric_limits<std::int32_t>::min() || nova > std::numeric_limits<std::int32_t>::max()) {
+    throw DbError(kErrOther, "O número " + std::to_string(nova) + " que o servidor deu à declaração não cabe em 32 bits.");
+  }
+  return static_cast<std::int32_t>(nova);
+}
+
+int PgSessãoCópia::copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) {
+  exigirTransação("copiar uma tabela");
+  const std::vector<std::string_view> campos = NomesDe(c.fields);
+  Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(c.table) +
+                                          " WHERE " + QuoteIdentifier(c.link) + " = ? ORDER BY _rowid_",
+                                      {QVariant(chave_origem)});
+  const std::vector<std::vector<QVariant>> linhas = Linhas(origem, QVariant(chave_nova), campos);
+  if (linhas.empty()) return 0;
+  std::vector<std::string_view> destino{c.link};
+  destino.insert(destino.end(), campos.begin(), campos.end());
+  exigirColunas(c.table, destino);
+  return inserir(c.table, destino, linhas, "copiar a tabela " + Str(c.table));
+}
+
+SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
+  exigirTransação("copiar as ocorrências");
+  const schema::TableCopy& ocorrências = schema::CopyOf(schema::kOccurrenceTable);
+  const std::string tabela = Str(ocorrências.table);
+  const std::vector<std::string_view> campos = NomesDe(ocorrências.fields);
+  Recordset origem = temp_->openQuery("SELECT " + QuoteIdentifier(schema::kOccurrenceKey) + ", " +
+                                          ListaTemp(campos, "") + " FROM " + QuoteIdentifier(tabela) + " WHERE " +
+                                          QuoteIdentifier(ocorrências.link) + " = ? ORDER BY _rowid_",
+                                      {QVariant(nro_qur_temp)});
+  std::vector<std::int32_t> velhos;
+  std::vector<std::vector<QVariant>> linhas;
+  for (; !origem.eof(); origem.moveNext()) {
+    velhos.push_back(static_cast<std::int32_t>(origem.value(schema::kOccurrenceKey).toLongLong()));
+    std::vector<QVariant> linha{QVariant(nro_qur_novo)};
+    for (std::string_view campo : campos) linha.push_back(origem.value(campo));
+    linhas.push_back(std::move(linha));
+  }
+  Ocorrências resultado;
+  if (linhas.empty()) return resultado;
+  std::vector<std::string_view> destino{ocorrências.link};
+  destino.insert(destino.end(), campos.begin(), campos.end());
+  exigirColunas(ocorrências.table, destino);
+  exigirColunas(ocorrências.table, {schema::kOccurrenceKey});
+
+  // The rows go in the file's order, and the server numbers them in the
+  // order they arrive: the n-th largest new Código of the return, counted
+  // from the end, is the copy of the file's n-th row from the end.
+  std::vector<PgComando> comandos = inserções(tabela, destino, linhas);
+  const std::string código = Q(coluna(tabela, schema::kOccurrenceKey));
+  comandos.push_back(PgComando{"SELECT " + código + " FROM " + Q(tabela) + " WHERE " + Q(coluna(tabela, ocorrências.link)) +
+                                   " = $1 ORDER BY " + código + " DESC LIMIT $2",
+                               {QVariant(nro_qur_novo), QVariant(static_cast<qlonglong>(linhas.size()))}});
+  const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar a tabela " + tabela);
+  const PgResultado& novos = r.back();
+  if (novos.linhas() != static_cast<int>(velhos.size())) {
+    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
+                                 std::to_string(novos.linhas()) + " de " + std::to_string(velhos.size()) +
+                                 " ocorrências da declaração.");
+  }
+  std::map<std::int32_t, std::int32_t> novo_de;
+  for (size_t i = 0; i < velhos.size(); ++i) {
+    novo_de[velhos[i]] = static_cast<std::int32_t>(novos.valor(static_cast<int>(velhos.size() - 1 - i), 0).toLongLong());
+  }
+  resultado.linhas = static_cast<int>(velhos.size());
+  resultado.últimoCódigoTemp = velhos.back();
+  resultado.últimoCódigoNovo = novo_de[velhos.back()];
+
+  // Every register row of the return's occurrences, in the file's order:
+  // occurrence by occurrence, each one's rows as stored.
+  const std::string o_tabela = QuoteIdentifier(tabela);
+  const std::string o_código = QuoteIdentifier(schema::kOccurrenceKey);
+  for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
+    const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
+    Recordset fonte = temp_->openQuery(
+        "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") + " FROM " +
+            o_tabela + " o JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
+            " = o." + o_código + " WHERE o." + QuoteIdentifier(ocorrências.link) + " = ? ORDER BY o._rowid_, x._rowid_",
+        {QVariant(nro_qur_temp)});
+    std::vector<std::vector<QVariant>> r_linhas;
+    for (; !fonte.eof(); fonte.moveNext()) {
+      std::vector<QVariant> linha{QVariant(novo_de.at(static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong())))};
+      for (std::string_view campo : r_campos) linha.push_back(fonte.value(campo));
+      r_linhas.push_back(std::move(linha));
+    }
+    if (r_linhas.empty()) continue;
+    std::vector<std::string_view> r_destino{registro.link};
+    r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
+    exigirColunas(registro.table, r_destino);
+    resultado.registros[Str(registro.table)] =
+        inserir(registro.table, r_destino, r_linhas, "copiar a tabela " + Str(registro.table));
+  }
+  return resultado;
+}
+
+}  // namespace orlan

@@ -1,0 +1,117 @@
+// The current database on a PostgreSQL server, shared by an office's clerks.
+//
+// A copy session reads the temporary database (a local SQLite file) with
+// the SQLite layer and writes the server with few statements per table and
+// document: bound multi-row INSERTs sent together in libpq's pipeline mode.
+// Outside the caller's savepoints each statement runs inside a savepoint of
+// its own, so that a statement the server refuses leaves the transaction as
+// it was before it, as a refused statement does in SQLite. Inside one of the
+// caller's savepoints a refused statement leaves the transaction failed until
+// the caller goes back to its savepoint (voltarAoPonto), as it does on any
+// failure; confirmar() refuses a failed transaction and rolls it back.
+//
+// Locks: a session writing a return first takes an advisory lock on the
+// taxpayer and month (bloquearDocumento), held until its transaction ends.
+// Clerks on other taxpayers never wait; on the same one, at most the lock
+// wait (five seconds, then kErrLocked). The taxpayer's IE is compared
+// without regard to letter case everywhere.
+#ifndef ORLAN_DATABASE_PG_PG_BANCO_ATUAL_H_
+#define ORLAN_DATABASE_PG_PG_BANCO_ATUAL_H_
+
+#include <QDate>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database/banco_atual.h"
+#include "database/database.h"
+#include "database/pg/pg_conexao.h"
+
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+// Opens the current database at `uri` (a "postgresql://" or "postgres://"
+// libpq URI). Fails with kErrConnection or kErrLoginRefused when the server
+// cannot be reached or refuses the login, and with kErrNotCurrentDatabase when
+// the database lacks the current database's tables. Never creates anything.
+Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* out);
+
+// The session of a PostgreSQL current database. Shares the database's
+// connection; fails with kErrClosed once the database was closed.
+class PgSessãoCópia : public SessãoCópia {
+ public:
+  // `conexão` and `temp` must be open.
+  PgSessãoCópia(std::shared_ptr<PgConexão> conexão, std::shared_ptr<Database> temp);
+  ~PgSessãoCópia() override;
+
+  void iniciar() override;
+  void confirmar() override;
+  void desfazer() noexcept override;
+  bool emTransação() override;
+  void pontoSalvamento(std::string_view nome) override;
+  void liberarPonto(std::string_view nome) override;
+  void voltarAoPonto(std::string_view nome) noexcept override;
+
+  // Advisory locks: (hashtext(lower(ie)), yyyymm of ref1) for a document,
+  // month 0 for the taxpayer's record.
+  void bloquearDocumento(const QString& ie, const QDate& ref1) override;
+  bool tentarBloquearDocumento(const QString& ie, const QDate& ref1) override;
+  void bloquearContribuinte(const QString& ie) override;
+  bool tentarBloquearContribuinte(const QString& ie) override;
+
+  bool temContribuinte(const QString& ie) override;
+  void copiarContribuinte(const QString& ie, const QDate& cadastro) override;
+  std::optional<std::int64_t> retornoExistente(const QString& ie, const QDate& ref1) override;
+  void apagarRetorno(std::int64_t nro_qur) override;
+  std::int32_t copiarCabeçalho(std::int32_t nro_qur_temp) override;
+  int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
+  Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
+
+  std::int64_t commits() const override { return commits_; }
+
+ private:
+  // The current database's column names of `tabela` (empty when it has no
+  // such table), read once per session.
+  const std::vector<std::string>& colunas(std::string_view tabela);
+  // The current database's name of `campo` in `tabela` (letter case
+  // ignored when no exact match), or empty.
+  std::string coluna(std::string_view tabela, std::string_view campo);
+  // kErrTableNotFound / kErrFieldNotFound unless the current database has
+  // `tabela` with every field in `campos`.
+  void exigirColunas(std::string_view tabela, const std::vector<std::string_view>& campos);
+
+  // Runs `comandos` in one round trip; inside a transaction and outside the
+  // caller's savepoints, inside a savepoint of its own: on a failure the
+  // transaction is back where it was, and the failure thrown.
+  std::vector<PgResultado> protegido(std::vector<PgComando> comandos, const std::string& fazendo);
+
+  // The statements that add `linhas` (values in the order of `campos`) to
+  // `tabela`: as few as the server's parameter limit allows.
+  std::vector<PgComando> inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
+                                   const std::vector<std::vector<QVariant>>& linhas);
+  // Runs inserções(...) protected. Returns the rows added.
+  int inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
+              const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo);
+
+  bool bloquear(const QString& ie, int mês, bool esperar, const std::string& fazendo);
+  void exigirTransação(const char* fazendo) const;
+
+  std::shared_ptr<PgConexão> conexão_;
+  std::shared_ptr<Database> temp_;
+  std::map<std::string, std::vector<std::string>, std::less<>> colunas_;
+  std::vector<std::string> pontos_;  // the caller's open savepoints, oldest first
+  std::int64_t commits_ = 0;
+};
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_DATABASE_PG_PG_BANCO_ATUAL_H_

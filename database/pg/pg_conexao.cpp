@@ -1,0 +1,400 @@
+#include "database/pg/pg_conexao.h"
+
+#include <libpq-fe.h>
+
+#include <QDate>
+#include <QDateTime>
+#include <QLocale>
+#include <QStringList>
+#include <QUrl>
+
+#include <cmath>
+#include <optional>
+
+namespace orlan {
+
+namespace {
+
+// Type numbers of the built-in types we read (pg_type.oid; fixed by the
+// server).
+constexpr Oid kBool = 16;
+constexpr Oid kInt8 = 20;
+constexpr Oid kInt2 = 21;
+constexpr Oid kInt4 = 23;
+constexpr Oid kFloat4 = 700;
+constexpr Oid kFloat8 = 701;
+constexpr Oid kNumeric = 1700;
+constexpr Oid kDate = 1082;
+constexpr Oid kTimestamp = 1114;
+
+std::string Aparado(const char* texto) {
+  std::string s = texto == nullptr ? std::string() : std::string(texto);
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+QString ServidorDe(const PGconn* conn) {
+  if (conn == nullptr) return QStringLiteral("(sem conexão)");
+  const char* host = PQhost(conn);
+  const char* port = PQport(conn);
+  const char* db = PQdb(conn);
+  QString s = QString::fromUtf8(host != nullptr && *host != '\0' ? host : "localhost");
+  if (port != nullptr && *port != '\0') s += QLatin1Char(':') + QString::fromUtf8(port);
+  if (db != nullptr && *db != '\0') s += QStringLiteral(", banco ") + QString::fromUtf8(db);
+  return s;
+}
+
+// What a SQLSTATE means to a caller, and how we say it.
+struct Tradução {
+  ErrorNumber número;
+  const char* texto;
+};
+
+Tradução Traduzir(const std::string& estado) {
+  if (estado == "23505") return {kErrDuplicateKey, "valor duplicado num índice único ou chave primária"};
+  if (estado == "23503") return {kErrForeignKey, "falta o registro relacionado"};
+  if (estado == "23502") return {kErrRequiredNull, "um campo obrigatório está Nulo"};
+  if (estado == "55P03") return {kErrLocked, "outro usuário reteve o bloqueio além do tempo de espera"};
+  if (estado == "40P01" || estado == "40001") {
+    return {kErrRetry, "conflito com outro usuário; o trabalho pode ser refeito"};
+  }
+  if (estado == "42P01") return {kErrTableNotFound, "tabela não encontrada"};
+  if (estado == "42703") return {kErrFieldNotFound, "campo não encontrado"};
+  if (estado == "25006" || estado == "42501") return {kErrReadOnly, "o banco de dados ou o objeto é somente leitura"};
+  if (estado == "53100") return {kErrDiskFull, "o disco do servidor está cheio"};
+  if (estado == "28P01" || estado == "28000") return {kErrLoginRefused, "o servidor recusou o usuário ou a senha"};
+  if (estado.starts_with("08") || estado == "57P01" || estado == "57P02" || estado == "57P03") {
+    return {kErrConnection, "a conexão com o servidor foi perdida"};
+  }
+  if (estado.starts_with("42")) return {kErrSql, "o servidor recusou a instrução"};
+  return {kErrOther, "o servidor recusou a operação"};
+}
+
+// A failed login, told apart by what libpq knows of the password exchange
+// and by the server's text (a connection refused before any query carries no
+// SQLSTATE for the client to read).
+bool LoginRecusado(const PGconn* conn, const std::string& texto) {
+  if (PQconnectionNeedsPassword(conn)) return true;
+  for (const char* sinal : {"authentication failed", "no password supplied", "pg_hba.conf", "28P01", "28000"}) {
+    if (texto.find(sinal) != std::string::npos) return true;
+  }
+  return texto.find("role \"") != std::string::npos && texto.find("does not exist") != std::string::npos;
+}
+
+std::optional<QByteArray> Texto(const QVariant& v) {
+  if (!v.isValid() || v.isNull()) return std::nullopt;
+  switch (v.typeId()) {
+    case QMetaType::QDate:
+      return v.toDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+    case QMetaType::QDateTime:
+      return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+    case QMetaType::Double:
+    case QMetaType::Float: {
+      const double d = v.toDouble();
+      if (std::isnan(d)) return QByteArray("NaN");
+      if (std::isinf(d)) return QByteArray(d > 0 ? "Infinity" : "-Infinity");
+      return QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+    }
+    case QMetaType::Bool:
+      return QByteArray(v.toBool() ? "true" : "false");
+    default:
+      return v.toString().toUtf8();
+  }
+}
+
+// Parameter texts kept alive for a libpq call.
+struct Parâmetros {
+  explicit Parâmetros(const std::vector<QVariant>& valores) {
+    textos.reserve(valores.size());
+    for (const QVariant& v : valores) textos.push_back(Texto(v));
+    ponteiros.reserve(textos.size());
+    for (const auto& t : textos) ponteiros.push_back(t ? t->constData() : nullptr);
+  }
+  int n() const { return static_cast<int>(ponteiros.size()); }
+  const char* const* valores() const { return ponteiros.empty() ? nullptr : ponteiros.data(); }
+  std::vector<std::optional<QByteArray>> textos;
+  std::vector<const char*> ponteiros;
+};
+
+bool Aceito(const PGresult* r) {
+  const ExecStatusType s = PQresultStatus(r);
+  return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+}
+
+// The password of `uri`, as written and percent-decoded, for scrubbing texts.
+QStringList SenhasDe(const QString& uri) {
+  QStringList senhas;
+  const int início = uri.indexOf(QStringLiteral("://"));
+  if (início < 0) return senhas;
+  const int fim_autoridade = [&] {
+    int i = início + 3;
+    while (i < uri.size() && uri[i] != QLatin1Char('/') && uri[i] != QLatin1Char('?')) ++i;
+    return i;
+  }();
+  const int arroba = uri.lastIndexOf(QLatin1Char('@'), fim_autoridade - 1);
+  if (arroba > início) {
+    const QString usuário = uri.mid(início + 3, arroba - início - 3);
+    const int dois_pontos = usuário.indexOf(QLatin1Char(':'));
+    if (dois_pontos >= 0) senhas << usuário.mid(dois_pontos + 1);
+  }
+  const int interrogação = uri.indexOf(QLatin1Char('?'), fim_autoridade);
+  if (interrogação >= 0) {
+    for (const QString& par : uri.mid(interrogação + 1).split(QLatin1Char('&'))) {
+      const int igual = par.indexOf(QLatin1Char('='));
+      if (igual > 0 && QUrl::fromPercentEncoding(par.left(igual).toUtf8()) == QLatin1String("password")) {
+        senhas << par.mid(igual + 1);
+      }
+    }
+  }
+  QStringList todas;
+  for (const QString& s : senhas) {
+    if (s.isEmpty()) continue;
+    todas << s << QUrl::fromPercentEncoding(s.toUtf8());
+  }
+  return todas;
+}
+
+}  // namespace
+
+void PgConnDeleter::operator()(pg_conn* conn) const { PQfinish(conn); }
+void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
+
+QString PgNomeSemSenha(const QString& uri) {
+  const int início = uri.indexOf(QStringLiteral("://"));
+  if (início < 0) return uri;
+  int fim_autoridade = início + 3;
+  while (fim_autoridade < uri.size() && uri[fim_autoridade] != QLatin1Char('/') &&
+         uri[fim_autoridade] != QLatin1Char('?')) {
+    ++fim_autoridade;
+  }
+  QString autoridade = uri.mid(início + 3, fim_autoridade - início - 3);
+  const int arroba = autoridade.lastIndexOf(QLatin1Char('@'));
+  if (arroba >= 0) {
+    const int dois_pontos = autoridade.left(arroba).indexOf(QLatin1Char(':'));
+    if (dois_pontos >= 0) autoridade.remove(dois_pontos, arroba - dois_pontos);
+  }
+  QString resto = uri.mid(fim_autoridade);
+  const int interrogação = resto.indexOf(QLatin1Char('?'));
+  if (interrogação >= 0) {
+    QStringList mantidos;
+    for (const QString& par : resto.mid(interrogação + 1).split(QLatin1Char('&'))) {
+      const int igual = par.indexOf(QLatin1Char('='));
+      const QString chave = igual >= 0 ? par.left(igual) : par;
+      if (QUrl::fromPercentEncoding(chave.toUtf8()) == QLatin1String("password")) continue;
+      mantidos << par;
+    }
+    resto = resto.left(interrogação);
+    if (!mantidos.isEmpty()) resto += QLatin1Char('?') + mantidos.join(QLatin1Char('&'));
+  }
+  return uri.left(início + 3) + autoridade + resto;
+}
+
+std::string PgIdentificador(std::string_view nome) {
+  std::string s = "\"";
+  for (char c : nome) {
+    if (c == '"') s += '"';
+    s += c;
+  }
+  s += '"';
+  return s;
+}
+
+Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string& fazendo) {
+  const std::string servidor = ServidorDe(conn).toStdString();
+  const auto mensagem = [&](const char* texto) {
+    return "Falha ao " + fazendo + " no servidor PostgreSQL " + servidor + ": " + texto + ".";
+  };
+  const bool perdida = conn == nullptr || PQstatus(conn) == CONNECTION_BAD;
+  const char* estado_c = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
+  if (estado_c == nullptr) {
+    const std::string texto = Aparado(conn == nullptr ? "" : PQerrorMessage(conn));
+    if (result != nullptr && !perdida) {
+      const std::string próprio = Aparado(PQresultErrorMessage(result));
+      return Status(kErrOther, mensagem("o servidor recusou a operação"), próprio.empty() ? texto : próprio);
+    }
+    if (conn != nullptr && LoginRecusado(conn, texto)) {
+      return Status(kErrLoginRefused, mensagem("o servidor recusou o usuário ou a senha"), texto);
+    }
+    return Status(kErrConnection, mensagem(perdida ? "a conexão com o servidor foi perdida" : "o servidor não respondeu"),
+                  texto);
+  }
+  const std::string estado(estado_c);
+  Tradução t = Traduzir(estado);
+  if (perdida && t.número != kErrLoginRefused) t = {kErrConnection, "a conexão com o servidor foi perdida"};
+  std::string detalhe = Aparado(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
+  const std::string mais = Aparado(PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL));
+  if (!mais.empty()) detalhe += " " + mais;
+  detalhe += " [" + estado + "]";
+  return Status(t.número, mensagem(t.texto), detalhe);
+}
+
+PgResultado::PgResultado(PgResultPtr result) : result_(std::move(result)) {}
+
+int PgResultado::linhas() const { return result_ ? PQntuples(result_.get()) : 0; }
+
+int PgResultado::colunas() const { return result_ ? PQnfields(result_.get()) : 0; }
+
+bool PgResultado::nulo(int linha, int coluna) const { return PQgetisnull(result_.get(), linha, coluna) != 0; }
+
+QVariant PgResultado::valor(int linha, int coluna) const {
+  if (nulo(linha, coluna)) return QVariant();
+  const char* bruto = PQgetvalue(result_.get(), linha, coluna);
+  const QString texto = QString::fromUtf8(bruto, PQgetlength(result_.get(), linha, coluna));
+  switch (PQftype(result_.get(), coluna)) {
+    case kBool:
+      return QVariant(bruto[0] == 't');
+    case kInt2:
+    case kInt4:
+    case kInt8:
+      return QVariant(texto.toLongLong());
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+      return QVariant(texto.toDouble());
+    case kDate:
+      return QVariant(QDate::fromString(texto, Qt::ISODate));
+    case kTimestamp: {
+      QString iso = texto;
+      iso.replace(QLatin1Char(' '), QLatin1Char('T'));
+      return QVariant(QDateTime::fromString(iso, Qt::ISODateWithMs));
+    }
+    default:
+      return QVariant(texto);
+  }
+}
+
+int PgResultado::alteradas() const {
+  if (!result_) return 0;
+  const char* n = PQcmdTuples(result_.get());
+  return n == nullptr || *n == '\0' ? 0 : std::atoi(n);
+}
+
+Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
+  const QByteArray endereço = uri.toUtf8();
+  // A server that never answers must not hang the program: libpq waits
+  // forever unless told. The URI's own connect_timeout, when given, wins.
+  const char* const chaves[] = {"connect_timeout", "application_name", "dbname", nullptr};
+  const char* const valores[] = {"10", "orlan", endereço.constData(), nullptr};
+  PgConnPtr conn(PQconnectdbParams(chaves, valores, 1));
+  Status falha;
+  if (!conn || PQstatus(conn.get()) != CONNECTION_OK) {
+    falha = PgStatus(conn.get(), nullptr, "conectar");
+  } else if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
+    falha = PgStatus(conn.get(), nullptr, "escolher a codificação UTF-8");
+  }
+  if (!falha.ok()) {
+    // libpq quotes pieces of a URI it cannot read; none may show a password.
+    QString detalhe = QString::fromStdString(falha.detail());
+    for (const QString& senha : SenhasDe(uri)) detalhe.replace(senha, QStringLiteral("***"));
+    const std::string mensagem = falha.code() == kErrConnection
+                                     ? "Não foi possível conectar ao servidor PostgreSQL " +
+                                           ServidorDe(conn.get()).toStdString() + "."
+                                     : falha.message();
+    return Status(falha.code(), mensagem, detalhe.toStdString());
+  }
+  std::unique_ptr<PgConexão> nova(new PgConexão(std::move(conn)));
+  try {
+    // Dates and numbers in the forms PgResultado reads, whatever the
+    // server's defaults.
+    nova->executarScript("SET datestyle = 'ISO, YMD'; SET extra_float_digits = 3", "preparar a conexão");
+  } catch (const DbError& e) {
+    return e.status();
+  }
+  *out = std::move(nova);
+  return Status::OK();
+}
+
+PgConexão::PgConexão(PgConnPtr conn) : conn_(std::move(conn)), servidor_(ServidorDe(conn_.get())) {}
+
+PgConexão::~PgConexão() = default;
+
+bool PgConexão::aberta() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
+
+void PgConexão::fechar() { conn_.reset(); }
+
+void PgConexão::exigirAberta() const {
+  if (!conn_) {
+    throw DbError(kErrClosed, "A conexão com o servidor PostgreSQL " + servidor_.toStdString() + " foi fechada.");
+  }
+  if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    throw DbError(kErrConnection, "Falha no servidor PostgreSQL " + servidor_.toStdString() +
+                                      ": a conexão com o servidor foi perdida.",
+                  Aparado(PQerrorMessage(conn_.get())));
+  }
+}
+
+Status PgConexão::falha(const pg_result* result, const std::string& fazendo) const {
+  return PgStatus(conn_.get(), result, fazendo);
+}
+
+void PgConexão::lançar(const pg_result* result, const std::string& fazendo) const {
+  throw DbError(falha(result, fazendo));
+}
+
+PgResultado PgConexão::executar(std::string_view sql, const std::vector<QVariant>& parâmetros,
+                                const std::string& fazendo) {
+  exigirAberta();
+  const Parâmetros p(parâmetros);
+  const std::string texto(sql);
+  PgResultPtr r(PQexecParams(conn_.get(), texto.c_str(), p.n(), nullptr, p.valores(), nullptr, nullptr, 0));
+  if (!r || !Aceito(r.get())) lançar(r.get(), fazendo);
+  return PgResultado(std::move(r));
+}
+
+void PgConexão::executarScript(const std::string& sql, const std::string& fazendo) {
+  exigirAberta();
+  PgResultPtr r(PQexec(conn_.get(), sql.c_str()));
+  if (!r || !Aceito(r.get())) lançar(r.get(), fazendo);
+}
+
+std::vector<PgResultado> PgConexão::emSequência(const std::vector<PgComando>& comandos, const std::string& fazendo) {
+  exigirAberta();
+  PGconn* c = conn_.get();
+  if (PQenterPipelineMode(c) != 1) lançar(nullptr, fazendo);
+  size_t enviados = 0;
+  for (const PgComando& cmd : comandos) {
+    const Parâmetros p(cmd.parâmetros);
+    if (PQsendQueryParams(c, cmd.sql.c_str(), p.n(), nullptr, p.valores(), nullptr, nullptr, 0) != 1) break;
+    ++enviados;
+  }
+  // Even after a failed send, the commands sent have answers to be read
+  // before the connection can leave pipeline mode.
+  const bool sincronizado = PQpipelineSync(c) == 1;
+  std::vector<PgResultado> resultados;
+  Status primeira_falha;
+  if (sincronizado) {
+    // Each command's answer ends with a null result; the sync point comes
+    // last.
+    for (size_t i = 0; i < enviados && PQstatus(c) == CONNECTION_OK; ++i) {
+      PgResultPtr último;
+      while (PGresult* r = PQgetResult(c)) {
+        PgResultPtr dono(r);
+        const ExecStatusType s = PQresultStatus(r);
+        if (primeira_falha.ok() && s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK && s != PGRES_PIPELINE_ABORTED) {
+          primeira_falha = falha(r, fazendo);
+        }
+        último = std::move(dono);
+        if (PQstatus(c) != CONNECTION_OK) break;
+      }
+      resultados.emplace_back(std::move(último));
+    }
+    while (PQstatus(c) == CONNECTION_OK) {
+      PgResultPtr r(PQgetResult(c));
+      if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+    }
+  }
+  const bool saiu = PQstatus(c) == CONNECTION_OK && PQexitPipelineMode(c) == 1;
+  if (!primeira_falha.ok()) throw DbError(primeira_falha);
+  if (enviados != comandos.size() || !sincronizado || !saiu) lançar(nullptr, fazendo);
+  return resultados;
+}
+
+bool PgConexão::emTransação() const {
+  if (!conn_) return false;
+  const PGTransactionStatusType s = PQtransactionStatus(conn_.get());
+  return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+}
+
+bool PgConexão::transaçãoFalhou() const { return conn_ && PQtransactionStatus(conn_.get()) == PQTRANS_INERROR; }
+
+}  // namespace orlan

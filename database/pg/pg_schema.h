@@ -1,0 +1,31 @@
+// The current database's tables on a PostgreSQL server.
+//
+// The same tables and columns as the SQLite current database (names with
+// their accents, as quoted identifiers), typed for the server: dates as date,
+// date-times as timestamp, amounts as numeric, flags as boolean, text as
+// text. Keys are identity columns, never reused; detail rows cascade from
+// their header and register rows from their occurrence; a taxpayer's IE is
+// unique without regard to letter case.
+#ifndef ORLAN_DATABASE_PG_PG_SCHEMA_H_
+#define ORLAN_DATABASE_PG_PG_SCHEMA_H_
+
+#include <QString>
+
+#include <string>
+
+#include "database/status.h"
+
+namespace orlan {
+
+// The statements that make the current database's tables and indexes (no
+// transaction, no rows).
+std::string PgTabelasAtuais();
+
+// Creates the current database's tables in the existing database at `uri`
+// and stores `ref_limit` (a four-digit year) in tblPerola, in one transaction.
+// Refuses, changing nothing, when any of the tables is already there.
+Status CriarBancoAtualPostgres(const QString& uri, const QString& ref_limit);
+
+}  // namespace orlan
+
+#endif  // ORLAN_DATABASE_PG_PG_SCHEMA_H_
