@@ -7,9 +7,9 @@
 
 namespace orlan {
 
+// As libpq reads a URI: the scheme in small letters.
 bool ÉEndereçoServidor(const QString& nome) {
-  return nome.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
-         nome.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+  return nome.startsWith(QLatin1String("postgresql://")) || nome.startsWith(QLatin1String("postgres://"));
 }
 
 QString NomeSemSenha(const QString& nome) {

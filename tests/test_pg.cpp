@@ -24,11 +24,13 @@
 #include "database/pg/pg_conexao.h"
 #include "database/recordset.h"
 #include "database/schema.h"
+#include "support/comparacao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"
 
 using namespace orlan;
 using schema::FieldType;
+using test::Consulta;
 
 namespace {
 
@@ -48,126 +50,6 @@ qlonglong Número(PgConexão& c, const std::string& sql, const std::vector<QVari
 }
 
 std::string Q(std::string_view nome) { return QuoteIdentifier(nome); }
-
-// A value as text that both databases give alike for the same stored value.
-QString Canônico(FieldType tipo, const QVariant& v) {
-  if (!v.isValid() || v.isNull()) return QStringLiteral("<Nulo>");
-  switch (tipo) {
-    case FieldType::kText:
-    case FieldType::kIE:
-      return QLatin1Char('\'') + v.toString() + QLatin1Char('\'');
-    case FieldType::kDate:
-    case FieldType::kMonth:
-      return (v.typeId() == QMetaType::QDateTime ? v.toDateTime().date() : v.toDate()).toString(Qt::ISODate);
-    case FieldType::kDateTime: {
-      const QDateTime dt = v.typeId() == QMetaType::QDate ? v.toDate().startOfDay() : v.toDateTime();
-      return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    }
-    case FieldType::kNumber:
-      return QString::number(v.toDouble(), 'g', 17);
-    case FieldType::kBoolean:
-      return v.toBool() ? QStringLiteral("sim") : QStringLiteral("não");
-  }
-  return v.toString();
-}
-
-// A query that both engines read alike (quoted names, no parameters), and
-// the type of each column it gives.
-struct Consulta {
-  QString tabela;
-  std::string sql;
-  std::vector<FieldType> tipos;
-};
-
-// Every row of every table, with the header's IE and Ref1 in place of keys
-// (and, for registers, the occurrence's place in its return), so that the
-// two databases compare whatever keys they gave. DataCadastro is left out:
-// the copy writes the day of the import there.
-std::vector<Consulta> Consultas() {
-  std::vector<Consulta> todas;
-  const std::string q = Q(schema::kReturnTable);
-  const std::string o = Q(schema::kOccurrenceTable);
-  const std::string nro = Q(schema::kReturnKey);
-  const std::string cód = Q(schema::kOccurrenceKey);
-  for (const schema::RecordDef& r : schema::Records()) {
-    Consulta c;
-    c.tabela = QString::fromUtf8(r.table.data(), static_cast<int>(r.table.size()));
-    std::string campos;
-    int n = 0;
-    const auto coluna = [&](const std::string& expr, FieldType tipo) {
-      campos += (campos.empty() ? "" : ", ") + expr + " AS c" + std::to_string(n++);
-      c.tipos.push_back(tipo);
-    };
-    std::string de = " FROM " + Q(r.table) + " x";
-    switch (r.parent) {
-      case schema::Parent::kFile:
-      case schema::Parent::kTaxpayer:
-        break;
-      case schema::Parent::kReturn:
-        coluna("q." + Q("IE"), FieldType::kIE);
-        coluna("q." + Q("Ref1"), FieldType::kDate);
-        de += " JOIN " + q + " q ON q." + nro + " = x." + nro;
-        break;
-      case schema::Parent::kOccurrence:
-        coluna("q." + Q("IE"), FieldType::kIE);
-        coluna("q." + Q("Ref1"), FieldType::kDate);
-        coluna("(SELECT count(*) FROM " + o + " o2 WHERE o2." + nro + " = o." + nro + " AND o2." + cód + " <= o." + cód + ")",
-               FieldType::kNumber);
-        de += " JOIN " + o + " o ON o." + cód + " = x." + cód + " JOIN " + q + " q ON q." + nro + " = o." + nro;
-        break;
-    }
-    for (const schema::FieldDef& f : r.fields) {
-      if (f.name != "DataCadastro") coluna("x." + Q(f.name), f.type);
-    }
-    c.sql = "SELECT " + campos + de;
-    todas.push_back(std::move(c));
-  }
-  return todas;
-}
-
-QStringList LinhasTemp(Database& db, const Consulta& c) {
-  QStringList linhas;
-  Recordset r = db.openQuery(c.sql);
-  for (; !r.eof(); r.moveNext()) {
-    QStringList valores;
-    for (size_t i = 0; i < c.tipos.size(); ++i) valores << Canônico(c.tipos[i], r.value("c" + std::to_string(i)));
-    linhas << valores.join(QLatin1Char('|'));
-  }
-  linhas.sort();
-  return linhas;
-}
-
-QStringList LinhasPg(PgConexão& pg, const Consulta& c) {
-  QStringList linhas;
-  const PgResultado r = pg.executar(c.sql);
-  for (int l = 0; l < r.linhas(); ++l) {
-    QStringList valores;
-    for (size_t i = 0; i < c.tipos.size(); ++i) valores << Canônico(c.tipos[i], r.valor(l, static_cast<int>(i)));
-    linhas << valores.join(QLatin1Char('|'));
-  }
-  linhas.sort();
-  return linhas;
-}
-
-// Empty when the server's database holds every row of every table of the
-// temporary database and nothing else; otherwise what differs.
-QString Diferenças(Database& temp, PgConexão& pg) {
-  QString erros;
-  for (const Consulta& c : Consultas()) {
-    const QStringList a = LinhasTemp(temp, c);
-    const QStringList b = LinhasPg(pg, c);
-    if (a == b) continue;
-    erros += QStringLiteral("%1: %2 rows in the file, %3 on the server").arg(c.tabela).arg(a.size()).arg(b.size());
-    for (int i = 0; i < std::min(a.size(), b.size()); ++i) {
-      if (a[i] != b[i]) {
-        erros += QStringLiteral(", first difference:\n  file:   %1\n  server: %2").arg(a[i], b[i]);
-        break;
-      }
-    }
-    erros += QLatin1Char('\n');
-  }
-  return erros;
-}
 
 // One document as the import run copies it: taxpayer, header (replacing a
 // return of the same IE and Ref1) and every detail table, in one transaction.
@@ -227,8 +109,6 @@ class TestPg : public QObject {
   void servidorInalcancavel();
   void loginRecusado();
   void bancoSemAsTabelas();
-  void copiaDocumentosInteiros();
-  void substituiRetorno();
   void tabelaOuCampoAusente();
   void contribuinteDuplicado();
   void bloqueioPorContribuinteEMes();
@@ -449,69 +329,6 @@ void TestPg::bancoSemAsTabelas() {
   QCOMPARE(s.number(), int(kErrNotCurrentDatabase));
   QVERIFY2(QString::fromStdString(s.message()).contains(QStringLiteral("não é um banco de dados atual")), s.message().c_str());
   QVERIFY(!b);
-}
-
-void TestPg::copiaDocumentosInteiros() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto banco = abrir(uri);
-  QVERIFY(!banco->nome().isEmpty());
-  auto sessão = banco->abrirSessão(temp_);
-  std::vector<std::int32_t> novos;
-  for (std::int32_t nro : Cabeçalhos(*temp_)) novos.push_back(CopiarDocumento(*sessão, *temp_, nro));
-  QCOMPARE(sessão->commits(), std::int64_t(novos.size()));
-  QVERIFY(!sessão->emTransação());
-  auto pg = Conectar(uri);
-  const QString d = Diferenças(*temp_, *pg);
-  QVERIFY2(d.isEmpty(), qPrintable(d));
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\" WHERE \"DataCadastro\" <> CURRENT_DATE"), 0);
-  // Hostile text arrived unchanged, with the Nulls next to it.
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\" WHERE \"RazãoSocial\" = $1 AND \"CNAE\" IS NULL", {kHostil}),
-           1);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblOcorrências\" WHERE \"Ocorrência\" = $1 AND \"FLegal\" IS NULL", {kHostil}),
-           1);
-  // Case of the IE is ignored when looking for taxpayers and returns.
-  Recordset cab = temp_->openQuery("SELECT IE, Ref1 FROM tblQUR ORDER BY NroQUR LIMIT 1");
-  const QString ie = cab.value("IE").toString();
-  sessão->iniciar();
-  QVERIFY(sessão->temContribuinte(ie.toLower()));
-  QVERIFY(sessão->temContribuinte(ie.toUpper()));
-  QCOMPARE(sessão->retornoExistente(ie.toUpper(), cab.value("Ref1").toDate()).value(), std::int64_t(novos.front()));
-  QVERIFY(!sessão->retornoExistente(ie, cab.value("Ref1").toDate().addMonths(-13)).has_value());
-  sessão->desfazer();
-  QCOMPARE(sessão->commits(), std::int64_t(novos.size()));
-}
-
-void TestPg::substituiRetorno() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto banco = abrir(uri);
-  auto sessão = banco->abrirSessão(temp_);
-  const std::vector<std::int32_t> nros = Cabeçalhos(*temp_);
-  std::vector<std::int32_t> primeiros;
-  for (std::int32_t nro : nros) primeiros.push_back(CopiarDocumento(*sessão, *temp_, nro));
-  auto pg = Conectar(uri);
-  const auto contas = [&] {
-    QStringList c;
-    for (const schema::RecordDef& r : schema::Records()) {
-      c << QString::number(Número(*pg, "SELECT count(*) FROM " + Q(r.table)));
-    }
-    return c;
-  };
-  const QStringList antes = contas();
-  // Every return again: each replaces its earlier copy, details included.
-  for (std::int32_t nro : nros) {
-    const std::int32_t novo = CopiarDocumento(*sessão, *temp_, nro);
-    QVERIFY(novo > *std::max_element(primeiros.begin(), primeiros.end()));
-  }
-  QCOMPARE(contas(), antes);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" <= $1",
-                  {*std::max_element(primeiros.begin(), primeiros.end())}),
-           0);
-  const QString d = Diferenças(*temp_, *pg);
-  QVERIFY2(d.isEmpty(), qPrintable(d));
 }
 
 void TestPg::tabelaOuCampoAusente() {
@@ -775,7 +592,7 @@ void TestPg::importacaoPeloPrograma() {
   QVERIFY2(segunda.exit_code == 0, qPrintable(segunda.out + segunda.err));
   auto temp = test::OpenExisting(pasta + QStringLiteral("/BDTempPrf.fix"));
   auto pg = Conectar(uri);
-  const QString d = Diferenças(*temp, *pg);
+  const QString d = test::Diferenças(*temp, *pg);
   QVERIFY2(d.isEmpty(), qPrintable(d));
 }
 
@@ -813,7 +630,7 @@ void TestPg::direitosDoEscrivao() {
   for (int vez = 0; vez < 2; ++vez) {
     for (std::int32_t nro : Cabeçalhos(*temp_)) CopiarDocumento(*sessão, *temp_, nro);
   }
-  const QString d = Diferenças(*temp_, *admin);
+  const QString d = test::Diferenças(*temp_, *admin);
   QVERIFY2(d.isEmpty(), qPrintable(d));
   // A clerk changes no table's shape and no other row.
   try {

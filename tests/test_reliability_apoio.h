@@ -83,10 +83,44 @@ inline void GerarArquivo(const QString& caminho, int contribuintes, int meses, i
   if (!s.ok()) qFatal("generating %s: %s", qPrintable(caminho), s.ToString().c_str());
 }
 
-// Empty when the current database at `caminho` holds up; else every breach.
-// `fontes`: the counts of every document that may have been imported;
-// `anteriores`: the returns that must all still be there, as they were. Tables
-// the database lacks are not compared. `*atual` gets the database's counts.
+// Empty when the counts `c` of a current database hold up; else every
+// breach. `fontes`: the counts of every document that may have been imported;
+// `anteriores`: the returns that must all still be there, as they were.
+// Tables the database lacks (-1) are not compared.
+inline QString Comparar(const Contagens& c, const Contagens& fontes, const Contagens& anteriores) {
+  QStringList erros;
+  const auto iguais = [](const QVector<qlonglong>& a, const QVector<qlonglong>& b) {
+    if (a.size() != b.size()) return false;
+    for (int i = 0; i < a.size(); ++i) {
+      if (a[i] >= 0 && b[i] >= 0 && a[i] != b[i]) return false;
+    }
+    return true;
+  };
+  const auto texto = [](const QVector<qlonglong>& v) {
+    QStringList l;
+    for (qlonglong n : v) l << QString::number(n);
+    return l.join(',');
+  };
+  for (auto it = c.begin(); it != c.end(); ++it) {
+    if (it.value().value(0) != 1) erros << QStringLiteral("%1 stored %2 times").arg(it.key()).arg(it.value()[0]);
+    if (!fontes.contains(it.key())) {
+      erros << it.key() + " comes from no source";
+    } else if (!iguais(it.value(), fontes[it.key()])) {
+      erros << it.key() + " is not whole: " + texto(it.value()) + " instead of " + texto(fontes[it.key()]);
+    }
+  }
+  for (auto it = anteriores.begin(); it != anteriores.end(); ++it) {
+    if (!c.contains(it.key())) {
+      erros << it.key() + " was lost";
+    } else if (!iguais(c[it.key()], it.value())) {
+      erros << it.key() + " changed: " + texto(c[it.key()]) + " instead of " + texto(it.value());
+    }
+  }
+  return erros.join(QStringLiteral("; "));
+}
+
+// Comparar for the SQLite file at `caminho`, after integrity_check and
+// foreign_key_check. `*atual` gets the database's counts.
 inline QString Violações(const QString& caminho, const Contagens& fontes, const Contagens& anteriores,
                          Contagens* atual = nullptr) {
   std::shared_ptr<Database> db;
@@ -99,33 +133,8 @@ inline QString Violações(const QString& caminho, const Contagens& fontes, cons
     const QVariant órfã = db->scalar("PRAGMA foreign_key_check");
     if (órfã.isValid()) erros << "foreign_key_check: a row of " + órfã.toString() + " has no parent";
     const Contagens c = ContarDeclarações(*db);
-    const auto iguais = [](const QVector<qlonglong>& a, const QVector<qlonglong>& b) {
-      if (a.size() != b.size()) return false;
-      for (int i = 0; i < a.size(); ++i) {
-        if (a[i] >= 0 && b[i] >= 0 && a[i] != b[i]) return false;
-      }
-      return true;
-    };
-    const auto texto = [](const QVector<qlonglong>& v) {
-      QStringList l;
-      for (qlonglong n : v) l << QString::number(n);
-      return l.join(',');
-    };
-    for (auto it = c.begin(); it != c.end(); ++it) {
-      if (it.value().value(0) != 1) erros << QStringLiteral("%1 stored %2 times").arg(it.key()).arg(it.value()[0]);
-      if (!fontes.contains(it.key())) {
-        erros << it.key() + " comes from no source";
-      } else if (!iguais(it.value(), fontes[it.key()])) {
-        erros << it.key() + " is not whole: " + texto(it.value()) + " instead of " + texto(fontes[it.key()]);
-      }
-    }
-    for (auto it = anteriores.begin(); it != anteriores.end(); ++it) {
-      if (!c.contains(it.key())) {
-        erros << it.key() + " was lost";
-      } else if (!iguais(c[it.key()], it.value())) {
-        erros << it.key() + " changed: " + texto(c[it.key()]) + " instead of " + texto(it.value());
-      }
-    }
+    const QString comparação = Comparar(c, fontes, anteriores);
+    if (!comparação.isEmpty()) erros << comparação;
     if (atual != nullptr) *atual = c;
   } catch (const DbError& e) {
     erros << QString::fromStdString(e.status().ToString());

@@ -3,7 +3,9 @@
 #ifndef ORLAN_TESTS_SUPPORT_PG_SUPPORT_H_
 #define ORLAN_TESTS_SUPPORT_PG_SUPPORT_H_
 
+#include <QMap>
 #include <QString>
+#include <QVector>
 
 namespace orlan::test {
 
@@ -20,6 +22,16 @@ QString PgUriComBanco(const QString& uri, const QString& banco);
 // A new, empty database on the test server, with a name no other test uses;
 // its URI. Fails the test run when the server refuses.
 QString PgNovoBanco();
+
+// Stops the test server at once and starts it again, as a crash would.
+// False when it could not.
+bool PgReiniciarServidor();
+
+// Per return ("IE|yyyy-mm-dd" of Ref1) of the current database at `uri`: how
+// many headers share that key, then the row count of each detail and
+// register table in schema order, as ContarDeclarações gives for an SQLite
+// file.
+QMap<QString, QVector<qlonglong>> PgContarDeclarações(const QString& uri);
 
 }  // namespace orlan::test
 

@@ -1,0 +1,277 @@
+// The import run on both current-database engines, with the same cases: an
+// SQLite file and a PostgreSQL server (the tests' private one). Each case
+// imports a temporary database the checker wrote from a generated file,
+// made hostile (quotes, backslashes, tabs, line ends, "|", accents, emoji,
+// Nulls), and compares every table and field of the current database with
+// it; the events, questions and summary must be the same on both.
+#include <QTemporaryDir>
+#include <QtTest>
+
+// moc reads ASCII only: it sees the test class and nothing else.
+#ifndef Q_MOC_RUN
+#include <functional>
+#include <memory>
+
+#include "checker/cons_pre.h"
+#include "control/importacao_dialogos.h"
+#include "control/scripted_dialogs.h"
+#include "database/banco_atual.h"
+#include "database/pg/pg_conexao.h"
+#include "database/recordset.h"
+#include "database/sqlite_banco_atual.h"
+#include "import/importacao.h"
+#include "support/comparacao.h"
+#include "support/pg_support.h"
+#include "support/test_support.h"
+#include "test_reliability_apoio.h"
+
+using namespace orlan;
+#endif  // Q_MOC_RUN
+
+class TestImportacaoBancos : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void documentosInteiros_data() { backends(); }
+  void documentosInteiros();
+  void respostasASobreposicao_data() { backends(); }
+  void respostasASobreposicao();
+  void contribuinteJaCadastrado_data() { backends(); }
+  void contribuinteJaCadastrado();
+  void tabelaAusente_data() { backends(); }
+  void tabelaAusente();
+
+ private:
+  void backends();
+#ifndef Q_MOC_RUN
+  QTemporaryDir dir_;
+  std::shared_ptr<Database> temp_;
+#endif
+};
+
+#ifndef Q_MOC_RUN
+namespace {
+
+const QString kHostil = QStringLiteral("O'Brien \"aspas\" \\barra\\ \\N\ttab\nlinha\r\nCR | pipe; -- ação 😀");
+
+// One current database of either engine, with what the cases need to read
+// and change it directly.
+class Banco {
+ public:
+  virtual ~Banco() = default;
+  std::shared_ptr<BancoAtual> atual;
+  virtual QStringList linhas(const test::Consulta& c) = 0;
+  // A statement both engines read alike (quoted names, no parameters).
+  virtual void executar(const std::string& sql) = 0;
+  virtual qlonglong número(const std::string& sql) = 0;
+};
+
+class BancoSqlite : public Banco {
+ public:
+  explicit BancoSqlite(const QString& caminho) : db_(test::CreateCurrentDatabase(caminho)) {
+    atual = std::make_shared<SqliteBancoAtual>(db_);
+  }
+  QStringList linhas(const test::Consulta& c) override { return test::LinhasTemp(*test::OpenExisting(QString::fromStdString(db_->path())), c); }
+  void executar(const std::string& sql) override { db_->executeScript(sql); }
+  qlonglong número(const std::string& sql) override { return db_->scalar(sql).toLongLong(); }
+
+ private:
+  std::shared_ptr<Database> db_;
+};
+
+class BancoPg : public Banco {
+ public:
+  BancoPg() {
+    const QString uri = test::PgNovoBanco();
+    const Status criado = schema::CreateCurrentDatabase(uri.toStdString(), QStringLiteral("2099"));
+    if (!criado.ok()) qFatal("%s", criado.ToString().c_str());
+    const Status aberto = AbrirBancoAtual(uri, &atual);
+    if (!aberto.ok()) qFatal("%s", aberto.ToString().c_str());
+    if (!PgConexão::Abrir(uri, &pg_).ok()) qFatal("connecting to %s", qPrintable(uri));
+  }
+  QStringList linhas(const test::Consulta& c) override { return test::LinhasPg(*pg_, c); }
+  void executar(const std::string& sql) override { pg_->executarScript(sql); }
+  qlonglong número(const std::string& sql) override { return pg_->executar(sql).valor(0, 0).toLongLong(); }
+
+ private:
+  std::unique_ptr<PgConexão> pg_;
+};
+
+// A run hosted as the control hosts it, every event and message kept.
+struct Execução {
+  ScriptedDialogs diálogos;
+  std::vector<Evento> eventos;
+  ImportaçãoPorDiálogos anfitrião{diálogos, [this](Evento e) { eventos.push_back(e); }};
+  int conta(Evento e) const { return static_cast<int>(std::count(eventos.begin(), eventos.end(), e)); }
+  int perguntas() const {
+    int n = 0;
+    for (const MessageRequest& m : diálogos.messages()) n += m.style == kEstiloCriticoSimNaoCancelar;
+    return n;
+  }
+};
+
+}  // namespace
+
+void TestImportacaoBancos::backends() {
+  QTest::addColumn<bool>("servidor");
+  QTest::newRow("SQLite") << false;
+  QTest::newRow("PostgreSQL") << true;
+}
+
+void TestImportacaoBancos::initTestCase() {
+  QVERIFY(dir_.isValid());
+  const QString prf = dir_.filePath(QStringLiteral("gerado.prf"));
+  test::GerarArquivo(prf, 4, 2, 1, 30, 3);
+  const QString caminho = dir_.filePath(QStringLiteral("BDTempPrf.fix"));
+  ConsPre verificador(nullptr, caminho);
+  verificador.SetInputFile(prf);
+  QCOMPARE(int(verificador.RunCheck()), int(kVerificaçãoAceita));
+  temp_ = test::OpenExisting(caminho);
+  // Hostile text and Nulls in a field of each kind of table.
+  temp_->execute("UPDATE tblContribuinte SET \"RazãoSocial\" = ?, CNAE = NULL", {kHostil});
+  temp_->execute("UPDATE tblQUR SET \"Autenticação\" = ?, Origem = NULL", {kHostil});
+  temp_->execute("UPDATE \"tblOcorrências\" SET \"Ocorrência\" = ?, FLegal = NULL", {kHostil});
+  temp_->execute("UPDATE tblIESubstituido SET NF = ?", {kHostil});
+  temp_->execute("UPDATE tblZFM_ALC SET \"MunicípioDest\" = ?, Data = NULL", {kHostil});
+  // An IE with letters, for the letter-case rule.
+  const QString ie = temp_->scalar("SELECT IE FROM tblContribuinte ORDER BY Id LIMIT 1").toString();
+  temp_->execute("UPDATE tblContribuinte SET IE = ? WHERE IE = ?", {QStringLiteral("AB") + ie, ie});
+  temp_->execute("UPDATE tblQUR SET IE = ? WHERE IE = ?", {QStringLiteral("AB") + ie, ie});
+}
+
+#define NOVO_BANCO(banco)                                                                          \
+  QFETCH(bool, servidor);                                                                          \
+  if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor())); \
+  std::unique_ptr<Banco> banco = servidor ? std::unique_ptr<Banco>(std::make_unique<BancoPg>())     \
+                                          : std::unique_ptr<Banco>(std::make_unique<BancoSqlite>(     \
+                                                dir_.filePath(QStringLiteral("atual-%1.db").arg(++n))))
+
+namespace {
+
+int n = 0;
+
+std::vector<std::int32_t> Chaves(Database& temp) {
+  std::vector<std::int32_t> chaves;
+  for (Recordset r = temp.openQuery("SELECT NroQUR FROM tblQUR ORDER BY NroQUR"); !r.eof(); r.moveNext()) {
+    chaves.push_back(r.value("NroQUR").toInt());
+  }
+  return chaves;
+}
+
+Status Importar(EstadoImportação& e, const std::vector<std::int32_t>& chaves, Execução& x) {
+  const Status s = ExecutarImportação(e, chaves, x.anfitrião);
+  if (!s.ok()) qInfo("the run ended with %s", s.ToString().c_str());
+  return s;
+}
+
+}  // namespace
+
+void TestImportacaoBancos::documentosInteiros() {
+  NOVO_BANCO(banco);
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  Execução x;
+  QVERIFY(Importar(e, chaves, x).ok());
+  QCOMPARE(x.conta(Evento::NoMeio), 10 * int(chaves.size()));
+  QCOMPARE(x.eventos.back(), Evento::FinalizouImportação);
+  QCOMPARE(x.diálogos.messages().back().text, QStringLiteral("A Importação foi concluída com sucesso."));
+  QCOMPARE(e.resumo.importados, int(chaves.size()));
+  const QString d = test::Diferenças(*temp_, [&](const test::Consulta& c) { return banco->linhas(c); });
+  QVERIFY2(d.isEmpty(), qPrintable(d));
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblContribuinte\" WHERE \"DataCadastro\" = CURRENT_DATE"), 4);
+}
+
+void TestImportacaoBancos::respostasASobreposicao() {
+  NOVO_BANCO(banco);
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  QCOMPARE(int(chaves.size()), 8);
+  Execução primeira;
+  QVERIFY(Importar(e, chaves, primeira).ok());
+  const qlonglong máximo = banco->número("SELECT max(\"NroQUR\") FROM \"tblQUR\"");
+
+  // No, Yes, then Yes for the rest, asked once.
+  Execução x;
+  x.diálogos.queueAnswer(kRespostaNao);
+  x.diálogos.queueAnswer(kRespostaSim);
+  x.diálogos.queueAnswer(kRespostaSim, true);
+  QVERIFY(Importar(e, chaves, x).ok());
+  QCOMPARE(x.perguntas(), 3);
+  QCOMPARE(e.resumo.ignorados, 1);
+  QCOMPARE(e.resumo.substituídos, 7);
+  QCOMPARE(x.conta(Evento::NoMeio), 3 + 7 * 10);
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" <= " + std::to_string(máximo)), 1);
+  QString d = test::Diferenças(*temp_, [&](const test::Consulta& c) { return banco->linhas(c); });
+  QVERIFY2(d.isEmpty(), qPrintable(d));
+
+  // Cancel at the first question: nothing more is written, no success.
+  Execução cancelada;
+  cancelada.diálogos.queueAnswer(kRespostaCancelar);
+  QVERIFY(Importar(e, chaves, cancelada).ok());
+  QCOMPARE(cancelada.conta(Evento::FinalizouImportação), 0);
+  QCOMPARE(cancelada.conta(Evento::NoMeio), 3);
+  QCOMPARE(e.resumo.substituídos + e.resumo.importados, 0);
+  d = test::Diferenças(*temp_, [&](const test::Consulta& c) { return banco->linhas(c); });
+  QVERIFY2(d.isEmpty(), qPrintable(d));
+}
+
+void TestImportacaoBancos::contribuinteJaCadastrado() {
+  NOVO_BANCO(banco);
+  const QString ie = temp_->scalar("SELECT IE FROM tblContribuinte ORDER BY Id LIMIT 1").toString();
+  QVERIFY(ie.startsWith(QStringLiteral("AB")));
+  // The same taxpayer, stored with its letters in small case and other
+  // values: it is kept as it is, and not stored again.
+  banco->executar("INSERT INTO \"tblContribuinte\" (\"IE\", \"RazãoSocial\", \"DataCadastro\") VALUES ('" +
+                  ie.toLower().toStdString() + "', 'Outro', '2001-02-03')");
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  Execução x;
+  QVERIFY(Importar(e, Chaves(*temp_), x).ok());
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblContribuinte\""), 4);
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblContribuinte\" WHERE \"RazãoSocial\" = 'Outro' AND "
+                         "\"DataCadastro\" = '2001-02-03'"),
+           1);
+  QCOMPARE(e.resumo.linhasPorTabela["tblContribuinte"], 3);
+  QCOMPARE(e.resumo.importados, 8);
+}
+
+void TestImportacaoBancos::tabelaAusente() {
+  NOVO_BANCO(banco);
+  // Only the fourth document has DIPAM rows; the current database has no
+  // DIPAM table.
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  auto temp = test::OpenExisting(dir_.filePath(QStringLiteral("BDTempPrf.fix")));
+  const std::string guardado = "tblDIPAM_guardado";
+  temp->execute("CREATE TABLE IF NOT EXISTS " + guardado + " AS SELECT * FROM \"tblDIPAM\"");
+  QVERIFY(temp->scalar("SELECT count(*) FROM \"tblDIPAM\" WHERE NroQUR = ?", {chaves[3]}).toInt() > 0);
+  const qlonglong pagamentos =
+      temp->scalar("SELECT count(*) FROM tblPagamento WHERE NroQUR IN (?, ?, ?)", {chaves[0], chaves[1], chaves[2]})
+          .toLongLong();
+  temp->execute("DELETE FROM \"tblDIPAM\" WHERE NroQUR <> ?", {chaves[3]});
+  banco->executar("DROP TABLE \"tblDIPAM\"");
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  Execução x;
+  const Status s = Importar(e, chaves, x);
+  temp->execute("DELETE FROM \"tblDIPAM\"");
+  temp->execute("INSERT INTO \"tblDIPAM\" SELECT * FROM " + guardado);
+  temp->execute("DROP TABLE " + guardado);
+  QCOMPARE(s.number(), int(kErrTableNotFound));
+  QVERIFY(s.message().find("tblDIPAM") != std::string::npos);
+  QCOMPARE(x.conta(Evento::FinalizouImportação), 0);
+  QCOMPARE(e.resumo.importados, 3);
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\""), 3);
+  // The three before it whole, nothing of it.
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblPagamento\""), pagamentos);
+}
+#endif  // Q_MOC_RUN
+
+QTEST_GUILESS_MAIN(TestImportacaoBancos)
+#include "test_importacao_bancos.moc"
