@@ -1,10 +1,12 @@
 #include "orlan_cli.h"
 
+#include <QCommandLineOption>
 #include <QFileInfo>
 #include <QRegularExpression>
-
 #include <iostream>
 #include <string>
+
+#include "linha_de_comando.h"
 
 namespace orlan::cli {
 
@@ -17,131 +19,106 @@ bool ReferênciaVálida(const QString& ref) {
 
 }  // namespace
 
-QString TextoDeUso() {
-  return QStringLiteral(
-      "Uso: orlan-import [opções] ARQUIVO\n"
-      "Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual.\n"
-      "\n"
-      "  --db CAMINHO                    banco de dados atual (padrão: a configuração \"DbAtual\")\n"
-      "  --ref MM/AAAA                   referência digitada na caixa de referência (padrão: vazia)\n"
-      "  --select all | IE[,IE...]       documentos a selecionar: todos, ou os das IEs dadas (padrão: all)\n"
-      "  --overwrite ask|yes|no|cancel   resposta à pergunta de substituição (padrão: ask)\n"
-      "  --list                          verifica o arquivo, lista os documentos e não importa nada\n"
-      "  --component-dir PASTA           pasta do banco temporário e da cópia de rede\n"
-      "  --help                          mostra este texto\n"
-      "\n"
-      "Saída: 0 importação concluída; 1 interrompida; 2 arquivo inexistente ou rejeitado;\n"
-      "3 nada listado ou selecionado; 4 um erro encerrou a execução; 64 uso incorreto.\n");
-}
-
-bool LerOpções(const QStringList& args, Opções* opções, QString* erro) {
+std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   *opções = Opções();
-  QStringList posicionais;
-  bool só_posicionais = false;
-  for (int i = 0; i < args.size(); ++i) {
-    QString arg = args[i];
-    if (só_posicionais || !arg.startsWith(QStringLiteral("--")) || arg == QStringLiteral("-")) {
-      posicionais << arg;
-      continue;
-    }
-    if (arg == QStringLiteral("--")) {
-      só_posicionais = true;
-      continue;
-    }
-    QString valor;
-    bool tem_valor = false;
-    if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
-      valor = arg.mid(eq + 1);
-      arg = arg.left(eq);
-      tem_valor = true;
-    }
-    auto valorDe = [&](QString* out) {
-      if (tem_valor) {
-        *out = valor;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        *erro = QStringLiteral("a opção %1 pede um valor").arg(arg);
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
-    auto semValor = [&] {
-      if (tem_valor) *erro = QStringLiteral("a opção %1 não aceita valor").arg(arg);
-      return !tem_valor;
-    };
+  LinhaDeComando linha(
+      QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO"),
+      QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual."));
+  linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
+  const QCommandLineOption db(
+      QStringLiteral("db"),
+      QStringLiteral("banco de dados atual, só nesta execução (padrão: a configuração \"DbAtual\")"),
+      QStringLiteral("CAMINHO"));
+  const QCommandLineOption ref(QStringLiteral("ref"),
+                               QStringLiteral("referência digitada na caixa de referência (padrão: vazia)"),
+                               QStringLiteral("MM/AAAA"));
+  const QCommandLineOption selecionar(
+      QStringLiteral("select"), QStringLiteral("documentos a selecionar: todos, ou os das IEs dadas (padrão: all)"),
+      QStringLiteral("all|IE[,IE...]"));
+  const QCommandLineOption sobrescrever(QStringLiteral("overwrite"),
+                                        QStringLiteral("resposta à pergunta de substituição (padrão: ask)"),
+                                        QStringLiteral("ask|yes|no|cancel"));
+  const QCommandLineOption listar(
+      QStringLiteral("list"),
+      QStringLiteral("verifica o arquivo, lista os documentos selecionados e não importa nada"));
+  const QCommandLineOption simular(
+      QStringLiteral("dry-run"),
+      QStringLiteral("verifica o arquivo e lista os documentos selecionados com o que a importação faria "
+                     "(novo ou existe), sem gravar nada"));
+  const QCommandLineOption pasta(QStringLiteral("component-dir"),
+                                 QStringLiteral("pasta do banco temporário e da cópia de rede"),
+                                 QStringLiteral("PASTA"));
+  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta}) linha.adicionar(o);
+  linha.setRodapé(QStringLiteral(
+      "Saída: 0 importação concluída (ou lista impressa); 1 interrompida; 2 arquivo inexistente ou rejeitado;\n"
+      "3 nada listado ou selecionado; 4 um erro encerrou a execução (também: a saída não pôde ser gravada);\n"
+      "64 uso incorreto; 129, 130, 143 interrompida por SIGHUP, SIGINT, SIGTERM.\n"));
+  if (const auto status = linha.analisar(args)) return status;
+  const QCommandLineParser& p = linha.parser();
 
-    if (arg == QStringLiteral("--help")) {
-      if (!semValor()) return false;
-      opções->ajuda = true;
-      return true;
-    } else if (arg == QStringLiteral("--list")) {
-      if (!semValor()) return false;
-      opções->listar = true;
-    } else if (arg == QStringLiteral("--db")) {
-      if (!valorDe(&opções->db)) return false;
-      if (opções->db.isEmpty()) {
-        *erro = QStringLiteral("--db pede um caminho");
-        return false;
-      }
-    } else if (arg == QStringLiteral("--ref")) {
-      if (!valorDe(&opções->ref)) return false;
-      if (!opções->ref.isEmpty() && !ReferênciaVálida(opções->ref)) {
-        *erro = QStringLiteral("--ref deve ser MM/AAAA, com mês de 01 a 12: \"%1\"").arg(opções->ref);
-        return false;
-      }
-    } else if (arg == QStringLiteral("--select")) {
-      QString sel;
-      if (!valorDe(&sel)) return false;
-      if (sel == QStringLiteral("all")) {
-        opções->selecionar_todos = true;
-        opções->ies.clear();
-      } else {
-        opções->selecionar_todos = false;
-        opções->ies.clear();
-        for (const QString& ie : sel.split(QLatin1Char(','))) {
-          const QString t = ie.trimmed();
-          if (t.isEmpty()) {
-            *erro = QStringLiteral("--select: IE vazia em \"%1\"").arg(sel);
-            return false;
-          }
-          opções->ies << t;
-        }
-      }
-    } else if (arg == QStringLiteral("--overwrite")) {
-      QString v;
-      if (!valorDe(&v)) return false;
-      if (v == QStringLiteral("ask")) {
-        opções->sobrescrever = Sobrescrever::kPerguntar;
-      } else if (v == QStringLiteral("yes")) {
-        opções->sobrescrever = Sobrescrever::kSim;
-      } else if (v == QStringLiteral("no")) {
-        opções->sobrescrever = Sobrescrever::kNão;
-      } else if (v == QStringLiteral("cancel")) {
-        opções->sobrescrever = Sobrescrever::kCancelar;
-      } else {
-        *erro = QStringLiteral("--overwrite deve ser ask, yes, no ou cancel: \"%1\"").arg(v);
-        return false;
-      }
-    } else if (arg == QStringLiteral("--component-dir")) {
-      if (!valorDe(&opções->pasta_componente)) return false;
-      if (opções->pasta_componente.isEmpty()) {
-        *erro = QStringLiteral("--component-dir pede uma pasta");
-        return false;
-      }
-    } else {
-      *erro = QStringLiteral("opção desconhecida: %1").arg(arg);
-      return false;
+  if (p.isSet(db)) {
+    opções->db = p.value(db);
+    if (opções->db.isEmpty()) return linha.erroDeUso(QStringLiteral("--db pede um caminho"));
+  }
+  opções->ref = p.value(ref);
+  if (!opções->ref.isEmpty() && !ReferênciaVálida(opções->ref)) {
+    return linha.erroDeUso(QStringLiteral("--ref deve ser MM/AAAA, com mês de 01 a 12: \"%1\"").arg(opções->ref));
+  }
+  if (p.isSet(selecionar) && p.value(selecionar) != QStringLiteral("all")) {
+    const QString sel = p.value(selecionar);
+    opções->selecionar_todos = false;
+    for (const QString& ie : sel.split(QLatin1Char(','))) {
+      const QString t = ie.trimmed();
+      if (t.isEmpty()) return linha.erroDeUso(QStringLiteral("--select: IE vazia em \"%1\"").arg(sel));
+      opções->ies << t;
     }
   }
+  if (p.isSet(sobrescrever)) {
+    const QString v = p.value(sobrescrever);
+    if (v == QStringLiteral("ask")) {
+      opções->sobrescrever = Sobrescrever::kPerguntar;
+    } else if (v == QStringLiteral("yes")) {
+      opções->sobrescrever = Sobrescrever::kSim;
+    } else if (v == QStringLiteral("no")) {
+      opções->sobrescrever = Sobrescrever::kNão;
+    } else if (v == QStringLiteral("cancel")) {
+      opções->sobrescrever = Sobrescrever::kCancelar;
+    } else {
+      return linha.erroDeUso(QStringLiteral("--overwrite deve ser ask, yes, no ou cancel: \"%1\"").arg(v));
+    }
+  }
+  opções->listar = p.isSet(listar);
+  opções->simular = p.isSet(simular);
+  if (p.isSet(pasta)) {
+    opções->pasta_componente = p.value(pasta);
+    if (opções->pasta_componente.isEmpty()) return linha.erroDeUso(QStringLiteral("--component-dir pede uma pasta"));
+  }
+  const QStringList posicionais = p.positionalArguments();
   if (posicionais.size() != 1) {
-    *erro = posicionais.isEmpty() ? QStringLiteral("falta o ARQUIVO")
-                                  : QStringLiteral("um só ARQUIVO, não %1").arg(posicionais.size());
-    return false;
+    return linha.erroDeUso(posicionais.isEmpty() ? QStringLiteral("falta o ARQUIVO")
+                                                 : QStringLiteral("um só ARQUIVO, não %1").arg(posicionais.size()));
   }
   opções->arquivo = posicionais.front();
-  return true;
+  return std::nullopt;
+}
+
+std::optional<MessageReply> LerResposta(const QString& linha, bool com_caixa) {
+  QString a = linha.trimmed().toLower();
+  bool marcar = false;
+  if (com_caixa && a.endsWith(QLatin1Char('!'))) {
+    marcar = true;
+    a.chop(1);
+    a = a.trimmed();
+  }
+  static const QStringList sim = {QStringLiteral("s"), QStringLiteral("sim"), QStringLiteral("y"),
+                                  QStringLiteral("yes")};
+  static const QStringList não = {QStringLiteral("n"), QStringLiteral("não"), QStringLiteral("nao"),
+                                  QStringLiteral("no")};
+  static const QStringList cancelar = {QStringLiteral("c"), QStringLiteral("cancelar"), QStringLiteral("cancel")};
+  if (sim.contains(a)) return MessageReply{kRespostaSim, marcar};
+  if (não.contains(a)) return MessageReply{kRespostaNao, marcar};
+  if (cancelar.contains(a)) return MessageReply{kRespostaCancelar, marcar};
+  return std::nullopt;
 }
 
 ConsoleDialogs::ConsoleDialogs(QString arquivo, Sobrescrever resposta, std::FILE* out, bool terminal)
@@ -160,7 +137,6 @@ void ConsoleDialogs::imprimir(const QString& text) {
 MessageReply ConsoleDialogs::showMessage(const MessageRequest& request) {
   imprimir(QStringLiteral("[%1] %2\n").arg(request.title, request.text));
   if (request.style != kEstiloCriticoSimNaoCancelar) return MessageReply{kRespostaOk, false};
-  ++perguntas_;
   return perguntar(request);
 }
 
@@ -179,39 +155,28 @@ MessageReply ConsoleDialogs::perguntar(const MessageRequest& request) {
       break;
   }
   if (!terminal_) {
-    cancelou_sem_terminal_ = true;
-    imprimir(QStringLiteral(
-        "Resposta: Cancelar (não há terminal para perguntar; use --overwrite yes, no ou cancel)\n"));
+    imprimir(
+        QStringLiteral("Resposta: Cancelar (não há terminal para perguntar; use --overwrite yes, no ou cancel)\n"));
     return MessageReply{kRespostaCancelar, false};
   }
   const bool com_caixa = !request.check_box.isEmpty();
+  const QString aceitas = com_caixa
+                              ? QStringLiteral("s = Sim, n = Não, c = Cancelar; acrescente ! (por exemplo s!) para: %1")
+                                    .arg(request.check_box)
+                              : QStringLiteral("s = Sim, n = Não, c = Cancelar");
+  imprimir(aceitas + QStringLiteral(": "));
   for (;;) {
-    imprimir(com_caixa ? QStringLiteral("s = Sim, n = Não, c = Cancelar; acrescente ! (por exemplo s!) para: %1 [s]: ")
-                             .arg(request.check_box)
-                       : QStringLiteral("s = Sim, n = Não, c = Cancelar [s]: "));
     std::string line;
     if (!std::getline(std::cin, line)) {
       imprimir(QStringLiteral("\nResposta: Cancelar (fim da entrada)\n"));
       return MessageReply{kRespostaCancelar, false};
     }
-    QString a = QString::fromLocal8Bit(line).trimmed().toLower();
-    bool marcar = false;
-    if (com_caixa && a.endsWith(QLatin1Char('!'))) {
-      marcar = true;
-      a.chop(1);
-      a = a.trimmed();
-    }
-    if (a.isEmpty() || a == QStringLiteral("s") || a == QStringLiteral("sim") || a == QStringLiteral("y") ||
-        a == QStringLiteral("yes")) {
-      return MessageReply{kRespostaSim, marcar};
-    }
-    if (a == QStringLiteral("n") || a == QStringLiteral("não") || a == QStringLiteral("nao") ||
-        a == QStringLiteral("no")) {
-      return MessageReply{kRespostaNao, marcar};
-    }
-    if (a == QStringLiteral("c") || a == QStringLiteral("cancelar") || a == QStringLiteral("cancel")) {
-      return MessageReply{kRespostaCancelar, marcar};
-    }
+    const QString digitada = QString::fromLocal8Bit(line);
+    if (const std::optional<MessageReply> reply = LerResposta(digitada, com_caixa)) return *reply;
+    imprimir((digitada.trimmed().isEmpty()
+                  ? QStringLiteral("Nenhuma resposta. Responda ")
+                  : QStringLiteral("Resposta não aceita: \"%1\". Responda ").arg(digitada.trimmed())) +
+             aceitas + QStringLiteral(": "));
   }
 }
 

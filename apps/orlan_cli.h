@@ -5,52 +5,48 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "control/dialogs.h"
+#include "saida.h"
 
 namespace orlan::cli {
-
-// Exit statuses of orlan-import.
-enum Saída : int {
-  kSaídaConcluída = 0,    // the import reached its normal end (or --list listed)
-  kSaídaInterrompida = 1,  // the run ended early: Cancel, or a failed taxpayer copy
-  kSaídaArquivo = 2,       // the file does not exist or was rejected
-  kSaídaNadaListado = 3,   // nothing was listed, or nothing selected
-  kSaídaErro = 4,          // an error ended the run
-  kSaídaUso = 64,          // bad usage
-};
 
 enum class Sobrescrever { kPerguntar, kSim, kNão, kCancelar };
 
 struct Opções {
-  QString db;  // empty: the "DbAtual" setting
+  QString db;   // empty: the "DbAtual" setting
   QString ref;  // empty: the empty box
   bool selecionar_todos = true;
   QStringList ies;  // when not selecionar_todos
   Sobrescrever sobrescrever = Sobrescrever::kPerguntar;
   bool listar = false;
+  bool simular = false;      // --dry-run
   QString pasta_componente;  // empty: the control's default
   QString arquivo;
-  bool ajuda = false;
 };
 
-// Reads `args` (without the program name). Options take their value as the
-// next argument or after "="; "--" ends the options. False with `erro` set on
-// bad usage. With --help, true and `ajuda` set; nothing else is checked.
-bool LerOpções(const QStringList& args, Opções* opções, QString* erro);
+// Reads orlan-import's command line (the program's name first). Empty when
+// the run goes on, with `opções` filled; otherwise the status to exit with,
+// the usage or the message already printed (see LinhaDeComando::analisar).
+std::optional<int> LerOpções(const QStringList& args, Opções* opções);
 
-QString TextoDeUso();
+// One line typed at the overwrite question: s, sim, n, não, c, cancelar (or
+// the English y, yes, no, cancel), in any letter case, followed by "!" to
+// tick the question's check box when it has one. Empty for anything else,
+// an empty line included: the question has no default.
+std::optional<MessageReply> LerResposta(const QString& linha, bool com_caixa);
 
 // Answers the control as a user would from the options:
 // - the first file dialog gets the file (its absolute path); every later one
 //   is cancelled, so a missing file ends the click after its message;
 // - every message is printed on `out`, "[title] text", and answered OK;
 // - the overwrite question (style 19) gets the --overwrite answer; "ask"
-//   prompts on the terminal when standard input is one, and otherwise
-//   answers Cancel and prints why.
+//   prompts on the terminal when standard input is one, again until the
+//   answer is one LerResposta accepts, and otherwise answers Cancel and
+//   prints why.
 class ConsoleDialogs : public Dialogs {
  public:
   ConsoleDialogs(QString arquivo, Sobrescrever resposta, std::FILE* out, bool terminal);
@@ -60,10 +56,6 @@ class ConsoleDialogs : public Dialogs {
 
   // Called before anything is printed, e.g. to clear a progress line.
   void setAntesDeImprimir(std::function<void()> f) { antes_ = std::move(f); }
-
-  int diálogosAbertos() const { return diálogos_; }
-  int perguntasFeitas() const { return perguntas_; }
-  bool respondeuCancelarSemTerminal() const { return cancelou_sem_terminal_; }
 
  private:
   MessageReply perguntar(const MessageRequest& request);
@@ -75,8 +67,6 @@ class ConsoleDialogs : public Dialogs {
   bool terminal_;
   std::function<void()> antes_;
   int diálogos_ = 0;
-  int perguntas_ = 0;
-  bool cancelou_sem_terminal_ = false;
 };
 
 }  // namespace orlan::cli

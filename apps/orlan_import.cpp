@@ -2,19 +2,21 @@
 // window. It drives the control through the same handlers the widget calls
 // (the file-selection click with its check run, the reference box, the list
 // selection, Importar), and the dialogs are answered from the options.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
 #include "control/ctl_orlan.h"
 #include "database/banco_atual.h"
+#include "linha_de_comando.h"
 #include "orlan_cli.h"
 
 namespace {
@@ -22,30 +24,47 @@ namespace {
 using namespace orlan;
 using namespace orlan::cli;
 
-void Escrever(std::FILE* f, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
-  std::fflush(f);
+// Set by the handler of SIGINT, SIGTERM and SIGHUP: the signal's number.
+volatile std::sig_atomic_t g_sinal = 0;
+
+extern "C" void AoSinal(int sinal) { g_sinal = sinal; }
+
+// Without SA_RESTART: a terminal question waiting for a line gets EINTR and
+// is answered Cancel, as the run is about to be.
+void InstalarSinais() {
+  struct sigaction ação {};
+  ação.sa_handler = AoSinal;
+  sigemptyset(&ação.sa_mask);
+  for (int sinal : {SIGINT, SIGTERM, SIGHUP}) sigaction(sinal, &ação, nullptr);
 }
 
-// Records the events and, on a terminal, draws progress on standard error.
+QString NomeDoSinal(int sinal) {
+  switch (sinal) {
+    case SIGINT:
+      return QStringLiteral("SIGINT");
+    case SIGTERM:
+      return QStringLiteral("SIGTERM");
+    default:
+      return QStringLiteral("SIGHUP");
+  }
+}
+
+// Records the events and, on a terminal, draws progress on standard error:
+// the share of the file checked, then the document being imported.
 class Ouvinte : public OuvinteOrlan {
  public:
-  explicit Ouvinte(bool terminal) : terminal_(terminal) {}
+  Ouvinte(bool terminal, const ctlOrlan* control) : terminal_(terminal), control_(control) {}
 
   void onEvento(Evento evento) override {
     eventos.push_back(evento);
     switch (evento) {
       case Evento::IniciouLeitura:
         fase_ = Fase::kVerificação;
-        passos_ = 0;
         break;
       case Evento::IniciouImportação:
         fase_ = Fase::kImportação;
-        passos_ = 0;
         break;
       case Evento::NoMeio:
-        ++passos_;
         desenhar();
         break;
       case Evento::FinalizouLeitura:
@@ -60,13 +79,10 @@ class Ouvinte : public OuvinteOrlan {
 
   bool houve(Evento e) const { return std::find(eventos.begin(), eventos.end(), e) != eventos.end(); }
 
-  // Documents the import run will go through; the bar counts ten steps for each.
-  void setDocumentos(int n) { documentos_ = n; }
-
   // Clears the progress line so that other output starts on a clean line.
   void limpar() {
-    if (terminal_ && desenhada_) Escrever(stderr, QStringLiteral("\r\033[K"));
-    desenhada_ = false;
+    if (terminal_ && !desenhada_.isEmpty()) Escrever(stderr, QStringLiteral("\r\033[K"));
+    desenhada_.clear();
   }
 
   std::vector<Evento> eventos;
@@ -78,26 +94,42 @@ class Ouvinte : public OuvinteOrlan {
     if (!terminal_ || fase_ == Fase::kNenhuma) return;
     QString line;
     if (fase_ == Fase::kVerificação) {
-      line = QStringLiteral("Verificando o arquivo... %1").arg(passos_);
+      const int porcento = static_cast<int>(std::clamp(control_->progressoVerificação(), 0.0, 1.0) * 100);
+      line = QStringLiteral("Verificando o arquivo... %1%").arg(porcento, 3);
     } else {
-      constexpr int kLargura = 40;
-      const int total = std::max(1, documentos_ * 10);
-      const int feito = std::min(passos_, total);
-      const int cheio = feito * kLargura / total;
-      line = QStringLiteral("Importando [%1%2] %3%")
+      constexpr int kLargura = 30;
+      const int total = std::max(1, static_cast<int>(control_->QtdeSelecionados()));
+      const int atual = std::clamp(control_->documentoEmCurso(), 1, total);
+      const int cheio = (atual - 1) * kLargura / total;
+      line = QStringLiteral("Importando [%1%2] documento %3 de %4")
                  .arg(QString(cheio, QLatin1Char('#')), QString(kLargura - cheio, QLatin1Char(' ')))
-                 .arg(feito * 100 / total, 3);
+                 .arg(atual)
+                 .arg(total);
     }
+    // The checker reports progress far more often than the line changes.
+    if (line == desenhada_) return;
     Escrever(stderr, QStringLiteral("\r") + line + QStringLiteral("\033[K"));
-    desenhada_ = true;
+    desenhada_ = line;
   }
 
   bool terminal_;
+  const ctlOrlan* control_;
   Fase fase_ = Fase::kNenhuma;
-  int passos_ = 0;
-  int documentos_ = 0;
-  bool desenhada_ = false;
+  QString desenhada_;
 };
+
+// Why the list is empty, from the counts of its last fill.
+QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c, const QString& ref) {
+  if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
+  if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(ref);
+  if (c.apósLimite >= c.daReferência) {
+    const QString de = ref.isEmpty() ? QStringLiteral("do arquivo") : QStringLiteral("da referência ") + ref;
+    return c.daReferência == 1 ? QStringLiteral("a declaração %1 é posterior a %2").arg(de, c.anoLimite)
+                               : QStringLiteral("as %1 declarações %2 são posteriores a %3")
+                                     .arg(QString::number(c.daReferência), de, c.anoLimite);
+  }
+  return QStringLiteral("nenhuma declaração foi listada");
+}
 
 void ImprimirResumo(const ResumoImportação& r) {
   QString text = QStringLiteral("Resumo: %1 importado(s), %2 substituído(s), %3 ignorado(s)\n")
@@ -120,10 +152,11 @@ int Executar(const Opções& opções) {
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 
   ConsoleDialogs dialogs(opções.arquivo, opções.sobrescrever, stdout, terminal_in);
-  Ouvinte ouvinte(terminal_out);
-  dialogs.setAntesDeImprimir([&ouvinte] { ouvinte.limpar(); });
   ctlOrlan control(&dialogs);
+  Ouvinte ouvinte(terminal_out, &control);
+  dialogs.setAntesDeImprimir([&ouvinte] { ouvinte.limpar(); });
   control.setOuvinte(&ouvinte);
+  control.setPedidoDeInterrupção([] { return g_sinal != 0; });
   // --db holds for this run only: the user's own "DbAtual" stays as it was.
   if (!opções.db.isEmpty()) {
     const QString nome = ÉEndereçoServidor(opções.db) ? opções.db : QFileInfo(opções.db).absoluteFilePath();
@@ -157,18 +190,25 @@ int Executar(const Opções& opções) {
     return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
                  kSaídaErro);
   }
+  // A signal during the check: nothing is imported.
+  if (g_sinal != 0) return kSaídaInterrompida;
 
   const std::vector<ItemLista>& itens = control.itens();
-  if (opções.listar) {
-    QString text;
-    for (const ItemLista& item : itens) {
-      text += item.colunas[0] + QLatin1Char('\t') + item.colunas[1] + QLatin1Char('\t') + item.colunas[2] +
-              QLatin1Char('\t') + item.colunas[3] + QLatin1Char('\n');
-    }
-    Escrever(stdout, text);
-    return itens.empty() ? kSaídaNadaListado : kSaídaConcluída;
+  const ctlOrlan::ContagemLista& contagem = control.contagemLista();
+  if (itens.empty()) {
+    Escrever(stderr, QStringLiteral("orlan-import: lista vazia: %1\n").arg(MotivoDaListaVazia(contagem, opções.ref)));
+  } else if (contagem.apósLimite > 0) {
+    Escrever(
+        stderr,
+        contagem.apósLimite == 1
+            ? QStringLiteral("orlan-import: 1 declaração posterior a %1 não aparece na lista\n").arg(contagem.anoLimite)
+            : QStringLiteral("orlan-import: %1 declarações posteriores a %2 não aparecem na lista\n")
+                  .arg(contagem.apósLimite)
+                  .arg(contagem.anoLimite));
   }
 
+  // The selection as --select makes it; --list and --dry-run show that same
+  // selection.
   const QSet<QString> ies(opções.ies.begin(), opções.ies.end());
   QSet<QString> encontradas;
   int selecionados = 0;
@@ -183,10 +223,26 @@ int Executar(const Opções& opções) {
   }
   if (!opções.selecionar_todos) {
     for (const QString& ie : opções.ies) {
-      if (!encontradas.contains(ie)) Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
+      if (!encontradas.contains(ie))
+        Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
     }
   }
-  ouvinte.setDocumentos(selecionados);
+
+  if (opções.listar || opções.simular) {
+    std::vector<bool> existe;
+    if (opções.simular && !control.existentesNoBancoAtual(&existe).ok()) return kSaídaErro;
+    QString text;
+    for (size_t i = 0; i < itens.size(); ++i) {
+      const ItemLista& item = itens[i];
+      if (!item.selecionado) continue;
+      text += item.colunas[0] + QLatin1Char('\t') + item.colunas[1] + QLatin1Char('\t') + item.colunas[2] +
+              QLatin1Char('\t') + item.colunas[3];
+      if (opções.simular) text += existe.at(i) ? QStringLiteral("\texiste") : QStringLiteral("\tnovo");
+      text += QLatin1Char('\n');
+    }
+    Escrever(stdout, text);
+    return selecionados == 0 ? kSaídaNadaListado : kSaídaConcluída;
+  }
 
   // Importar runs even with nothing selected: the control then tells the
   // user so, as it would in the window.
@@ -202,18 +258,25 @@ int Executar(const Opções& opções) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that went away (orlan-import ... | head) must not kill the run
+  // in the middle of a document: the failed write is reported instead.
+  std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("orlan-import"));
 
   Opções opções;
-  QString erro;
-  if (!LerOpções(app.arguments().mid(1), &opções, &erro)) {
-    Escrever(stderr, QStringLiteral("orlan-import: ") + erro + QStringLiteral("\n\n") + TextoDeUso());
-    return kSaídaUso;
+  if (const auto status = LerOpções(QCoreApplication::arguments(), &opções)) return *status;
+  InstalarSinais();
+  const int status = Executar(opções);
+  // A signal ends the run as Cancel would; its status says which one came,
+  // whatever else went wrong meanwhile.
+  if (const int sinal = g_sinal; sinal != 0) {
+    return Falha(
+        QStringLiteral("interrompido por %1; o que já foi importado fica no banco atual").arg(NomeDoSinal(sinal)),
+        128 + sinal);
   }
-  if (opções.ajuda) {
-    Escrever(stdout, TextoDeUso());
-    return kSaídaConcluída;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Falha(QStringLiteral("a saída padrão não pôde ser gravada (disco cheio ou leitor encerrado)"), kSaídaErro);
   }
-  return Executar(opções);
+  return status;
 }

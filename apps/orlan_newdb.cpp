@@ -1,37 +1,48 @@
-// orlan-newdb PATH [--ref-limit YYYY]: creates an empty current database.
+// orlan-newdb CAMINHO [--ref-limit AAAA]: creates an empty current database.
 #include <QCoreApplication>
 #include <QDate>
 #include <QRegularExpression>
-#include <QStringList>
 
-#include <cstdio>
-
+#include "database/banco_atual.h"
 #include "database/schema.h"
+#include "linha_de_comando.h"
+
+using namespace orlan::cli;
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const QStringList args = QCoreApplication::arguments().mid(1);
-  QString path;
-  QString limit = QString::number(QDate::currentDate().year());
-  for (int i = 0; i < args.size(); ++i) {
-    if (args[i] == QLatin1String("--ref-limit") && i + 1 < args.size()) {
-      limit = args[++i];
-    } else if (args[i].startsWith(QLatin1String("--")) || !path.isEmpty()) {
-      std::fprintf(stderr, "usage: orlan-newdb PATH [--ref-limit YYYY]\n");
-      return 64;
-    } else {
-      path = args[i];
-    }
+  LinhaDeComando linha(QStringLiteral("orlan-newdb"), QStringLiteral("[opções] CAMINHO"),
+                       QStringLiteral("Cria um banco de dados atual novo e vazio em CAMINHO; "
+                                      "um arquivo que já existe não é tocado."));
+  linha.adicionarArgumento(QStringLiteral("CAMINHO"),
+                           QStringLiteral("o arquivo do banco novo, ou o endereço postgresql:// de um banco vazio "
+                                          "num servidor, onde as tabelas são criadas"));
+  const QCommandLineOption limite(
+      QStringLiteral("ref-limit"),
+      QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"), QStringLiteral("AAAA"),
+      QString::number(QDate::currentDate().year()));
+  linha.adicionar(limite);
+  linha.setRodapé(QStringLiteral("Saída: 0 banco criado; 4 o banco não foi criado; 64 uso incorreto.\n"));
+  if (const auto saída = linha.analisar(QCoreApplication::arguments())) return *saída;
+
+  const QStringList caminhos = linha.parser().positionalArguments();
+  if (caminhos.size() != 1) {
+    return linha.erroDeUso(caminhos.isEmpty() ? QStringLiteral("falta o CAMINHO")
+                                              : QStringLiteral("um só CAMINHO, não %1").arg(caminhos.size()));
   }
-  if (path.isEmpty() || !QRegularExpression(QStringLiteral("^\\d{4}$")).match(limit).hasMatch()) {
-    std::fprintf(stderr, "usage: orlan-newdb PATH [--ref-limit YYYY]\n");
-    return 64;
+  const QString ano = linha.parser().value(limite);
+  if (!QRegularExpression(QStringLiteral("^\\d{4}$")).match(ano).hasMatch()) {
+    return linha.erroDeUso(QStringLiteral("--ref-limit deve ser um ano de quatro dígitos: \"%1\"").arg(ano));
   }
-  const orlan::Status s = orlan::schema::CreateCurrentDatabase(path.toStdString(), limit);
+  const QString& caminho = caminhos.front();
+  // A server's address is shown without its password.
+  const QString mostrado = orlan::NomeSemSenha(caminho);
+  const orlan::Status s = orlan::schema::CreateCurrentDatabase(caminho.toStdString(), ano);
   if (!s.ok()) {
-    std::fprintf(stderr, "orlan-newdb: %s\n", s.ToString().c_str());
-    return 1;
+    return linha.falha(
+        QStringLiteral("o banco não foi criado em %1\n  %2").arg(mostrado, QString::fromStdString(s.ToString())),
+        kSaídaErro);
   }
-  std::printf("%s: empty current database, RefLimite %s\n", qPrintable(path), qPrintable(limit));
-  return 0;
+  const bool ok = Escrever(stdout, QStringLiteral("%1: banco de dados atual vazio, RefLimite %2\n").arg(mostrado, ano));
+  return ok ? kSaídaConcluída : kSaídaErro;
 }

@@ -279,7 +279,7 @@ void TestPg::newdbRecusaBancoComTabela() {
   auto pg = Conectar(uri);
   pg->executarScript("CREATE TABLE \"tblDIPAM\" (x integer); INSERT INTO \"tblDIPAM\" VALUES (42)");
   const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {uri});
-  QCOMPARE(r.exit_code, 1);
+  QCOMPARE(r.exit_code, 4);  // the programs' status for "not created"
   QVERIFY2(r.err.contains(QStringLiteral("já tem as tabelas tblDIPAM")), qPrintable(r.err));
   QCOMPARE(Número(*pg, "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
                        "WHERE n.nspname = 'public'"),
@@ -300,7 +300,7 @@ void TestPg::servidorInalcancavel() {
   QVERIFY(!s.detail().empty());
   QVERIFY(!b);
   const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {uri});
-  QCOMPARE(r.exit_code, 1);
+  QCOMPARE(r.exit_code, 4);  // the programs' status for "not created"
   QVERIFY2(r.err.contains(QStringLiteral("Não foi possível conectar ao servidor PostgreSQL 127.0.0.1:1, banco fiscal.")), qPrintable(r.err));
   QVERIFY2(!r.err.contains(QStringLiteral("SenhaSecreta1")), qPrintable(r.err));
 }

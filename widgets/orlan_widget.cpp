@@ -1,13 +1,18 @@
 #include "widgets/orlan_widget.h"
 
+#include <QBoxLayout>
 #include <QEvent>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "widgets/qt_dialogs.h"
 
@@ -15,19 +20,7 @@ namespace orlan {
 
 namespace {
 
-// Where each constituent control sits, in twips from the top left corner.
-struct Geometria {
-  int left, top, width, height;
-};
-constexpr Geometria kLabel1{30, 0, 2475, 285};
-constexpr Geometria kTxtArqPre{2520, 0, 6165, 285};
-constexpr Geometria kButSelecionarArquivo{8370, 10, 315, 275};
-constexpr Geometria kLblReferência{30, 330, 885, 240};
-constexpr Geometria kTxtRef{930, 330, 765, 285};
-constexpr Geometria kListViewQURs{0, 630, 0, 4155};  // width: the control's
-constexpr Geometria kButImportar{7710, 5100, 1245, 345};
-constexpr Geometria kCmdFim{8955, 5100, 1245, 345};
-// The surface ends with the lower right corner of cmdFim.
+// The dialog's original surface, in twips: the default size.
 constexpr int kLarguraTwips = 10200;
 constexpr int kAlturaTwips = 5445;
 
@@ -51,6 +44,48 @@ QFont Fonte(QStringList families, double points, bool bold) {
 QFont FonteDoControle() {
   return Fonte({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif")}, 8.25, false);
 }
+
+// "..." sits over the right end of the file name box, as narrow as its
+// caption allows, and keeps the box's text from running under it.
+class BotãoNaCaixa : public QPushButton {
+ public:
+  BotãoNaCaixa(const QString& text, QLineEdit* caixa, QWidget* parent) : QPushButton(text, parent), caixa_(caixa) {}
+
+  QSize sizeHint() const override {
+    ensurePolished();
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    const QFontMetrics fm(font());
+    return QSize(fm.horizontalAdvance(text()) + 2 * (frame + 2), fm.height() + 2 * frame);
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QPushButton::resizeEvent(event);
+    caixa_->setTextMargins(0, 0, width(), 0);
+  }
+
+ private:
+  QLineEdit* caixa_;
+};
+
+// The reference box: as wide as a month typed in it, no wider.
+class CaixaReferência : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+  QSize sizeHint() const override {
+    // QLineEdit's own hint is 17 "x" wide; keep its frame and margins and
+    // put the mask's text in place of those.
+    const QSize base = QLineEdit::sizeHint();
+    const QFontMetrics fm(font());
+    const int texto =
+        std::max(fm.horizontalAdvance(QStringLiteral("00/0000")), fm.horizontalAdvance(QStringLiteral("__/____")));
+    const int cursor = style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this);
+    return QSize(base.width() - 17 * fm.horizontalAdvance(QLatin1Char('x')) + texto + cursor, base.height());
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 }  // namespace
 
@@ -88,7 +123,7 @@ OrlanWidget::OrlanWidget(Dialogs* dialogs, QWidget* parent) : QWidget(parent) {
     return true;
   });
   criarControles();
-  aplicarGeometria();
+  criarLayout();
   sincronizar(true);
 }
 
@@ -103,21 +138,9 @@ int OrlanWidget::Pixels(int twips, int dpi) {
   return static_cast<int>((n + 720) / 1440);
 }
 
-void OrlanWidget::setDpiLógico(int dpi) {
-  dpi_fixo_ = dpi;
-  aplicarGeometria();
-}
-
-int OrlanWidget::dpiLógico() const { return dpi_fixo_ > 0 ? dpi_fixo_ : logicalDpiX(); }
-
 QSize OrlanWidget::sizeHint() const {
-  const int dpi = dpiLógico();
-  const int width = std::max(kLarguraTwips, kListViewQURs.left + control_->larguraListaTwips());
-  // Each edge is rounded on its own, so a control may end a pixel past the
-  // rounded extent.
-  const QRect children = childrenRect();
-  return QSize(std::max(Pixels(width, dpi), children.right() + 1),
-               std::max(Pixels(kAlturaTwips, dpi), children.bottom() + 1));
+  const int dpi = logicalDpiX();
+  return QWidget::sizeHint().expandedTo(QSize(Pixels(kLarguraTwips, dpi), Pixels(kAlturaTwips, dpi)));
 }
 
 void OrlanWidget::criarControles() {
@@ -127,14 +150,16 @@ void OrlanWidget::criarControles() {
   cmd_fim_ = new QPushButton(QStringLiteral("&Fechar"), this);
   cmd_fim_->setObjectName(QStringLiteral("cmdFim"));
 
-  but_selecionar_arquivo_ = new QPushButton(QStringLiteral("..."), this);
-  but_selecionar_arquivo_->setObjectName(QStringLiteral("butSelecionarArquivo"));
-  but_selecionar_arquivo_->setFont(Fonte({QStringLiteral("Arial"), QStringLiteral("Helvetica")}, 9, true));
-
+  // The box exists before "..." (which keeps the box's text clear of
+  // itself); the tab order below puts "..." first.
   txt_arq_pre_ = new QLineEdit(this);
   txt_arq_pre_->setObjectName(QStringLiteral("txtArqPre"));
 
-  txt_ref_ = new QLineEdit(this);
+  but_selecionar_arquivo_ = new BotãoNaCaixa(QStringLiteral("..."), txt_arq_pre_, this);
+  but_selecionar_arquivo_->setObjectName(QStringLiteral("butSelecionarArquivo"));
+  but_selecionar_arquivo_->setFont(Fonte({QStringLiteral("Arial"), QStringLiteral("Helvetica")}, 9, true));
+
+  txt_ref_ = new CaixaReferência(this);
   txt_ref_->setObjectName(QStringLiteral("txtRef"));
   txt_ref_->setInputMask(QStringLiteral("99/9999;_"));
   txt_ref_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -185,29 +210,38 @@ void OrlanWidget::criarControles() {
   connect(txt_ref_, &QLineEdit::textChanged, this, [this] { referênciaDigitada(); });
 }
 
-void OrlanWidget::aplicarGeometria() {
-  const int dpi = dpiLógico();
-  auto place = [dpi](QWidget* w, const Geometria& g, int width_twips) {
-    w->setGeometry(Pixels(g.left, dpi), Pixels(g.top, dpi), Pixels(width_twips, dpi), Pixels(g.height, dpi));
-  };
-  place(label1_, kLabel1, kLabel1.width);
-  place(txt_arq_pre_, kTxtArqPre, kTxtArqPre.width);
-  place(but_selecionar_arquivo_, kButSelecionarArquivo, kButSelecionarArquivo.width);
-  place(lbl_referência_, kLblReferência, kLblReferência.width);
-  place(txt_ref_, kTxtRef, kTxtRef.width);
-  place(list_view_qurs_, kListViewQURs, control_->larguraListaTwips());
-  place(but_importar_, kButImportar, kButImportar.width);
-  place(cmd_fim_, kCmdFim, kCmdFim.width);
-  // "..." lies over the right end of the file name box.
+void OrlanWidget::criarLayout() {
+  // One cell holds the file name box and, over its right end, "...".
+  auto* caixa = new QGridLayout;
+  caixa->setSpacing(0);
+  caixa->addWidget(txt_arq_pre_, 0, 0);
+  caixa->addWidget(but_selecionar_arquivo_, 0, 0, Qt::AlignRight);
   but_selecionar_arquivo_->raise();
-  if (colunas_aplicadas_) aplicarColunas();
-  setMinimumSize(sizeHint());
-  updateGeometry();
+
+  auto* arquivo = new QHBoxLayout;
+  arquivo->addWidget(label1_);
+  arquivo->addLayout(caixa, 1);
+
+  auto* referência = new QHBoxLayout;
+  referência->addWidget(lbl_referência_);
+  referência->addWidget(txt_ref_);
+  referência->addStretch(1);
+
+  auto* botões = new QHBoxLayout;
+  botões->addStretch(1);
+  botões->addWidget(but_importar_);
+  botões->addWidget(cmd_fim_);
+
+  auto* tudo = new QVBoxLayout(this);
+  tudo->addLayout(arquivo);
+  tudo->addLayout(referência);
+  tudo->addWidget(list_view_qurs_, 1);
+  tudo->addLayout(botões);
 }
 
 void OrlanWidget::aplicarColunas() {
   const std::vector<ColunaLista>& colunas = control_->colunas();
-  const int dpi = dpiLógico();
+  const int dpi = logicalDpiX();
   QStringList headers;
   for (const ColunaLista& c : colunas) headers << c.cabeçalho;
   if (list_view_qurs_->columnCount() != static_cast<int>(colunas.size())) {
@@ -216,7 +250,10 @@ void OrlanWidget::aplicarColunas() {
   list_view_qurs_->setHeaderLabels(headers);
   list_view_qurs_->setHeaderHidden(false);
   QHeaderView* header = list_view_qurs_->header();
-  header->setStretchLastSection(false);
+  // The last visible column takes what the columns leave of the list's
+  // width, so the list never scrolls sideways while the columns fit.
+  header->setStretchLastSection(true);
+  int largura = 0;
   for (int i = 0; i < static_cast<int>(colunas.size()); ++i) {
     const int width = Pixels(colunas[i].larguraTwips, dpi);
     header->setSectionResizeMode(i, QHeaderView::Interactive);
@@ -226,18 +263,17 @@ void OrlanWidget::aplicarColunas() {
     } else {
       list_view_qurs_->setColumnHidden(i, false);
       list_view_qurs_->setColumnWidth(i, width);
+      largura += width;
     }
   }
-  list_view_qurs_->resize(Pixels(control_->larguraListaTwips(), dpi), list_view_qurs_->height());
+  // Room for every column beside the vertical scroll bar, shown or not.
+  const int moldura = 2 * list_view_qurs_->frameWidth();
+  list_view_qurs_->setMinimumWidth(largura + moldura + list_view_qurs_->verticalScrollBar()->sizeHint().width());
   colunas_aplicadas_ = true;
 }
 
 void OrlanWidget::sincronizar(bool completo) {
-  if (control_->colunasCriadas() && !colunas_aplicadas_) {
-    aplicarColunas();
-    setMinimumSize(sizeHint());
-    updateGeometry();
-  }
+  if (control_->colunasCriadas() && !colunas_aplicadas_) aplicarColunas();
 
   if (control_->txtArqPre() != arq_pre_desenhado_) {
     // The box is the user's to type in; it follows the control only when the
@@ -268,8 +304,7 @@ void OrlanWidget::sincronizar(bool completo) {
     QList<QTreeWidgetItem*> items;
     items.reserve(n);
     for (const ItemLista& it : itens) {
-      auto* item = new QTreeWidgetItem(
-          QStringList{it.colunas[0], it.colunas[1], it.colunas[2], it.colunas[3]});
+      auto* item = new QTreeWidgetItem(QStringList{it.colunas[0], it.colunas[1], it.colunas[2], it.colunas[3]});
       item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
       items << item;
     }
@@ -345,12 +380,12 @@ void OrlanWidget::onEvento(Evento evento) {
 
 void OrlanWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (dpi_fixo_ == 0) aplicarGeometria();
+  if (colunas_aplicadas_) aplicarColunas();
 }
 
 void OrlanWidget::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::ScreenChangeInternal && dpi_fixo_ == 0) aplicarGeometria();
+  if (event->type() == QEvent::ScreenChangeInternal && colunas_aplicadas_) aplicarColunas();
 }
 
 }  // namespace orlan

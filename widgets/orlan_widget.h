@@ -1,7 +1,10 @@
 // The import dialog as a Qt widget: draws the state of one ctlOrlan and
 // calls its handlers.
 //
-// The widget owns the control. After every handler it redraws the control's
+// The widget owns the control. Qt layouts place the constituent controls
+// with the platform style's margins and spacing, so that no caption is cut
+// whatever the font and its DPI; the default size keeps the dialog's
+// original proportions. After every handler it redraws the control's
 // state (file name, Importar enabled, list items and selection); while a
 // handler runs it also refreshes on each event, so that a host that repaints
 // on NoMeio shows the list as it is. The control's six events come out as
@@ -14,7 +17,6 @@
 #define ORLAN_WIDGETS_ORLAN_WIDGET_H_
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 
@@ -51,11 +53,8 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   // Twips to pixels at `dpi` dots per logical inch, rounded to the nearest.
   static int Pixels(int twips, int dpi);
 
-  // The DPI the geometry is computed with: the widget's logical DPI unless
-  // fixed here (0 goes back to the screen's). Relays the controls out.
-  void setDpiLógico(int dpi);
-  int dpiLógico() const;
-
+  // The layout's own size, or the dialog's original size in twips at the
+  // widget's logical DPI when that is larger.
   QSize sizeHint() const override;
 
  signals:
@@ -78,7 +77,9 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   void onEvento(Evento evento) override;
 
   void criarControles();
-  void aplicarGeometria();
+  void criarLayout();
+  // Column widths from the control's twips at the logical DPI; the list is
+  // kept wide enough for them and the vertical scroll bar.
   void aplicarColunas();
   // Draws the control's state. `completo` compares every item; otherwise the
   // list is redrawn only when its size changed (cheap enough for every event).
@@ -92,7 +93,6 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   std::unique_ptr<QtDialogs> dialogs_próprios_;
   std::unique_ptr<DiálogosSincronizados> dialogs_;
   std::unique_ptr<ctlOrlan> control_;
-  int dpi_fixo_ = 0;
   bool ocupado_ = false;
   bool ref_pendente_ = false;
   bool colunas_aplicadas_ = false;
