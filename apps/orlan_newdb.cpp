@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
       QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"), QStringLiteral("AAAA"),
       QString::number(QDate::currentDate().year()));
   linha.adicionar(limite);
-  linha.setRodapé(QStringLiteral("Saída: 0 banco criado; 4 o banco não foi criado; 64 uso incorreto.\n"));
+  linha.setRodapé(QStringLiteral("Saída: 0 banco criado; 1 o arquivo ou as tabelas já existiam e nada foi mudado; "
+                                 "4 o banco não foi criado por outro erro; 64 uso incorreto.\n"));
   if (const auto saída = linha.analisar(QCoreApplication::arguments())) return *saída;
 
   const QStringList caminhos = linha.parser().positionalArguments();
@@ -39,9 +40,10 @@ int main(int argc, char** argv) {
   const QString mostrado = orlan::NomeSemSenha(caminho);
   const orlan::Status s = orlan::schema::CreateCurrentDatabase(caminho.toStdString(), ano);
   if (!s.ok()) {
+    // What exists is kept: status 1, as orlan-prf-gen keeps an existing file.
     return linha.falha(
         QStringLiteral("o banco não foi criado em %1\n  %2").arg(mostrado, QString::fromStdString(s.ToString())),
-        kSaídaErro);
+        s.code() == orlan::kErrInvalidOperation ? kSaídaInterrompida : kSaídaErro);
   }
   const bool ok = Escrever(stdout, QStringLiteral("%1: banco de dados atual vazio, RefLimite %2\n").arg(mostrado, ano));
   return ok ? kSaídaConcluída : kSaídaErro;

@@ -312,7 +312,7 @@ class TestDatabase : public QObject {
     QCOMPARE(db->scalar("SELECT RefLimite FROM tblPerola").toString(), QStringLiteral("2007"));
     QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
     r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {path});
-    QVERIFY(r.exit_code != 0);
+    QCOMPARE(r.exit_code, 1);
     QVERIFY(r.err.contains(QStringLiteral("exist")));
   }
 };

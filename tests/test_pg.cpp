@@ -279,7 +279,7 @@ void TestPg::newdbRecusaBancoComTabela() {
   auto pg = Conectar(uri);
   pg->executarScript("CREATE TABLE \"tblDIPAM\" (x integer); INSERT INTO \"tblDIPAM\" VALUES (42)");
   const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {uri});
-  QCOMPARE(r.exit_code, 4);  // the programs' status for "not created"
+  QCOMPARE(r.exit_code, 1);  // refused: what exists is kept
   QVERIFY2(r.err.contains(QStringLiteral("já tem as tabelas tblDIPAM")), qPrintable(r.err));
   QCOMPARE(Número(*pg, "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
                        "WHERE n.nspname = 'public'"),

@@ -87,7 +87,6 @@ class TestWidget : public QObject {
   void importSignalsInOrder();
   void earlyEndAndClose();
   void referenceBoxMaskAndNotifications();
-  void messageStyleMapping();
   void messageBoxAnswersAndCheckBox();
   void qtTextsInPortuguese();
   void databaseChoiceCheckedBeforeTaken();
@@ -489,32 +488,6 @@ void TestWidget::referenceBoxMaskAndNotifications() {
   QCOMPARE(box->displayText(), QStringLiteral("__/____"));
   QCOMPARE(widget_->control().txtRefTexto(), QStringLiteral("__/____"));
   QCOMPARE(list->topLevelItemCount(), 3);
-}
-
-void TestWidget::messageStyleMapping() {
-  const AparênciaMensagem ok = AparênciaDoEstilo(kEstiloOk);
-  QCOMPARE(ok.icon, QMessageBox::NoIcon);
-  QCOMPARE(ok.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
-  QCOMPARE(ok.escape_button, QMessageBox::Ok);
-
-  const AparênciaMensagem critico = AparênciaDoEstilo(kEstiloCritico);
-  QCOMPARE(critico.icon, QMessageBox::Critical);
-  QCOMPARE(critico.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
-
-  const AparênciaMensagem pergunta = AparênciaDoEstilo(kEstiloCriticoSimNaoCancelar);
-  QCOMPARE(pergunta.icon, QMessageBox::Critical);
-  QCOMPARE(pergunta.buttons,
-           (QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}));
-  QCOMPARE(pergunta.default_button, QMessageBox::Yes);
-  QCOMPARE(pergunta.escape_button, QMessageBox::Cancel);
-  // The default-button bits pick the second and third buttons.
-  QCOMPARE(AparênciaDoEstilo(19 + 256).default_button, QMessageBox::No);
-  QCOMPARE(AparênciaDoEstilo(19 + 512).default_button, QMessageBox::Cancel);
-
-  QCOMPARE(RespostaDoBotão(QMessageBox::Ok), int(kRespostaOk));
-  QCOMPARE(RespostaDoBotão(QMessageBox::Yes), int(kRespostaSim));
-  QCOMPARE(RespostaDoBotão(QMessageBox::No), int(kRespostaNao));
-  QCOMPARE(RespostaDoBotão(QMessageBox::Cancel), int(kRespostaCancelar));
 }
 
 void TestWidget::messageBoxAnswersAndCheckBox() {
