@@ -37,8 +37,8 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME vmborlan)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME vmborlan-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The headers include Qt's and SQLite's, and the package file finds them.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "qt6-base-dev, libsqlite3-dev")
+# The public headers include Qt's alone, and the package file finds it.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "qt6-base-dev")
 set(CPACK_DEBIAN_DESIGNER_PACKAGE_NAME vmborlan-designer)
 set(CPACK_DEBIAN_DESIGNER_PACKAGE_SECTION devel)
 # Designer draws the plugin's SVG icon through Qt's SVG image plugin.
