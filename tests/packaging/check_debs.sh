@@ -80,7 +80,7 @@ refuse "$runtime" usr/include "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so\$" "u
 [ "$(field "$runtime" Package)" = vmborlan ] || fail "runtime package name"
 [ "$(field "$runtime" Version)" = "$version" ] || fail "runtime version $(field "$runtime" Version), not $version"
 depends=$(field "$runtime" Depends)
-for lib in libqt6core6 libqt6widgets6 libsqlite3-0 libc6; do
+for lib in libqt6core6 libqt6widgets6 libsqlite3-0 libpq5 libc6; do
   [[ "$depends" == *"$lib"* ]] || fail "vmborlan does not depend on $lib (Depends: $depends)"
 done
 dpkg-deb -I "$runtime" shlibs >"$work/shlibs" 2>/dev/null || fail "vmborlan has no shlibs file"
