@@ -267,11 +267,11 @@ class Gerador {
 }  // namespace
 
 std::string ValidarOpções(const OpçõesGerador& o) {
-  if (o.contribuintes < 0 || o.meses < 0 || o.linhas < 0) return "counts must not be negative";
-  if (o.mês_inicial < 1 || o.mês_inicial > 12) return "the start month must be 01 to 12";
-  if (o.ano_inicial < 1900 || o.ano_inicial > 2099) return "the start year must be 1900 to 2099";
+  if (o.contribuintes < 0 || o.meses < 0 || o.linhas < 0) return "as quantidades não podem ser negativas";
+  if (o.mês_inicial < 1 || o.mês_inicial > 12) return "o mês inicial deve ser de 01 a 12";
+  if (o.ano_inicial < 1900 || o.ano_inicial > 2099) return "o ano inicial deve ser de 1900 a 2099";
   const long long último = o.ano_inicial + (o.mês_inicial - 1 + static_cast<long long>(std::max(o.meses, 1)) - 1) / 12;
-  if (último > 2099) return "the last month must not pass 12/2099";
+  if (último > 2099) return "o último mês não pode passar de 12/2099";
   return {};
 }
 
