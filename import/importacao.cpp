@@ -273,16 +273,14 @@ void Importação::iniciarLote() {
 void Importação::gravarLote() {
   if (!lote_aberto_) return;
   lote_aberto_ = false;
-  if (!sessão_->emTransação()) {
-    // The engine ends a transaction by itself after some I/O failures:
-    // whatever it held is gone, and saying otherwise would report lost
-    // documents as stored.
-    sessão_->desfazer();
+  try {
+    // The session refuses a transaction its engine abandoned (after some
+    // I/O failures, a lost connection): what it held is not counted.
+    sessão_->confirmar();
+  } catch (...) {
     pendente_ = ResumoImportação{};
-    throw DbError(kErrIo, "O banco de dados atual abandonou a transação: os documentos importados desde a "
-                          "última pergunta não foram gravados.");
+    throw;
   }
-  sessão_->confirmar();
   Somar(e_.resumo, pendente_);
   pendente_ = ResumoImportação{};
 }
