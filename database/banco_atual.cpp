@@ -7,6 +7,31 @@
 
 namespace orlan {
 
+namespace {
+
+constexpr std::pair<ResultadoDocumento, std::string_view> kResultados[] = {
+    {ResultadoDocumento::kImportado, "importado"},
+    {ResultadoDocumento::kSubstituído, "substituído"},
+    {ResultadoDocumento::kIgnorado, "ignorado"},
+    {ResultadoDocumento::kFalhou, "falhou"},
+};
+
+}  // namespace
+
+std::string_view TextoResultado(ResultadoDocumento r) {
+  for (const auto& [valor, texto] : kResultados) {
+    if (valor == r) return texto;
+  }
+  return {};
+}
+
+std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto) {
+  for (const auto& [valor, t] : kResultados) {
+    if (t == texto) return valor;
+  }
+  return std::nullopt;
+}
+
 // As libpq reads a URI: the scheme in small letters.
 bool ÉEndereçoServidor(const QString& nome) {
   return nome.startsWith(QLatin1String("postgresql://")) || nome.startsWith(QLatin1String("postgres://"));

@@ -21,8 +21,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/database.h"
 #include "database/status.h"
@@ -32,6 +34,51 @@
 #ifndef Q_MOC_RUN
 
 namespace orlan {
+
+// The run log: one line per document an import run reached, written in the
+// same transaction as the document, so that it never claims what the data
+// does not hold. Current databases made by orlan-newdb have its table;
+// others work without a log.
+inline constexpr std::string_view kTabelaHistórico = "tblHistóricoImportação";
+
+enum class ResultadoDocumento {
+  kImportado,    // stored; no return of its IE and day was there
+  kSubstituído,  // stored in place of the one that was there (deleted for good)
+  kIgnorado,     // left out: No, or Cancel on its question
+  kFalhou,       // an error ended the run at this document; nothing of it stored
+};
+
+// "importado", "substituído", "ignorado", "falhou": the words the log holds.
+std::string_view TextoResultado(ResultadoDocumento r);
+// The inverse; nullopt for any other text.
+std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto);
+
+// Who ran an import and from what file: the same for every line of a run.
+struct OrigemHistórico {
+  QString execução;  // tells one run from another (a UUID)
+  QString usuário;   // the operating-system user
+  QString máquina;   // the host's name
+  QString arquivo;   // the ".prf" file's path
+  QString sha256;    // its SHA-256, 64 lowercase hexadecimal digits (empty when unknown)
+};
+
+// One line of the log.
+struct LinhaHistórico {
+  QString momento;  // when it was written, by the database's clock: "yyyy-MM-ddTHH:mm:ssZ" (UTC)
+  OrigemHistórico origem;
+  QString ie;
+  QDate ref1;
+  ResultadoDocumento resultado = ResultadoDocumento::kImportado;
+  std::optional<std::int64_t> anterior;  // the NroQUR replaced
+  std::optional<std::int64_t> novo;      // the NroQUR stored
+};
+
+// Work counters of a current database's connection since it was opened.
+struct ContagemBanco {
+  std::int64_t comandos = 0;     // statements run
+  std::int64_t idasEVoltas = 0;  // waits for a server's answer; 0 for a file
+  std::int64_t commits = 0;
+};
 
 // One import's access to the current database, with the temporary database
 // it copies from. Made by BancoAtual::abrirSessão; lives no longer than a run
@@ -101,6 +148,59 @@ class SessãoCópia {
   };
   virtual Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) = 0;
 
+  // --- batches: many documents in one step per table ---------------------
+
+  // A document of a batch, in the run's order.
+  struct DocumentoLote {
+    std::int32_t nroQURTemp = 0;
+    QString ie;
+    QDate ref1;
+  };
+
+  // For each document, the key of the current database's first return of
+  // its IE and day (as retornoExistente), learned in one query. Takes no
+  // lock: the answer may change before the caller locks.
+  virtual std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) = 0;
+
+  // Inside a transaction: takes, without waiting, the locks of every
+  // document's taxpayer and month (bloquearDocumento and
+  // bloquearContribuinte), then reads under them what retornosExistentes
+  // and temContribuinte would. nullopt when another session holds one of
+  // the locks (those taken stay held until the transaction ends).
+  struct EstadoLote {
+    std::vector<std::optional<std::int64_t>> existentes;
+    std::vector<bool> temContribuinte;
+  };
+  virtual std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) = 0;
+
+  // What to do with a document of a batch.
+  struct ItemLote {
+    DocumentoLote doc;
+    bool copiarContribuinte = false;  // store its taxpayer (as copiarContribuinte)
+    bool armazenar = true;            // false: declined, only its taxpayer and log line are written
+    std::optional<std::int64_t> substituir;  // the return deleted before storing this one
+  };
+  struct LoteCopiado {
+    std::vector<std::int32_t> novos;          // each item's new NroQUR; 0 when not stored
+    std::map<std::string, int> linhas;        // rows added per table (tables with rows only)
+    std::int32_t últimoCódigoTemp = 0;        // the last occurrence copied, in each database;
+    std::int32_t últimoCódigoNovo = 0;        // 0 when none
+  };
+  // Inside a transaction, and under the locks of tentarBloquearLote: the
+  // whole batch in one step per table, as if each document had gone through
+  // copiarContribuinte, apagarRetorno, copiarCabeçalho, copiarTabela and
+  // copiarOcorrências in order, and registrarHistórico with `origem` (its
+  // outcome importado, substituído or ignorado). `cadastro` is the
+  // DataCadastro of the taxpayers stored. On failure the caller goes back to
+  // a savepoint taken before the call: what the call wrote is not whole.
+  virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro,
+                                 const OrigemHistórico& origem) = 0;
+
+  // Adds `linha` (its `momento` and `origem` ignored) to the log with
+  // `origem`, inside the transaction. Does nothing when the current database
+  // has no log table.
+  virtual void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) = 0;
+
   // Transactions committed by this session.
   virtual std::int64_t commits() const = 0;
 };
@@ -145,6 +245,15 @@ class BancoAtual {
 
   // A session copying from `temp` (an open temporary database).
   virtual std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) = 0;
+
+  // True when the database has the run log's table.
+  virtual bool temHistórico() = 0;
+  // The lines of the last `execuções` runs (newest run first; each run's
+  // lines in the order they were written). Empty when there is no log
+  // table. `execuções` must be positive.
+  virtual std::vector<LinhaHistórico> histórico(int execuções) = 0;
+
+  virtual ContagemBanco contagem() const = 0;
 };
 
 // True for a name that addresses a PostgreSQL server ("postgresql://" or

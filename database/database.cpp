@@ -72,6 +72,7 @@ void Database::checkOpen() const {
 
 Statement Database::acquireStatement(std::string_view sql) {
   checkOpen();
+  ++statement_count_;
   auto it = idle_statements_.find(sql);
   if (it != idle_statements_.end() && !it->second.empty()) {
     Statement stmt = std::move(it->second.back());
@@ -343,6 +344,7 @@ void Database::Prepared::bind(const Params& params) { BindAll(stmt_.get(), param
 
 bool Database::Prepared::run() {
   db_->checkOpen();
+  ++db_->statement_count_;
   Status error;
   const StepResult r = Step(stmt_.get(), &error, db_->path());
   if (r == StepResult::kError) throw DbError(error);

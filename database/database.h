@@ -98,6 +98,9 @@ class Database : public std::enable_shared_from_this<Database> {
 
   // Number of transactions committed on this connection since it was opened.
   std::int64_t commitCount() const { return commit_count_; }
+  // Number of statements run on this connection (each use of a cached one
+  // counts), for benchmarks.
+  std::int64_t statementCount() const { return statement_count_; }
 
   // True while a transaction is open on this connection (SQLite also ends
   // one by itself after some I/O failures).
@@ -169,6 +172,7 @@ class Database : public std::enable_shared_from_this<Database> {
   std::unordered_map<std::string, std::vector<Statement>, SqlHash, std::equal_to<>> idle_statements_;
   std::unordered_map<std::string, std::shared_ptr<TableMeta>> tables_;
   std::int64_t commit_count_ = 0;
+  std::int64_t statement_count_ = 0;
   std::function<bool()> progress_;
 };
 

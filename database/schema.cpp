@@ -279,9 +279,29 @@ std::string_view SqlType(FieldType type) {
   return "TEXT";
 }
 
+namespace {
+
+// The import run log: written only by imports, read by people. The time is
+// the database's own clock, so that clerks' machines with wrong clocks do
+// not reorder the log.
+std::string HistoryTableSql() {
+  const std::string t = Q(kTabelaHistórico);
+  return "CREATE TABLE " + t +
+         " (\"Código\" INTEGER PRIMARY KEY AUTOINCREMENT,"
+         " \"Momento\" TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+         " \"Execução\" TEXT NOT NULL, \"Usuário\" TEXT, \"Máquina\" TEXT, \"Arquivo\" TEXT, \"SHA256\" TEXT,"
+         " \"IE\" TEXT, \"Ref1\" DATE,"
+         " \"Resultado\" TEXT NOT NULL CHECK (\"Resultado\" IN ('importado', 'substituído', 'ignorado', 'falhou')),"
+         " \"NroQURAnterior\" INTEGER, \"NroQURNovo\" INTEGER);\n"
+         "CREATE INDEX " + Q(std::string(kTabelaHistórico) + "_Execução") + " ON " + t + " (\"Execução\");\n";
+}
+
+}  // namespace
+
 void CreateCurrentSchema(Database& db, const QString& ref_limit) {
   Transaction tx(db);
-  db.executeScript(TablesSql(true) + IndexesSql(true) + "CREATE TABLE tblPerola (RefLimite TEXT);\n");
+  db.executeScript(TablesSql(true) + IndexesSql(true) + "CREATE TABLE tblPerola (RefLimite TEXT);\n" +
+                   HistoryTableSql());
   db.execute("INSERT INTO tblPerola (RefLimite) VALUES (?)", {ref_limit});
   tx.commit();
 }

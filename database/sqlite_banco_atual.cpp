@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "database/historico.h"
 #include "database/recordset.h"
 
 namespace orlan {
@@ -82,6 +83,10 @@ class SqliteSessão : public SessãoCópia {
   std::int32_t copiarCabeçalho(std::int32_t nro_qur_temp) override;
   int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
+  std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
+  std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro, const OrigemHistórico& origem) override;
+  void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
   std::int64_t commits() const override { return atual_->commitCount() - commits_iniciais_; }
 
  private:
@@ -106,6 +111,7 @@ class SqliteSessão : public SessãoCópia {
   std::optional<Transaction> leitura_temp_;
   std::vector<std::string> tabelas_vistas_;  // tables the current database was found to have
   std::map<std::string_view, Textos> textos_;
+  std::optional<bool> tem_histórico_;
 };
 
 constexpr int kTempStoreArquivo = 1;
@@ -348,6 +354,40 @@ SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_q
   return o;
 }
 
+std::vector<std::optional<std::int64_t>> SqliteSessão::retornosExistentes(std::span<const DocumentoLote> docs) {
+  // Each look is an index search in this process: one query per document
+  // costs no more than one query for all.
+  std::vector<std::optional<std::int64_t>> existentes;
+  existentes.reserve(docs.size());
+  for (const DocumentoLote& d : docs) existentes.push_back(retornoExistente(d.ie, d.ref1));
+  return existentes;
+}
+
+std::optional<SessãoCópia::EstadoLote> SqliteSessão::tentarBloquearLote(std::span<const DocumentoLote> docs) {
+  if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
+  EstadoLote estado;
+  estado.existentes = retornosExistentes(docs);
+  for (const DocumentoLote& d : docs) estado.temContribuinte.push_back(temContribuinte(d.ie));
+  return estado;
+}
+
+SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote>, const QDate&, const OrigemHistórico&) {
+  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+}
+
+void SqliteSessão::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
+  if (!tem_histórico_) tem_histórico_ = atual_->hasTable(kTabelaHistórico);
+  if (!*tem_histórico_) return;
+  std::string colunas;
+  std::string marcas;
+  for (std::string_view c : kColunasHistórico) {
+    colunas += (colunas.empty() ? "" : ", ") + QuoteIdentifier(c);
+    marcas += marcas.empty() ? "?" : ", ?";
+  }
+  atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + colunas + ") VALUES (" + marcas + ")",
+                  ValoresHistórico(origem, linha));
+}
+
 }  // namespace
 
 QString SqliteBancoAtual::nome() const { return QString::fromStdString(db_->path()); }
@@ -356,6 +396,17 @@ std::optional<QVariant> SqliteBancoAtual::refLimite() {
   Recordset perola = db_->openRecordset(schema::kLimitTable);
   if (perola.eof()) return std::nullopt;
   return perola.value("RefLimite");
+}
+
+bool SqliteBancoAtual::temHistórico() { return db_->hasTable(kTabelaHistórico); }
+
+std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {
+  if (!temHistórico()) return {};
+  return LerHistóricoSqlite(*db_, execuções);
+}
+
+ContagemBanco SqliteBancoAtual::contagem() const {
+  return ContagemBanco{db_->statementCount(), 0, db_->commitCount()};
 }
 
 std::unique_ptr<SessãoCópia> SqliteBancoAtual::abrirSessão(std::shared_ptr<Database> temp) {

@@ -26,6 +26,10 @@ class SqliteBancoAtual : public BancoAtual {
   // transaction.
   std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) override;
 
+  bool temHistórico() override;
+  std::vector<LinhaHistórico> histórico(int execuções) override;
+  ContagemBanco contagem() const override;
+
   Database& banco() { return *db_; }
 
  private:

@@ -40,6 +40,12 @@ struct EstadoImportação {
   std::int32_t CódigoOcorrênciaTemp = 0;
   std::int32_t CódigoOcorrênciaNovo = 0;
 
+  // The ".prf" file the temporary database was checked from, and the
+  // SHA-256 of the bytes the check read (64 lowercase hexadecimal digits),
+  // for the run log. Set by each accepted check.
+  QString ArquivoOrigem;
+  QString Sha256Origem;
+
   // The IE the taxpayer copy handled last.
   QString IEAnterior;
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "database/historico.h"
 #include "database/recordset.h"
 
 namespace orlan {
@@ -60,6 +61,33 @@ std::string ListaTemp(const std::vector<std::string_view>& campos, const std::st
   return s;
 }
 
+// A text array literal of `valores` for a "$n::text[]" parameter; an invalid
+// QVariant is a Null element.
+QString ArrayTexto(const std::vector<QVariant>& valores) {
+  QString s = QStringLiteral("{");
+  for (size_t i = 0; i < valores.size(); ++i) {
+    if (i > 0) s += QLatin1Char(',');
+    const QVariant& v = valores[i];
+    if (!v.isValid() || v.isNull()) {
+      s += QStringLiteral("NULL");
+      continue;
+    }
+    QString texto = v.typeId() == QMetaType::QDate ? v.toDate().toString(Qt::ISODate) : v.toString();
+    texto.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    texto.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    s += QLatin1Char('"') + texto + QLatin1Char('"');
+  }
+  return s + QLatin1Char('}');
+}
+
+bool TemTabela(PgConexão& conexão, std::string_view tabela) {
+  return conexão
+      .executar("SELECT to_regclass($1::text) IS NOT NULL", {QString::fromStdString(Q(tabela))},
+                "procurar a tabela " + Str(tabela))
+      .valor(0, 0)
+      .toBool();
+}
+
 class PgBancoAtual : public BancoAtual {
  public:
   PgBancoAtual(QString uri, std::shared_ptr<PgConexão> conexão)
@@ -81,6 +109,17 @@ class PgBancoAtual : public BancoAtual {
       throw DbError(kErrClosed, "O banco de dados atual " + Str(nome()) + " foi fechado.");
     }
     return std::make_unique<PgSessãoCópia>(conexão_, std::move(temp));
+  }
+
+  bool temHistórico() override { return TemTabela(*conexão_, kTabelaHistórico); }
+
+  std::vector<LinhaHistórico> histórico(int execuções) override {
+    if (!temHistórico()) return {};
+    return LerHistóricoPg(*conexão_, execuções);
+  }
+
+  ContagemBanco contagem() const override {
+    return ContagemBanco{conexão_->comandos(), conexão_->idasEVoltas(), 0};
   }
 
  private:
@@ -492,6 +531,97 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
         inserir(registro.table, r_destino, r_linhas, "copiar a tabela " + Str(registro.table));
   }
   return resultado;
+}
+
+}  // namespace orlan
+
+namespace orlan {
+
+PgComando PgSessãoCópia::consultaExistentes(std::span<const DocumentoLote> docs) const {
+  std::vector<QVariant> ies;
+  std::vector<QVariant> datas;
+  for (const DocumentoLote& d : docs) {
+    ies.push_back(d.ie);
+    datas.push_back(d.ref1.isValid() ? QVariant(d.ref1) : QVariant());
+  }
+  return PgComando{"SELECT (SELECT q.\"NroQUR\" FROM \"tblQUR\" q WHERE lower(q.\"IE\") = lower(v.ie) AND q.\"Ref1\" = v.ref1 "
+                   "ORDER BY q.\"NroQUR\" LIMIT 1) FROM unnest($1::text[], $2::date[]) WITH ORDINALITY v(ie, ref1, n) "
+                   "ORDER BY v.n",
+                   {ArrayTexto(ies), ArrayTexto(datas)}};
+}
+
+std::vector<std::optional<std::int64_t>> PgSessãoCópia::retornosExistentes(std::span<const DocumentoLote> docs) {
+  std::vector<std::optional<std::int64_t>> existentes;
+  if (docs.empty()) return existentes;
+  const std::vector<PgResultado> r = protegido({consultaExistentes(docs)}, "procurar as declarações existentes");
+  for (int i = 0; i < r[0].linhas(); ++i) {
+    existentes.push_back(r[0].nulo(i, 0) ? std::nullopt : std::optional<std::int64_t>(r[0].valor(i, 0).toLongLong()));
+  }
+  return existentes;
+}
+
+std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::tentarBloquearLote(std::span<const DocumentoLote> docs) {
+  exigirTransação("bloquear as declarações");
+  EstadoLote estado;
+  if (docs.empty()) return estado;
+  std::vector<QVariant> ies;
+  std::vector<QVariant> meses;
+  for (const DocumentoLote& d : docs) {
+    ies.push_back(d.ie);
+    meses.push_back(ChaveMês(d.ref1));
+    ies.push_back(d.ie);
+    meses.push_back(0);
+  }
+  // Every lock is tried, in a fixed order, before anything is read: the
+  // reads then see what the locks protect.
+  std::vector<PgComando> comandos{
+      PgComando{"SELECT bool_and(pg_try_advisory_xact_lock(hashtext(lower(v.ie)), v.mes)) FROM "
+                "unnest($1::text[], $2::integer[]) WITH ORDINALITY v(ie, mes, n)",
+                {ArrayTexto(ies), ArrayTexto(meses)}},
+      consultaExistentes(docs)};
+  std::vector<QVariant> só_ies;
+  for (const DocumentoLote& d : docs) só_ies.push_back(d.ie);
+  comandos.push_back(PgComando{"SELECT EXISTS (SELECT 1 FROM \"tblContribuinte\" c WHERE lower(c.\"IE\") = lower(v.ie)) "
+                               "FROM unnest($1::text[]) WITH ORDINALITY v(ie, n) ORDER BY v.n",
+                               {ArrayTexto(só_ies)}});
+  const std::vector<PgResultado> r = protegido(std::move(comandos), "bloquear as declarações");
+  if (!r[0].valor(0, 0).toBool()) return std::nullopt;
+  for (int i = 0; i < r[1].linhas(); ++i) {
+    estado.existentes.push_back(r[1].nulo(i, 0) ? std::nullopt
+                                                : std::optional<std::int64_t>(r[1].valor(i, 0).toLongLong()));
+  }
+  for (int i = 0; i < r[2].linhas(); ++i) estado.temContribuinte.push_back(r[2].valor(i, 0).toBool());
+  return estado;
+}
+
+SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>, const QDate&, const OrigemHistórico&) {
+  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+}
+
+bool PgSessãoCópia::temHistórico() {
+  if (!tem_histórico_) {
+    const std::vector<PgResultado> r = protegido(
+        {PgComando{"SELECT to_regclass($1::text) IS NOT NULL", {QString::fromStdString(Q(kTabelaHistórico))}}},
+        "procurar o histórico de importações");
+    tem_histórico_ = r[0].valor(0, 0).toBool();
+  }
+  return *tem_histórico_;
+}
+
+void PgSessãoCópia::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
+  exigirTransação("registrar o histórico");
+  if (!temHistórico()) return;
+  std::string colunas;
+  std::string marcas;
+  int n = 0;
+  for (std::string_view c : kColunasHistórico) {
+    colunas += (n == 0 ? "" : ", ") + Q(c);
+    marcas += (n == 0 ? "$" : ", $") + std::to_string(n + 1);
+    ++n;
+  }
+  protegido({PgComando{"INSERT INTO " + Q(kTabelaHistórico) + " (" + colunas + ") VALUES (" + marcas + ")",
+                       ValoresHistórico(origem, linha)}},
+            "registrar o histórico de importações");
 }
 
 }  // namespace orlan

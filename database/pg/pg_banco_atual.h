@@ -73,6 +73,10 @@ class PgSessãoCópia : public SessãoCópia {
   std::int32_t copiarCabeçalho(std::int32_t nro_qur_temp) override;
   int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
+  std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
+  std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro, const OrigemHistórico& origem) override;
+  void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
 
   std::int64_t commits() const override { return commits_; }
 
@@ -101,12 +105,17 @@ class PgSessãoCópia : public SessãoCópia {
               const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo);
 
   bool bloquear(const QString& ie, int mês, bool esperar, const std::string& fazendo);
+  // The statement that gives, for every document, its existing return's key
+  // (as retornoExistente), in the documents' order.
+  PgComando consultaExistentes(std::span<const DocumentoLote> docs) const;
+  bool temHistórico();
   void exigirTransação(const char* fazendo) const;
 
   std::shared_ptr<PgConexão> conexão_;
   std::shared_ptr<Database> temp_;
   std::map<std::string, std::vector<std::string>, std::less<>> colunas_;
   std::vector<std::string> pontos_;  // the caller's open savepoints, oldest first
+  std::optional<bool> tem_histórico_;
   std::int64_t commits_ = 0;
 };
 

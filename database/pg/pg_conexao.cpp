@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -331,6 +332,8 @@ void PgConexão::lançar(const pg_result* result, const std::string& fazendo) co
 PgResultado PgConexão::executar(std::string_view sql, const std::vector<QVariant>& parâmetros,
                                 const std::string& fazendo) {
   exigirAberta();
+  ++comandos_;
+  ++idas_e_voltas_;
   const Parâmetros p(parâmetros);
   const std::string texto(sql);
   PgResultPtr r(PQexecParams(conn_.get(), texto.c_str(), p.n(), nullptr, p.valores(), nullptr, nullptr, 0));
@@ -340,12 +343,18 @@ PgResultado PgConexão::executar(std::string_view sql, const std::vector<QVarian
 
 void PgConexão::executarScript(const std::string& sql, const std::string& fazendo) {
   exigirAberta();
+  // A script's statements are told apart by their semicolons; none of ours
+  // has one inside a literal.
+  comandos_ += 1 + std::count(sql.begin(), sql.end(), ';');
+  ++idas_e_voltas_;
   PgResultPtr r(PQexec(conn_.get(), sql.c_str()));
   if (!r || !Aceito(r.get())) lançar(r.get(), fazendo);
 }
 
 std::vector<PgResultado> PgConexão::emSequência(const std::vector<PgComando>& comandos, const std::string& fazendo) {
   exigirAberta();
+  comandos_ += static_cast<std::int64_t>(comandos.size());
+  ++idas_e_voltas_;
   PGconn* c = conn_.get();
   if (PQenterPipelineMode(c) != 1) lançar(nullptr, fazendo);
   size_t enviados = 0;

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -107,6 +108,11 @@ class PgConexão {
   std::vector<PgResultado> emSequência(const std::vector<PgComando>& comandos,
                                        const std::string& fazendo = "executar uma operação");
 
+  // Statements sent, and round trips (each call above is one), since the
+  // connection was opened.
+  std::int64_t comandos() const { return comandos_; }
+  std::int64_t idasEVoltas() const { return idas_e_voltas_; }
+
   // True while the server holds a transaction open on this connection
   // (failed or not).
   bool emTransação() const;
@@ -124,6 +130,8 @@ class PgConexão {
 
   PgConnPtr conn_;
   QString servidor_;
+  std::int64_t comandos_ = 0;
+  std::int64_t idas_e_voltas_ = 0;
 };
 
 // The Status of a failure of `conn` (which may be a connection that failed to

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "database/banco_atual.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 
@@ -47,6 +48,7 @@ QStringList Tabelas() {
     nomes << QString::fromUtf8(r.table.data(), static_cast<int>(r.table.size()));
   }
   nomes << QString::fromUtf8(schema::kLimitTable.data(), static_cast<int>(schema::kLimitTable.size()));
+  nomes << QString::fromUtf8(kTabelaHistórico.data(), static_cast<int>(kTabelaHistórico.size()));
   return nomes;
 }
 
@@ -85,6 +87,15 @@ std::string PgTabelasAtuais() {
     sql += ");\n";
   }
   sql += "CREATE TABLE " + Q(schema::kLimitTable) + " (" + Q("RefLimite") + " text);\n";
+  // The import run log; its time is the server's clock.
+  sql += "CREATE TABLE " + Q(kTabelaHistórico) +
+         " (\"Código\" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+         " \"Momento\" timestamptz NOT NULL DEFAULT clock_timestamp(),"
+         " \"Execução\" text NOT NULL, \"Usuário\" text, \"Máquina\" text, \"Arquivo\" text, \"SHA256\" text,"
+         " \"IE\" text, \"Ref1\" date,"
+         " \"Resultado\" text NOT NULL CHECK (\"Resultado\" IN ('importado', 'substituído', 'ignorado', 'falhou')),"
+         " \"NroQURAnterior\" integer, \"NroQURNovo\" integer);\n";
+  índices += Índice(kTabelaHistórico, "Execução", "\"Execução\"");
   return sql + índices;
 }
 

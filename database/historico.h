@@ -1,0 +1,32 @@
+// Reading and writing the import run log, for each engine. Internal to
+// database/: callers go through BancoAtual and SessãoCópia.
+#ifndef ORLAN_DATABASE_HISTORICO_H_
+#define ORLAN_DATABASE_HISTORICO_H_
+
+#include <vector>
+
+#include "database/banco_atual.h"
+#include "database/database.h"
+#include "database/pg/pg_conexao.h"
+
+#ifndef Q_MOC_RUN
+
+namespace orlan {
+
+// The log's columns that a run writes, in the order the writers bind them.
+inline constexpr std::string_view kColunasHistórico[] = {
+    "Execução", "Usuário", "Máquina", "Arquivo", "SHA256", "IE", "Ref1", "Resultado", "NroQURAnterior", "NroQURNovo"};
+
+// The values of kColunasHistórico for `linha` under `origem`.
+std::vector<QVariant> ValoresHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha);
+
+// The lines of the last `execuções` runs, as BancoAtual::histórico. The
+// database must have the log table.
+std::vector<LinhaHistórico> LerHistóricoSqlite(Database& db, int execuções);
+std::vector<LinhaHistórico> LerHistóricoPg(PgConexão& conexão, int execuções);
+
+}  // namespace orlan
+
+#endif  // Q_MOC_RUN
+
+#endif  // ORLAN_DATABASE_HISTORICO_H_
