@@ -165,18 +165,17 @@ class SessãoCópia {
   // Inside a transaction: takes, without waiting, the locks of every
   // document's taxpayer and month (bloquearDocumento and
   // bloquearContribuinte), then reads under them what retornosExistentes
-  // and temContribuinte would. nullopt when another session holds one of
-  // the locks (those taken stay held until the transaction ends).
+  // would. nullopt when another session holds one of the locks (those taken
+  // stay held until the transaction ends).
   struct EstadoLote {
     std::vector<std::optional<std::int64_t>> existentes;
-    std::vector<bool> temContribuinte;
   };
   virtual std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) = 0;
 
   // What to do with a document of a batch.
   struct ItemLote {
     DocumentoLote doc;
-    bool copiarContribuinte = false;  // store its taxpayer (as copiarContribuinte)
+    bool copiarContribuinte = false;  // store its taxpayer unless the current database has it
     bool armazenar = true;            // false: declined, only its taxpayer and log line are written
     std::optional<std::int64_t> substituir;  // the return deleted before storing this one
   };
@@ -188,13 +187,18 @@ class SessãoCópia {
   };
   // Inside a transaction, and under the locks of tentarBloquearLote: the
   // whole batch in one step per table, as if each document had gone through
-  // copiarContribuinte, apagarRetorno, copiarCabeçalho, copiarTabela and
-  // copiarOcorrências in order, and registrarHistórico with `origem` (its
-  // outcome importado, substituído or ignorado). `cadastro` is the
-  // DataCadastro of the taxpayers stored. On failure the caller goes back to
-  // a savepoint taken before the call: what the call wrote is not whole.
+  // apagarRetorno, copiarCabeçalho, copiarTabela and copiarOcorrências in
+  // order, and registrarHistórico with `origem` (its outcome importado,
+  // substituído or ignorado). Stores no taxpayer, but fails as
+  // copiarContribuinte would for any the items ask for. On failure the
+  // caller goes back to a savepoint taken before the call: what the call
+  // wrote is not whole.
   virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro,
                                  const OrigemHistórico& origem) = 0;
+  // After copiarLote(itens, ...), in the same savepoint: stores, with
+  // DataCadastro = `cadastro`, the taxpayers the items ask for that the
+  // current database lacks now. Returns how many.
+  virtual int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) = 0;
 
   // Adds `linha` (its `momento` and `origem` ignored) to the log with
   // `origem`, inside the transaction. Does nothing when the current database

@@ -86,13 +86,16 @@ class SqliteSessão : public SessãoCópia {
   std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
   std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
   LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro, const OrigemHistórico& origem) override;
+  int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
+  bool temHistórico();
   std::int64_t commits() const override { return atual_->commitCount() - commits_iniciais_; }
 
  private:
   struct Textos {
     std::string todas;      // INSERT ... SELECT of every source row of a key
     std::string pelo_mapa;  // INSERT ... SELECT of the rows of the noted occurrences
+    std::string pelo_lote;  // INSERT ... SELECT of the rows of the batch's stored documents
   };
   void exigirTabela(std::string_view tabela);
   const Textos& textos(const schema::TableCopy& c);
@@ -101,6 +104,19 @@ class SqliteSessão : public SessãoCópia {
   const Textos* textosSeNecessários(const schema::TableCopy& c, const std::string& existe, const Params& parâmetros);
   // Notes each new occurrence's Código beside the file's.
   void anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o);
+  // The same for the `n` occurrences the batch's last statement added.
+  void anotarOcorrênciasDoLote(int n, LoteCopiado* r);
+  // The current and temporary database's names of `campos` of `tabela`, as
+  // two column lists; `omitir` names a field whose value the caller binds.
+  // Fields that may lack are left out when either database lacks them.
+  struct Colunas {
+    std::string destino;
+    std::string origem;  // each prefixed with "x."
+  };
+  Colunas colunas(std::string_view tabela, std::span<const schema::FieldDef> campos, std::string_view omitir = {});
+  // The rows of main's table `tabela` that the last statement added (`n`
+  // of them), by their numbering order: `coluna` of each.
+  std::vector<QVariant> últimasLinhas(std::string_view tabela, std::string_view coluna, int n);
 
   std::shared_ptr<Database> atual_;
   std::shared_ptr<Database> temp_;
@@ -155,6 +171,9 @@ void SqliteSessão::iniciar() {
   if (escrita_) throw DbError(kErrInvalidOperation, "Já há uma transação aberta no banco de dados atual.");
   escrita_.emplace(*atual_, Transaction::Mode::kWriteMain);
   atual_->execute("CREATE TEMP TABLE IF NOT EXISTS orlan_ocorrencias (novo INTEGER PRIMARY KEY, velho INTEGER NOT NULL)");
+  atual_->execute(
+      "CREATE TEMP TABLE IF NOT EXISTS orlan_lote (ordem INTEGER PRIMARY KEY, velho INTEGER NOT NULL, ie TEXT, ref1,"
+      " contribuinte INTEGER NOT NULL, armazenar INTEGER NOT NULL, substituir INTEGER, novo INTEGER)");
   // One read transaction on the temporary file for the whole unit:
   // otherwise each of the many small reads locks and unlocks it and looks
   // for a hot journal beside it.
@@ -172,6 +191,7 @@ void SqliteSessão::confirmar() {
                           "última pergunta não foram gravados.");
   }
   atual_->execute("DROP TABLE IF EXISTS temp.orlan_ocorrencias");
+  atual_->execute("DROP TABLE IF EXISTS temp.orlan_lote");
   escrita_->commit();
   escrita_.reset();
   if (leitura_temp_) {
@@ -286,6 +306,14 @@ const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {
   // on Código: no sort is needed.
   t.pelo_mapa = inserir + valores_x + " FROM temp.orlan_ocorrencias m CROSS JOIN " + fonte + " x ON x." + vínculo +
                 " = m.velho";
+  // The same nesting for a batch: its documents in order, each one's rows
+  // through the file's index.
+  std::string valores_l = "l.novo";
+  for (const schema::FieldDef& campo : c.fields) {
+    valores_l += ", x." + QuoteIdentifier(NomeExigido(origem, campo.name, c.table, false));
+  }
+  t.pelo_lote = inserir + valores_l + " FROM temp.orlan_lote l CROSS JOIN " + fonte + " x ON x." + vínculo +
+                " = l.velho WHERE l.novo IS NOT NULL ORDER BY l.ordem, x._rowid_";
   return textos_.emplace(c.table, std::move(t)).first->second;
 }
 
@@ -367,17 +395,171 @@ std::optional<SessãoCópia::EstadoLote> SqliteSessão::tentarBloquearLote(std::
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   EstadoLote estado;
   estado.existentes = retornosExistentes(docs);
-  for (const DocumentoLote& d : docs) estado.temContribuinte.push_back(temContribuinte(d.ie));
   return estado;
 }
 
-SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote>, const QDate&, const OrigemHistórico&) {
-  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+SqliteSessão::Colunas SqliteSessão::colunas(std::string_view tabela, std::span<const schema::FieldDef> campos,
+                                             std::string_view omitir) {
+  exigirTabela(tabela);
+  const std::vector<ColumnInfo>& origem = temp_->tableColumns(tabela);
+  const std::vector<ColumnInfo>& destino = atual_->tableColumns(tabela);
+  Colunas c;
+  for (const schema::FieldDef& campo : campos) {
+    if (campo.may_lack && (NomeReal(destino, campo.name).empty() || NomeReal(origem, campo.name).empty())) continue;
+    if (!c.destino.empty()) {
+      c.destino += ", ";
+      c.origem += ", ";
+    }
+    c.destino += QuoteIdentifier(NomeExigido(destino, campo.name, tabela, true));
+    c.origem += campo.name == omitir ? std::string("?") : "x." + QuoteIdentifier(NomeExigido(origem, campo.name, tabela, false));
+  }
+  return c;
+}
+
+std::vector<QVariant> SqliteSessão::últimasLinhas(std::string_view tabela, std::string_view coluna, int n) {
+  // The rows one statement adds under the write lock take consecutive
+  // numbers after the largest: the last is known, the first follows.
+  const qlonglong última = atual_->scalar("SELECT last_insert_rowid()").toLongLong();
+  Recordset r = atual_->openQuery("SELECT " + QuoteIdentifier(coluna) + " FROM main." + QuoteIdentifier(tabela) +
+                                      " WHERE _rowid_ BETWEEN ? AND ? ORDER BY _rowid_",
+                                  {QVariant(última - n + 1), QVariant(última)});
+  std::vector<QVariant> valores;
+  for (; !r.eof(); r.moveNext()) valores.push_back(r.value(coluna));
+  if (static_cast<int>(valores.size()) != n) {
+    throw DbError(kErrOther, "As chaves das novas linhas de " + std::string(tabela) + " não puderam ser lidas de volta.");
+  }
+  return valores;
+}
+
+void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
+  const std::vector<QVariant> novos = últimasLinhas(schema::kOccurrenceTable, schema::kOccurrenceKey, n);
+  Recordset velhos = atual_->openQuery("SELECT x.\"Código\" FROM temp.orlan_lote l CROSS JOIN " + std::string(kAnexo) +
+                                           ".\"tblOcorrências\" x ON x.NroQUR = l.velho WHERE l.novo IS NOT NULL "
+                                           "ORDER BY l.ordem, x._rowid_");
+  size_t i = 0;
+  QVariant último_velho;
+  for (; !velhos.eof() && i < novos.size(); velhos.moveNext(), ++i) {
+    último_velho = velhos.value(schema::kOccurrenceKey);
+    atual_->execute("INSERT INTO temp.orlan_ocorrencias (novo, velho) VALUES (?, ?)", {novos[i], último_velho});
+  }
+  if (i != novos.size() || !velhos.eof()) {
+    throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
+  }
+  r->últimoCódigoNovo = ChaveInt32(novos.back(), "Código da nova ocorrência");
+  r->últimoCódigoTemp = ChaveInt32(último_velho, "Código da ocorrência do arquivo");
+}
+
+SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const QDate&,
+                                                  const OrigemHistórico& origem) {
+  if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
+  LoteCopiado r;
+  r.novos.assign(itens.size(), 0);
+  const auto contar = [&r](std::string_view tabela, int n) {
+    if (n > 0) r.linhas[std::string(tabela)] += n;
+  };
+  atual_->execute("DELETE FROM temp.orlan_lote");
+  atual_->execute("DELETE FROM temp.orlan_ocorrencias");
+  int contribuintes = 0;
+  int substituídos = 0;
+  std::vector<size_t> armazenados;
+  for (size_t k = 0; k < itens.size(); ++k) {
+    const ItemLote& it = itens[k];
+    atual_->execute("INSERT INTO temp.orlan_lote (ordem, velho, ie, ref1, contribuinte, armazenar, substituir) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?)",
+                    {QVariant(static_cast<qlonglong>(k + 1)), QVariant(it.doc.nroQURTemp), it.doc.ie, QVariant(it.doc.ref1),
+                     QVariant(it.copiarContribuinte ? 1 : 0), QVariant(it.armazenar ? 1 : 0),
+                     it.substituir ? QVariant(static_cast<qlonglong>(*it.substituir)) : QVariant()});
+    contribuintes += it.copiarContribuinte ? 1 : 0;
+    substituídos += it.substituir ? 1 : 0;
+    if (it.armazenar) armazenados.push_back(k);
+  }
+  const std::string anexo(kAnexo);
+
+  if (contribuintes > 0) {
+    const QVariant sem_origem = atual_->scalar(
+        "SELECT l.ie FROM temp.orlan_lote l WHERE l.contribuinte AND NOT EXISTS (SELECT 1 FROM " + anexo +
+        ".tblContribuinte c WHERE c.IE = l.ie) ORDER BY l.ordem LIMIT 1");
+    if (sem_origem.isValid()) {
+      throw DbError(kErrNoCurrentRecord,
+                    "O banco temporário não tem o contribuinte da IE " + sem_origem.toString().toStdString() + ".");
+    }
+    colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
+  }
+  if (substituídos > 0) {
+    exigirTabela(schema::kReturnTable);
+    // The schema's cascade takes every detail and register row with them.
+    atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR IN (SELECT substituir FROM temp.orlan_lote "
+                    "WHERE substituir IS NOT NULL)");
+  }
+  if (!armazenados.empty()) {
+    const Colunas c = colunas(schema::kReturnTable, schema::FindTable(schema::kReturnTable)->fields);
+    const int n = atual_->execute("INSERT INTO main.tblQUR (" + c.destino + ") SELECT " + c.origem +
+                                  " FROM temp.orlan_lote l CROSS JOIN " + anexo +
+                                  ".tblQUR x ON x.NroQUR = l.velho WHERE l.armazenar ORDER BY l.ordem");
+    if (n != static_cast<int>(armazenados.size())) {
+      throw DbError(kErrNoCurrentRecord, "O banco temporário não tem todos os documentos do lote.");
+    }
+    const std::vector<QVariant> novos = últimasLinhas(schema::kReturnTable, schema::kReturnKey, n);
+    for (size_t i = 0; i < armazenados.size(); ++i) {
+      r.novos[armazenados[i]] = ChaveInt32(novos[i], "NroQUR do novo documento");
+      atual_->execute("UPDATE temp.orlan_lote SET novo = ? WHERE ordem = ?",
+                      {novos[i], QVariant(static_cast<qlonglong>(armazenados[i] + 1))});
+    }
+    contar(schema::kReturnTable, n);
+
+    for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
+      const std::string existe = "SELECT 1 FROM temp.orlan_lote l CROSS JOIN " + anexo + "." +
+                                 QuoteIdentifier(cópia.table) + " x ON x." + QuoteIdentifier(cópia.link) +
+                                 " = l.velho WHERE l.novo IS NOT NULL";
+      const Textos* t = textosSeNecessários(cópia, existe, {});
+      const int linhas = t == nullptr ? 0 : atual_->execute(t->pelo_lote);
+      contar(cópia.table, linhas);
+      if (cópia.table != schema::kOccurrenceTable || linhas == 0) continue;
+      anotarOcorrênciasDoLote(linhas, &r);
+      for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
+        const Textos* tr = textosSeNecessários(registro,
+                                               "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " + anexo + "." +
+                                                   QuoteIdentifier(registro.table) + " x ON x." +
+                                                   QuoteIdentifier(registro.link) + " = m.velho",
+                                               {});
+        contar(registro.table, tr == nullptr ? 0 : atual_->execute(tr->pelo_mapa));
+      }
+    }
+  }
+  if (temHistórico()) {
+    std::string nomes;
+    for (std::string_view c : kColunasHistórico) nomes += (nomes.empty() ? "" : ", ") + QuoteIdentifier(c);
+    atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + nomes +
+                        ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN 'ignorado' "
+                        "WHEN l.substituir IS NOT NULL THEN 'substituído' ELSE 'importado' END, l.substituir, l.novo "
+                        "FROM temp.orlan_lote l ORDER BY l.ordem",
+                    {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256});
+  }
+  return r;
+}
+
+int SqliteSessão::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
+  bool algum = false;
+  for (const ItemLote& it : itens) algum = algum || it.copiarContribuinte;
+  if (!algum) return 0;
+  // The batch's documents are still noted from copiarLote.
+  const std::string anexo(kAnexo);
+  const Colunas c = colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
+  return atual_->execute("INSERT INTO main.tblContribuinte (" + c.destino + ") SELECT " + c.origem +
+                             " FROM temp.orlan_lote l CROSS JOIN " + anexo +
+                             ".tblContribuinte x ON x._rowid_ = (SELECT min(t._rowid_) FROM " + anexo +
+                             ".tblContribuinte t WHERE t.IE = l.ie) WHERE l.contribuinte AND NOT EXISTS "
+                             "(SELECT 1 FROM main.tblContribuinte a WHERE a.IE = l.ie COLLATE NOCASE) ORDER BY l.ordem",
+                         {QVariant(cadastro)});
+}
+
+bool SqliteSessão::temHistórico() {
+  if (!tem_histórico_) tem_histórico_ = atual_->hasTable(kTabelaHistórico);
+  return *tem_histórico_;
 }
 
 void SqliteSessão::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
-  if (!tem_histórico_) tem_histórico_ = atual_->hasTable(kTabelaHistórico);
-  if (!*tem_histórico_) return;
+  if (!temHistórico()) return;
   std::string colunas;
   std::string marcas;
   for (std::string_view c : kColunasHistórico) {

@@ -2,10 +2,18 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "database/recordset.h"
 #include "database/schema.h"
@@ -40,6 +48,44 @@ void Somar(ResumoImportação& total, const ResumoImportação& parte) {
 
 enum class Seguimento { kContinuar, kParar };
 
+// Documents copied together at most: enough that the fixed cost of a batch
+// (its locks, its savepoint, on a server its round trips) is spread thin,
+// few enough that progress events and an interruption are not held back
+// for long.
+constexpr size_t kDocumentosPorLote = 250;
+
+// A return's identity for the duplicate test: IE without regard to letter
+// case, and the day of Ref1.
+QString ChaveDocumento(const QString& ie, const QDate& ref1) {
+  return ie.toCaseFolded() + QLatin1Char('|') + ref1.toString(Qt::ISODate);
+}
+
+// The operating-system user running this process, as the log names it.
+QString UsuárioDoSistema() {
+  std::vector<char> área(16384);
+  passwd pw{};
+  passwd* achado = nullptr;
+  if (getpwuid_r(geteuid(), &pw, área.data(), área.size(), &achado) == 0 && achado != nullptr) {
+    return QString::fromLocal8Bit(achado->pw_name);
+  }
+  return QString::number(geteuid());
+}
+
+// The temporary database's header of a selected document.
+struct Cabeçalho {
+  bool achado = false;
+  QVariant ie;
+  QVariant ref1;
+};
+
+// A document the planner put in a batch.
+struct ItemPlano {
+  std::int32_t chave = 0;
+  QVariant ie;
+  QVariant ref1;
+  SessãoCópia::DocumentoLote doc;
+};
+
 // One press of Importar.
 //
 // Atomicity: the run keeps one transaction open on the current database
@@ -65,6 +111,34 @@ class Importação {
   Status executar(std::span<const std::int32_t> chaves);
 
  private:
+  // Reads the headers of the selected documents and, in one query, which of
+  // them the current database has already: the planner's guesses, checked
+  // again under the locks.
+  void preparar(std::span<const std::int32_t> chaves);
+  // The documents from `início` on that can go in one batch: no question
+  // expected, none repeating another's IE and day. Empty when document
+  // `início` must go alone (a question, a header the engine cannot read).
+  std::vector<ItemPlano> planejar(std::span<const std::int32_t> chaves, size_t início);
+  // Copies a batch, or as much of it as still needs no question under the
+  // locks (the rest goes back to the planner) and as the host lets start.
+  // Copied in a savepoint; its events follow; it is kept after them.
+  // Returns how many documents it took, or nullopt when the run ends. A
+  // batch that fails is undone and redone document by document, which finds
+  // and reports the document at fault as a run without batches would.
+  std::optional<size_t> lote(const std::vector<ItemPlano>& itens);
+  // The first `quantos` of `itens` one by one; `perguntado`: the host was
+  // already asked whether to stop before each.
+  std::optional<size_t> umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado);
+  // A batch document's events and state, raised once the batch is copied,
+  // before it is kept.
+  void anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote, std::int32_t novo);
+  // The state and counts of a batch that was copied.
+  void concluirLote(std::span<const SessãoCópia::ItemLote> lote, const SessãoCópia::LoteCopiado& copiado);
+  // A step's event, unless the step's events were raised already.
+  void passo() {
+    if (!silencioso_) host_.passo();
+  }
+
   Seguimento documento(std::int32_t chave);
   Resposta cópiaContribuinte();
   // The return to replace (nullopt: none), or the end of the document.
@@ -77,6 +151,12 @@ class Importação {
   DecisãoSobrepor perguntar(const QString& ie);
   void armazenar(std::optional<std::int64_t> substituído);
   void cópiaOcorrências();
+  // A log line for the document in progress.
+  void registrar(ResultadoDocumento resultado, std::optional<std::int64_t> anterior = std::nullopt,
+                 std::optional<std::int64_t> novo = std::nullopt);
+  // The same for a document that failed: written only if the transaction
+  // still takes it, never hiding the failure being reported.
+  void registrarFalha() noexcept;
 
   void iniciarLote();
   void gravarLote();
@@ -97,24 +177,38 @@ class Importação {
   ResumoImportação pendente_;
   ResumoImportação documento_;  // the document in progress
   std::optional<DecisãoSobrepor::Resposta> resposta_para_todos_;
+
+  OrigemHistórico origem_;
+  std::vector<Cabeçalho> cabeçalhos_;  // per selected document
+  // Per ChaveDocumento: the current database's return of that IE and day,
+  // as last seen; absent when none was seen.
+  QHash<QString, std::int64_t> existentes_;
+  bool interrompido_ = false;           // the host asked to stop
+  bool silencioso_ = false;             // redoing documents whose events were raised
+  bool em_documento_ = false;           // a document was started and has no log line yet
 };
 
 Status Importação::executar(std::span<const std::int32_t> chaves) {
   Status falha;
   try {
     sessão_ = e_.BancoAtual->abrirSessão(e_.BancoTemp);
-    for (const std::int32_t chave : chaves) {
-      if (host_.interromper()) {
-        gravarLote();
-        return Status::OK();
+    preparar(chaves);
+    size_t i = 0;
+    while (i < chaves.size() && !interrompido_) {
+      const std::vector<ItemPlano> itens = planejar(chaves, i);
+      if (itens.empty()) {
+        if (host_.interromper()) break;
+        ++e_.DocumentoEmCurso;
+        if (documento(chaves[i]) == Seguimento::kParar) break;
+        ++i;
+        continue;
       }
-      ++e_.DocumentoEmCurso;
-      if (documento(chave) == Seguimento::kParar) {
-        gravarLote();
-        return Status::OK();
-      }
+      const std::optional<size_t> feitos = lote(itens);
+      if (!feitos) break;
+      i += *feitos;
     }
     gravarLote();
+    if (i < chaves.size()) return Status::OK();
   } catch (...) {
     falha = StatusFromCurrentException("A importação parou por uma falha inesperada.");
   }
@@ -122,7 +216,10 @@ Status Importação::executar(std::span<const std::int32_t> chaves) {
     // The document in progress was rolled back as its savepoint unwound;
     // the documents finished before it are kept.
     try {
-      if (sessão_) gravarLote();
+      if (sessão_) {
+        registrarFalha();
+        gravarLote();
+      }
     } catch (const DbError& erro) {
       return Status(falha.code(), falha.message() + " Depois disso: " + erro.status().message(), falha.detail());
     }
@@ -133,9 +230,204 @@ Status Importação::executar(std::span<const std::int32_t> chaves) {
   return Status::OK();
 }
 
+void Importação::preparar(std::span<const std::int32_t> chaves) {
+  origem_.execução = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  origem_.usuário = UsuárioDoSistema();
+  origem_.máquina = QSysInfo::machineHostName();
+  origem_.arquivo = e_.ArquivoOrigem;
+  origem_.sha256 = e_.Sha256Origem;
+
+  QHash<std::int32_t, size_t> posição;
+  for (size_t i = 0; i < chaves.size(); ++i) posição.insert(chaves[i], i);
+  cabeçalhos_.assign(chaves.size(), Cabeçalho{});
+  {
+    Recordset r = temp_.openQuery("SELECT NroQUR, IE, Ref1 FROM tblQUR");
+    for (; !r.eof(); r.moveNext()) {
+      const auto onde = posição.constFind(static_cast<std::int32_t>(r.value("NroQUR").toLongLong()));
+      if (onde == posição.constEnd()) continue;
+      cabeçalhos_[*onde] = Cabeçalho{true, r.value("IE"), r.value("Ref1")};
+    }
+  }
+  // Keys selected twice share one header.
+  for (size_t i = 0; i < chaves.size(); ++i) {
+    if (!cabeçalhos_[i].achado) cabeçalhos_[i] = cabeçalhos_[posição.value(chaves[i])];
+  }
+  std::vector<SessãoCópia::DocumentoLote> docs;
+  for (const Cabeçalho& c : cabeçalhos_) {
+    if (c.achado && !c.ie.isNull() && DataDe(c.ref1).isValid()) {
+      docs.push_back(SessãoCópia::DocumentoLote{0, c.ie.toString(), DataDe(c.ref1)});
+    }
+  }
+  const std::vector<std::optional<std::int64_t>> existentes = sessão_->retornosExistentes(docs);
+  for (size_t i = 0; i < docs.size() && i < existentes.size(); ++i) {
+    if (existentes[i]) existentes_.insert(ChaveDocumento(docs[i].ie, docs[i].ref1), *existentes[i]);
+  }
+}
+
+std::vector<ItemPlano> Importação::planejar(std::span<const std::int32_t> chaves, size_t início) {
+  std::vector<ItemPlano> itens;
+  QSet<QString> no_lote;
+  for (size_t j = início; j < chaves.size() && itens.size() < kDocumentosPorLote; ++j) {
+    const Cabeçalho& c = cabeçalhos_[j];
+    const QDate ref1 = DataDe(c.ref1);
+    if (!c.achado || c.ie.isNull() || c.ie.toString().isEmpty() || !ref1.isValid()) break;
+    const QString ie = c.ie.toString();
+    const QString chave = ChaveDocumento(ie, ref1);
+    // A second return of the same IE and day finds the first one stored:
+    // it waits for the next batch, or its question.
+    if (no_lote.contains(chave)) break;
+    if (existentes_.contains(chave) && !resposta_para_todos_) break;
+    no_lote.insert(chave);
+    itens.push_back(ItemPlano{chaves[j], c.ie, c.ref1, SessãoCópia::DocumentoLote{chaves[j], ie, ref1}});
+  }
+  return itens;
+}
+
+std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
+  iniciarLote();
+  std::vector<SessãoCópia::DocumentoLote> docs;
+  for (const ItemPlano& it : itens) docs.push_back(it.doc);
+  std::optional<SessãoCópia::EstadoLote> estado;
+  try {
+    estado = sessão_->tentarBloquearLote(docs);
+  } catch (const DbError&) {
+    // The documents one by one meet the same fault where a run without
+    // batches meets it, and report it the same way.
+    if (!sessão_->emTransação()) throw;
+  }
+  // Another clerk holds one of the locks: the documents go one by one,
+  // waiting for it as a run without batches does.
+  if (!estado) return umPorUm(itens, itens.size(), false);
+
+  std::vector<SessãoCópia::ItemLote> lote;
+  QSet<QString> contribuintes;
+  for (size_t n = 0; n < itens.size(); ++n) {
+    const SessãoCópia::DocumentoLote& d = itens[n].doc;
+    const QString chave = ChaveDocumento(d.ie, d.ref1);
+    const std::optional<std::int64_t> existente = estado->existentes[n];
+    if (existente) {
+      existentes_.insert(chave, *existente);
+    } else {
+      existentes_.remove(chave);
+    }
+    SessãoCópia::ItemLote item;
+    item.doc = d;
+    if (existente) {
+      // Stored by someone else since the run began: asked about as usual.
+      if (!resposta_para_todos_) break;
+      item.armazenar = *resposta_para_todos_ == Resposta::kSim;
+      if (item.armazenar) item.substituir = existente;
+    }
+    // Whether the taxpayer is there is decided when it is stored, so that
+    // what the host did during the events counts.
+    item.copiarContribuinte = !contribuintes.contains(d.ie.toCaseFolded());
+    contribuintes.insert(d.ie.toCaseFolded());
+    lote.push_back(item);
+  }
+
+  if (lote.empty()) return 0;
+
+  std::optional<PontoSalvamento> ponto;
+  ponto.emplace(*sessão_, "lote");
+  SessãoCópia::LoteCopiado copiado;
+  try {
+    copiado = sessão_->copiarLote(lote, hoje_, origem_);
+  } catch (const DbError&) {
+    ponto.reset();
+    // With the transaction gone there is nothing to redo in.
+    if (!sessão_->emTransação()) throw;
+    return umPorUm(itens, lote.size(), false);
+  }
+
+  // Each document's events, in the order and number a run without batches
+  // raises them; the host may stop the run before any document.
+  const int documento_antes = e_.DocumentoEmCurso;
+  size_t anunciados = 0;
+  for (; anunciados < lote.size(); ++anunciados) {
+    if (host_.interromper()) {
+      interrompido_ = true;
+      break;
+    }
+    anunciar(itens[anunciados], lote[anunciados], copiado.novos[anunciados]);
+  }
+  if (anunciados == 0) return 0;
+  try {
+    if (anunciados < lote.size()) {
+      // Only the documents the host let start stay.
+      ponto.reset();
+      lote.resize(anunciados);
+      ponto.emplace(*sessão_, "lote");
+      copiado = sessão_->copiarLote(lote, hoje_, origem_);
+    }
+    // Last, so that a taxpayer the host removed during the events is
+    // stored again, as each document's own copy would.
+    const int contribuintes = sessão_->copiarContribuintes(lote, hoje_);
+    if (contribuintes > 0) copiado.linhas[std::string(schema::kTaxpayerTable)] += contribuintes;
+    ponto->liberar();
+  } catch (const DbError&) {
+    ponto.reset();
+    if (!sessão_->emTransação()) throw;
+    e_.DocumentoEmCurso = documento_antes;
+    silencioso_ = true;
+    const std::optional<size_t> feitos = umPorUm(itens, lote.size(), true);
+    silencioso_ = false;
+    return feitos;
+  }
+  concluirLote(lote, copiado);
+  return lote.size();
+}
+
+std::optional<size_t> Importação::umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado) {
+  for (size_t n = 0; n < quantos; ++n) {
+    if (!perguntado && host_.interromper()) {
+      interrompido_ = true;
+      return n;
+    }
+    ++e_.DocumentoEmCurso;
+    if (documento(itens[n].chave) == Seguimento::kParar) return std::nullopt;
+  }
+  return quantos;
+}
+
+void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote, std::int32_t novo) {
+  ++e_.DocumentoEmCurso;
+  e_.NroQURTemp = item.chave;
+  host_.passo();
+  e_.IEDocumento = item.ie;
+  e_.Ref1Documento = item.ref1;
+  host_.passo();
+  host_.passo();
+  if (!lote.armazenar) return;
+  e_.NroQURNovo = novo;
+  for (size_t p = 0; p < schema::ReturnDetailCopies().size(); ++p) host_.passo();
+}
+
+void Importação::concluirLote(std::span<const SessãoCópia::ItemLote> lote, const SessãoCópia::LoteCopiado& copiado) {
+  for (size_t n = 0; n < lote.size(); ++n) {
+    const SessãoCópia::ItemLote& item = lote[n];
+    if (!item.armazenar) {
+      ++e_.resumo.ignorados;
+      continue;
+    }
+    e_.NroQURNovo = copiado.novos[n];
+    existentes_.insert(ChaveDocumento(item.doc.ie, item.doc.ref1), copiado.novos[n]);
+    if (item.substituir) {
+      ++pendente_.substituídos;
+    } else {
+      ++pendente_.importados;
+    }
+  }
+  e_.IEAnterior = lote.back().doc.ie;
+  if (copiado.últimoCódigoNovo != 0) {
+    e_.CódigoOcorrênciaNovo = copiado.últimoCódigoNovo;
+    e_.CódigoOcorrênciaTemp = copiado.últimoCódigoTemp;
+  }
+  for (const auto& [tabela, n] : copiado.linhas) pendente_.linhasPorTabela[tabela] += n;
+}
+
 Seguimento Importação::documento(std::int32_t chave) {
   e_.NroQURTemp = chave;
-  host_.passo();
+  passo();
   {
     Recordset cabeçalho = temp_.openRecordset(schema::kReturnTable, "NroQUR = ?", {QVariant(e_.NroQURTemp)});
     if (cabeçalho.eof()) {
@@ -145,12 +437,13 @@ Seguimento Importação::documento(std::int32_t chave) {
     e_.IEDocumento = cabeçalho.value("IE");
     e_.Ref1Documento = cabeçalho.value("Ref1");
   }
+  em_documento_ = true;
 
-  host_.passo();
+  passo();
   iniciarLote();
   if (cópiaContribuinte() == Resposta::kCancelar) return Seguimento::kParar;
 
-  host_.passo();
+  passo();
   const QString ie = e_.IEDocumento.toString();
   const Destino destino = decidirSobreposição(ie, DataDe(e_.Ref1Documento));
   if (!destino.armazenar) return destino.seguimento;
@@ -166,18 +459,26 @@ Importação::Destino Importação::decidirSobreposição(const QString& ie, con
              [&] { sessão_->bloquearDocumento(ie, ref1); });
     const std::optional<std::int64_t> existente = sessão_->retornoExistente(ie, ref1);
     if (!existente) return Destino{Seguimento::kContinuar, true, std::nullopt};
+    existentes_.insert(ChaveDocumento(ie, ref1), *existente);
     if (respondido && existente == respondido) return Destino{Seguimento::kContinuar, true, existente};
     if (resposta_para_todos_) {
       if (*resposta_para_todos_ == Resposta::kSim) return Destino{Seguimento::kContinuar, true, existente};
       ++e_.resumo.ignorados;
+      registrar(ResultadoDocumento::kIgnorado);
       return Destino{Seguimento::kContinuar, false, std::nullopt};
     }
     gravarLote();
     const DecisãoSobrepor decisão = perguntar(ie);
-    if (decisão.resposta == Resposta::kCancelar) return Destino{Seguimento::kParar, false, std::nullopt};
+    if (decisão.resposta == Resposta::kCancelar) {
+      iniciarLote();
+      registrar(ResultadoDocumento::kIgnorado);
+      return Destino{Seguimento::kParar, false, std::nullopt};
+    }
     if (decisão.aplicarAosPróximos) resposta_para_todos_ = decisão.resposta;
     if (decisão.resposta == Resposta::kNão) {
       ++e_.resumo.ignorados;
+      iniciarLote();
+      registrar(ResultadoDocumento::kIgnorado);
       return Destino{Seguimento::kContinuar, false, std::nullopt};
     }
     // Yes: the test runs again under the lock; a return another run stored
@@ -222,13 +523,14 @@ Resposta Importação::cópiaContribuinte() {
     // taking it for copied.
     e_.IEAnterior.clear();
   }
+  registrarFalha();
   avisar(AvisoImportação::kFalhaCadastro);
   return Resposta::kCancelar;
 }
 
 // Inside the document's savepoint: removes the replaced return (its details
-// go with it), stores the new header, publishes its key in NroQURNovo, and
-// copies the seven detail tables.
+// go with it), stores the new header, publishes its key in NroQURNovo,
+// copies the seven detail tables, and writes the log line.
 void Importação::armazenar(std::optional<std::int64_t> substituído) {
   documento_ = ResumoImportação{};
   PontoSalvamento unidade(*sessão_, "documento");
@@ -236,7 +538,7 @@ void Importação::armazenar(std::optional<std::int64_t> substituído) {
   e_.NroQURNovo = sessão_->copiarCabeçalho(e_.NroQURTemp);
   ++documento_.linhasPorTabela[std::string(schema::kReturnTable)];
   for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
-    host_.passo();
+    passo();
     if (cópia.table == schema::kOccurrenceTable) {
       cópiaOcorrências();
     } else {
@@ -244,7 +546,10 @@ void Importação::armazenar(std::optional<std::int64_t> substituído) {
       if (n > 0) documento_.linhasPorTabela[std::string(cópia.table)] += n;
     }
   }
+  registrar(substituído ? ResultadoDocumento::kSubstituído : ResultadoDocumento::kImportado, substituído,
+            e_.NroQURNovo);
   unidade.liberar();
+  existentes_.insert(ChaveDocumento(e_.IEDocumento.toString(), DataDe(e_.Ref1Documento)), e_.NroQURNovo);
   if (substituído) {
     ++documento_.substituídos;
   } else {
@@ -262,6 +567,31 @@ void Importação::cópiaOcorrências() {
   e_.CódigoOcorrênciaTemp = o.últimoCódigoTemp;
   documento_.linhasPorTabela[std::string(schema::kOccurrenceTable)] += o.linhas;
   for (const auto& [tabela, n] : o.registros) documento_.linhasPorTabela[tabela] += n;
+}
+
+void Importação::registrar(ResultadoDocumento resultado, std::optional<std::int64_t> anterior,
+                           std::optional<std::int64_t> novo) {
+  LinhaHistórico linha;
+  linha.ie = e_.IEDocumento.toString();
+  linha.ref1 = DataDe(e_.Ref1Documento);
+  linha.resultado = resultado;
+  linha.anterior = anterior;
+  linha.novo = novo;
+  sessão_->registrarHistórico(origem_, linha);
+  em_documento_ = false;
+}
+
+void Importação::registrarFalha() noexcept {
+  if (!em_documento_) return;
+  em_documento_ = false;
+  try {
+    if (!lote_aberto_ || !sessão_->emTransação()) return;
+    PontoSalvamento ponto(*sessão_, "registro");
+    registrar(ResultadoDocumento::kFalhou);
+    ponto.liberar();
+  } catch (...) {
+    // The failure being reported says more than the log could.
+  }
 }
 
 void Importação::iniciarLote() {

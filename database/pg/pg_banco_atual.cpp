@@ -579,22 +579,20 @@ std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::tentarBloquearLote(std
                 "unnest($1::text[], $2::integer[]) WITH ORDINALITY v(ie, mes, n)",
                 {ArrayTexto(ies), ArrayTexto(meses)}},
       consultaExistentes(docs)};
-  std::vector<QVariant> só_ies;
-  for (const DocumentoLote& d : docs) só_ies.push_back(d.ie);
-  comandos.push_back(PgComando{"SELECT EXISTS (SELECT 1 FROM \"tblContribuinte\" c WHERE lower(c.\"IE\") = lower(v.ie)) "
-                               "FROM unnest($1::text[]) WITH ORDINALITY v(ie, n) ORDER BY v.n",
-                               {ArrayTexto(só_ies)}});
   const std::vector<PgResultado> r = protegido(std::move(comandos), "bloquear as declarações");
   if (!r[0].valor(0, 0).toBool()) return std::nullopt;
   for (int i = 0; i < r[1].linhas(); ++i) {
     estado.existentes.push_back(r[1].nulo(i, 0) ? std::nullopt
                                                 : std::optional<std::int64_t>(r[1].valor(i, 0).toLongLong()));
   }
-  for (int i = 0; i < r[2].linhas(); ++i) estado.temContribuinte.push_back(r[2].valor(i, 0).toBool());
   return estado;
 }
 
 SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>, const QDate&, const OrigemHistórico&) {
+  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+}
+
+int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote>, const QDate&) {
   throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
 }
 
