@@ -160,7 +160,7 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   QString txt_arq_pre_;
   bool importar_habilitado_ = true;
   QString txt_ref_ = QStringLiteral("__/____");
-  QString nome_diálogo_;  // the file dialog keeps the name of its previous opening
+  QString nome_diálogo_;       // the file dialog keeps the name of its previous opening
   QString arquivo_escolhido_;  // the name the user picked; ArquivoPre may be its local copy
   ContagemLista contagem_;
   ImportaçãoPorDiálogos anfitrião_;

@@ -113,8 +113,9 @@ void TestHistorico::historyPrintsTheLastRunsNewestFirst() {
   QCOMPARE(todas.exit_code, 0);
   const QStringList linhas = todas.out.chopped(1).split(QLatin1Char('\n'));
   QCOMPARE(linhas.size(), 5);
-  QCOMPARE(linhas.last().section(QLatin1Char('\t'), 1), QStringLiteral("ana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5")
-                                                            .arg(QString(64, QLatin1Char('a'))));
+  QCOMPARE(linhas.last().section(QLatin1Char('\t'), 1),
+           QStringLiteral("ana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5")
+               .arg(QString(64, QLatin1Char('a'))));
 
   // Without --db: the "DbAtual" setting, as an import takes it.
   test::WriteDbAtual(path);
@@ -159,11 +160,20 @@ void TestHistorico::historyBadUsage() {
   QString path;
   NovoBanco(&path)->fechar();
   const QList<QStringList> casos = {
-      {"--history", "0"},     {"--history", "-1"},  {"--history", "dois"},        {"--history", "1.5"},
-      {"--history", ""},      {"--history", "+2"},  {"--history", "99999999999"}, {"--history"},
-      {"--history", "2", "arquivo.prf"},            {"--history", "2", "--list"},
-      {"--history", "2", "--dry-run"},              {"--history", "2", "--ref", "03/2006"},
-      {"--history", "2", "--select", "111"},        {"--history", "2", "--overwrite", "yes"},
+      {"--history", "0"},
+      {"--history", "-1"},
+      {"--history", "dois"},
+      {"--history", "1.5"},
+      {"--history", ""},
+      {"--history", "+2"},
+      {"--history", "99999999999"},
+      {"--history"},
+      {"--history", "2", "arquivo.prf"},
+      {"--history", "2", "--list"},
+      {"--history", "2", "--dry-run"},
+      {"--history", "2", "--ref", "03/2006"},
+      {"--history", "2", "--select", "111"},
+      {"--history", "2", "--overwrite", "yes"},
       {"--history", "2", "--component-dir", "x"},
   };
   for (QStringList args : casos) {

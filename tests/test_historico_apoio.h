@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
-
 #include <memory>
 #include <vector>
 
