@@ -22,8 +22,9 @@ bool ReferênciaVálida(const QString& ref) {
 std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   *opções = Opções();
   LinhaDeComando linha(
-      QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO"),
-      QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual."));
+      QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO  ou  orlan-import [--db CAMINHO] --history N"),
+      QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual,\n"
+                     "ou mostra o histórico das últimas importações desse banco."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
   const QCommandLineOption db(
       QStringLiteral("db"),
@@ -48,13 +49,42 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   const QCommandLineOption pasta(QStringLiteral("component-dir"),
                                  QStringLiteral("pasta do banco temporário e da cópia de rede"),
                                  QStringLiteral("PASTA"));
-  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta}) linha.adicionar(o);
+  const QCommandLineOption histórico(
+      QStringLiteral("history"),
+      QStringLiteral("mostra as N últimas importações registradas no banco atual e não importa nada"),
+      QStringLiteral("N"));
+  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta, histórico}) {
+    linha.adicionar(o);
+  }
   linha.setRodapé(QStringLiteral(
-      "Saída: 0 importação concluída (ou lista impressa); 1 interrompida; 2 arquivo inexistente ou rejeitado;\n"
-      "3 nada listado ou selecionado; 4 um erro encerrou a execução (também: a saída não pôde ser gravada);\n"
-      "64 uso incorreto; 129, 130, 143 interrompida por SIGHUP, SIGINT, SIGTERM.\n"));
+      "--history imprime uma linha por documento, da importação mais recente à mais antiga, com os campos\n"
+      "separados por tabulações: momento (UTC), usuário, máquina, arquivo, SHA-256 do arquivo, IE, referência\n"
+      "(AAAA-MM-DD), resultado (importado, substituído, ignorado ou falhou), NroQUR anterior e NroQUR novo.\n\n"
+      "Saída: 0 importação concluída (ou lista ou histórico impresso); 1 interrompida; 2 arquivo inexistente ou\n"
+      "rejeitado; 3 nada listado ou selecionado (também: histórico vazio, ou banco sem histórico);\n"
+      "4 um erro encerrou a execução (também: a saída não pôde ser gravada); 64 uso incorreto;\n"
+      "129, 130, 143 interrompida por SIGHUP, SIGINT, SIGTERM.\n"));
   if (const auto status = linha.analisar(args)) return status;
   const QCommandLineParser& p = linha.parser();
+
+  if (p.isSet(histórico)) {
+    const QString n = p.value(histórico);
+    static const QRegularExpression só_algarismos(QStringLiteral("^[0-9]+$"));
+    bool ok = false;
+    const int execuções = n.toInt(&ok);
+    if (!só_algarismos.match(n).hasMatch() || !ok || execuções <= 0) {
+      return linha.erroDeUso(QStringLiteral("--history pede um número inteiro positivo: \"%1\"").arg(n));
+    }
+    for (const QCommandLineOption& o : {ref, selecionar, sobrescrever, listar, simular, pasta}) {
+      if (p.isSet(o)) {
+        return linha.erroDeUso(QStringLiteral("--history não se combina com --%1").arg(o.names().front()));
+      }
+    }
+    if (!p.positionalArguments().isEmpty()) {
+      return linha.erroDeUso(QStringLiteral("--history não lê ARQUIVO: \"%1\"").arg(p.positionalArguments().front()));
+    }
+    opções->histórico = execuções;
+  }
 
   if (p.isSet(db)) {
     opções->db = p.value(db);
@@ -93,6 +123,7 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
     opções->pasta_componente = p.value(pasta);
     if (opções->pasta_componente.isEmpty()) return linha.erroDeUso(QStringLiteral("--component-dir pede uma pasta"));
   }
+  if (opções->histórico > 0) return std::nullopt;
   const QStringList posicionais = p.positionalArguments();
   if (posicionais.size() != 1) {
     return linha.erroDeUso(posicionais.isEmpty() ? QStringLiteral("falta o ARQUIVO")

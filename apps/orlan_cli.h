@@ -26,6 +26,9 @@ struct Opções {
   bool simular = false;      // --dry-run
   QString pasta_componente;  // empty: the control's default
   QString arquivo;
+  // --history N: the last N runs of the current database's import log are
+  // printed, and nothing else is done (no file, no import); 0: not asked.
+  int histórico = 0;
 };
 
 // Reads orlan-import's command line (the program's name first). Empty when

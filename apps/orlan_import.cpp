@@ -11,10 +11,16 @@
 #include <QSet>
 #include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
+#include "control/configuracao.h"
 #include "control/ctl_orlan.h"
+#include "control/database_opener.h"
 #include "database/banco_atual.h"
 #include "linha_de_comando.h"
 #include "orlan_cli.h"
@@ -147,7 +153,73 @@ int Falha(const QString& text, int status) {
   return status;
 }
 
+// One field of a --history line: tabs and line ends become spaces, so that
+// one document stays one line whatever a path or a user name holds.
+QString Campo(QString valor) {
+  for (QChar c : {QLatin1Char('\t'), QLatin1Char('\r'), QLatin1Char('\n')}) valor.replace(c, QLatin1Char(' '));
+  return valor;
+}
+
+QString Campo(const std::optional<std::int64_t>& chave) {
+  return chave ? QString::number(static_cast<qlonglong>(*chave)) : QString();
+}
+
+// --history N: the log of the current database named as an import would
+// name it (--db or "DbAtual"). Its messages go to standard error, so that
+// standard output holds the log's lines alone.
+int ListarHistórico(const Opções& opções) {
+  QString nome = opções.db;
+  if (nome.isEmpty()) {
+    nome = ConfiguraçãoUsuário().bancoAtual();
+  } else if (!ÉEndereçoServidor(nome)) {
+    nome = QFileInfo(nome).absoluteFilePath();
+  }
+  ConsoleDialogs dialogs(QString(), Sobrescrever::kCancelar, stderr, false);
+  DatabaseOpener abridor(&dialogs);
+  const std::shared_ptr<BancoAtual> banco = abridor.AbrirBancoAtual(nome);
+  if (!banco) {
+    return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
+                 kSaídaErro);
+  }
+  std::vector<LinhaHistórico> linhas;
+  try {
+    if (!banco->temHistórico()) {
+      return Falha(QStringLiteral("o banco de dados \"%1\" não tem histórico de importações (só os bancos "
+                                  "criados pelo orlan-newdb o registram)")
+                       .arg(NomeSemSenha(banco->nome())),
+                   kSaídaNadaListado);
+    }
+    linhas = banco->histórico(opções.histórico);
+  } catch (const DbError& e) {
+    return Falha(QStringLiteral("o histórico de importações de \"%1\" não pôde ser lido: %2")
+                     .arg(NomeSemSenha(banco->nome()), QString::fromStdString(e.status().ToString())),
+                 kSaídaErro);
+  }
+  if (linhas.empty()) {
+    return Falha(QStringLiteral("o histórico de importações de \"%1\" está vazio").arg(NomeSemSenha(banco->nome())),
+                 kSaídaNadaListado);
+  }
+  QString texto;
+  for (const LinhaHistórico& l : linhas) {
+    const std::string_view resultado = TextoResultado(l.resultado);
+    const QStringList campos = {Campo(l.momento),
+                                Campo(l.origem.usuário),
+                                Campo(l.origem.máquina),
+                                Campo(l.origem.arquivo),
+                                Campo(l.origem.sha256),
+                                Campo(l.ie),
+                                l.ref1.isValid() ? l.ref1.toString(Qt::ISODate) : QString(),
+                                QString::fromUtf8(resultado.data(), static_cast<qsizetype>(resultado.size())),
+                                Campo(l.anterior),
+                                Campo(l.novo)};
+    texto += campos.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  }
+  Escrever(stdout, texto);
+  return kSaídaConcluída;
+}
+
 int Executar(const Opções& opções) {
+  if (opções.histórico > 0) return ListarHistórico(opções);
   const bool terminal_out = ::isatty(STDERR_FILENO) != 0;
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -120,6 +121,7 @@ ResultadoVerificação ConsPre::RunCheck() {
   faults_.clear();
   omitted_faults_ = 0;
   fração_lida_ = 0;
+  sha256_.clear();
   Progresso progresso(listener_, &fração_lida_);
   progresso.Fase();
   return Verificar(progresso);
@@ -165,6 +167,10 @@ ResultadoVerificação ConsPre::Verificar(Progresso& progresso) {
   std::unique_ptr<EscritorBancoTemp> escritor;
   std::unique_ptr<prf::Analisador> analisador;
   std::int64_t linha_utf8 = 0;
+  // Fed in the reading loop itself: a second reading for the digest could
+  // see other bytes than the check did.
+  QCryptographicHash resumo(QCryptographicHash::Sha256);
+  QString lido_inteiro;  // the digest of the last pass that read to the end
   try {
     for (prf::Codificação codificação : {prf::Codificação::kUtf8, prf::Codificação::kWindows1252}) {
       escritor.reset();
@@ -176,6 +182,7 @@ ResultadoVerificação ConsPre::Verificar(Progresso& progresso) {
         return kArquivoIlegível;
       }
       progresso.Recomeçar();
+      resumo.reset();
       std::uint64_t lidos = 0;
       bool segue = true;
       while (segue) {
@@ -187,16 +194,21 @@ ResultadoVerificação ConsPre::Verificar(Progresso& progresso) {
         }
         if (n == 0) break;
         lidos += static_cast<std::uint64_t>(n);
+        resumo.addData(QByteArrayView(buffer.get(), n));
         segue = analisador->Alimentar(buffer.get(), static_cast<std::size_t>(n));
         progresso.Leitura(lidos, tamanho);
       }
-      if (segue) analisador->Terminar();
+      if (segue) {
+        analisador->Terminar();
+        lido_inteiro = QString::fromLatin1(resumo.result().toHex());
+      }
       fração_lida_ = 1;
       if (!analisador->utf8Inválido()) break;
       // Not UTF-8 as a whole: the file is Windows-1252 from its first byte.
       linha_utf8 = analisador->linhaUtf8Inválido();
       progresso.Fase();
     }
+    sha256_ = lido_inteiro;
 
     faults_ = analisador->falhas();
     omitted_faults_ = static_cast<int>(std::min<std::int64_t>(analisador->falhasOmitidas(), INT32_MAX));

@@ -59,6 +59,12 @@ class ConsPre {
   double fraçãoLida() const { return fração_lida_; }
   const QString& inputFile() const { return input_file_; }
 
+  // The SHA-256 of the bytes the last check read from the file, as 64
+  // lowercase hexadecimal digits: what the temporary database was made
+  // from, even when the file changed afterwards. Empty before a check and
+  // when the file could not be read to its end.
+  const QString& sha256() const { return sha256_; }
+
   // The faults of the last run: at most 100, then a count of the rest.
   const std::vector<FalhaArquivo>& faults() const { return faults_; }
   int omittedFaults() const { return omitted_faults_; }
@@ -76,6 +82,7 @@ class ConsPre {
   double fração_lida_ = 0;
   QString temporary_database_;
   QString input_file_;
+  QString sha256_;
   std::vector<FalhaArquivo> faults_;
   int omitted_faults_ = 0;
 };

@@ -160,7 +160,8 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   QString txt_arq_pre_;
   bool importar_habilitado_ = true;
   QString txt_ref_ = QStringLiteral("__/____");
-  QString nome_diálogo_;  // the file dialog keeps the name of its previous opening
+  QString nome_diálogo_;       // the file dialog keeps the name of its previous opening
+  QString arquivo_escolhido_;  // the name the user picked; ArquivoPre may be its local copy
   ContagemLista contagem_;
   ImportaçãoPorDiálogos anfitrião_;
 };
@@ -215,6 +216,7 @@ QString ctlOrlan::Impl::passoDiálogoArquivo() {
 
   nome_diálogo_ = resposta.path;
   txt_arq_pre_ = resposta.path;
+  arquivo_escolhido_ = resposta.path;
   const bool rede = resposta.path.startsWith(QStringLiteral("\\\\")) || resposta.path.startsWith(QStringLiteral("//"));
   if (!rede) return resposta.path;
   QDir().mkpath(pasta_);
@@ -226,6 +228,9 @@ QString ctlOrlan::Impl::passoDiálogoArquivo() {
 
 void ctlOrlan::Impl::execuçãoVerificação() {
   raise(Evento::IniciouLeitura);
+  // The temporary database they described is about to go.
+  estado_.ArquivoOrigem.clear();
+  estado_.Sha256Origem.clear();
   const QString temp = caminhoBancoTemp();
   if (QFileInfo::exists(temp)) {
     estado_.BancoTemp = abridor().OpenDatabase(temp);
@@ -240,6 +245,10 @@ void ctlOrlan::Impl::execuçãoVerificação() {
   resultado_verificação_ = cons_pre_->RunCheck();
   relatório_verificação_ = cons_pre_->report();
   if (resultado_verificação_ == kVerificaçãoAceita) {
+    // The run log names the file the user picked, not the local copy of a
+    // network file, and the bytes the check read.
+    estado_.ArquivoOrigem = arquivo_escolhido_;
+    estado_.Sha256Origem = cons_pre_->sha256();
     raise(Evento::NoMeio);
     if (!abridor().IsDatabaseOpen(temp)) estado_.BancoTemp = abridor().OpenDatabase(temp);
     importar_habilitado_ = true;
@@ -484,6 +493,8 @@ QString ctlOrlan::txtRefEntrada() const { return d_->txtRefEntrada(); }
 
 const QString& ctlOrlan::CaminhoBancoAtual() const { return d_->CaminhoBancoAtual; }
 const QString& ctlOrlan::ArquivoPre() const { return d_->ArquivoPre; }
+const QString& ctlOrlan::ArquivoOrigem() const { return d_->estado_.ArquivoOrigem; }
+const QString& ctlOrlan::Sha256Origem() const { return d_->estado_.Sha256Origem; }
 QVariant ctlOrlan::IEDocumento() const { return d_->estado_.IEDocumento; }
 QVariant ctlOrlan::Ref1Documento() const { return d_->estado_.Ref1Documento; }
 std::int32_t ctlOrlan::NroQURTemp() const { return d_->estado_.NroQURTemp; }

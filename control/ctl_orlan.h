@@ -99,6 +99,11 @@ class ctlOrlan {
   // --- the control's fields, read-only ---
   const QString& CaminhoBancoAtual() const;
   const QString& ArquivoPre() const;
+  // The file the last accepted check came from, as the user picked it (for a
+  // network file, not its local copy), and the SHA-256 of the bytes the
+  // check read: what the run log records. Empty before an accepted check.
+  const QString& ArquivoOrigem() const;
+  const QString& Sha256Origem() const;
   QVariant IEDocumento() const;
   QVariant Ref1Documento() const;  // the list's filter text between runs
   std::int32_t NroQURTemp() const;
