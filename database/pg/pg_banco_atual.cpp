@@ -294,7 +294,8 @@ void PgSessãoCópia::exigirColunas(std::string_view tabela, const std::vector<s
 }
 
 std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
-                                                const std::vector<std::vector<QVariant>>& linhas) {
+                                                const std::vector<std::vector<QVariant>>& linhas,
+                                                const std::optional<Mapa>& mapa, const std::string& sufixo) {
   std::string início = "INSERT INTO " + Q(tabela) + " (";
   for (size_t i = 0; i < campos.size(); ++i) início += (i == 0 ? "" : ", ") + Q(coluna(tabela, campos[i]));
   início += ") VALUES ";
@@ -307,12 +308,39 @@ std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, con
     for (size_t l = primeira; l < fim; ++l) {
       cmd.sql += l == primeira ? "(" : ", (";
       for (size_t c = 0; c < campos.size(); ++c) {
-        cmd.sql += (c == 0 ? "$" : ", $") + std::to_string(++n);
+        const std::string marca = "$" + std::to_string(++n);
+        if (c > 0) cmd.sql += ", ";
+        cmd.sql += mapa && mapa->coluna == c
+                       ? "(SELECT novo FROM " + mapa->tabela + " WHERE ordem = " + marca + "::integer)"
+                       : marca;
         cmd.parâmetros.push_back(linhas[l][c]);
       }
       cmd.sql += ")";
     }
+    cmd.sql += sufixo;
     comandos.push_back(std::move(cmd));
+  }
+  return comandos;
+}
+
+std::vector<PgComando> PgSessãoCópia::inserçõesNumeradas(std::string_view tabela,
+                                                         const std::vector<std::string_view>& campos,
+                                                         const std::vector<std::vector<QVariant>>& linhas,
+                                                         const std::optional<Mapa>& mapa, std::string_view chave,
+                                                         const std::string& destino) {
+  const std::string k = Q(coluna(tabela, chave));
+  std::vector<PgComando> comandos = inserções(tabela, campos, linhas, mapa, " RETURNING " + k);
+  // The server numbers the rows of one statement in the order they come,
+  // so the n-th smallest key is the n-th row's.
+  qlonglong antes = 0;
+  for (PgComando& cmd : comandos) {
+    const size_t por_linha = campos.size();
+    const qlonglong linhas_do_comando = static_cast<qlonglong>(cmd.parâmetros.size() / por_linha);
+    cmd.parâmetros.push_back(antes);
+    cmd.sql = "WITH n AS (" + cmd.sql + ") INSERT INTO " + destino + " (ordem, novo) SELECT $" +
+              std::to_string(cmd.parâmetros.size()) + "::integer + row_number() OVER (ORDER BY " + k + "), " + k +
+              " FROM n";
+    antes += linhas_do_comando;
   }
   return comandos;
 }
@@ -588,12 +616,216 @@ std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::tentarBloquearLote(std
   return estado;
 }
 
-SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>, const QDate&, const OrigemHistórico&) {
-  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+std::vector<std::vector<QVariant>> PgSessãoCópia::contribuintesDoLote(std::span<const ItemLote> itens,
+                                                                     const QDate& cadastro) {
+  const schema::RecordDef& registro = *schema::FindTable(schema::kTaxpayerTable);
+  const std::vector<std::string_view> campos = NomesDe(registro.fields);
+  std::vector<std::vector<QVariant>> linhas;
+  for (const ItemLote& it : itens) {
+    if (!it.copiarContribuinte) continue;
+    Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
+                                            " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
+                                        {it.doc.ie});
+    if (origem.eof()) {
+      throw DbError(kErrNoCurrentRecord, "O contribuinte " + Str(it.doc.ie) + " não está no banco de dados temporário.");
+    }
+    std::vector<QVariant> linha;
+    for (std::string_view campo : campos) linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
+    linhas.push_back(std::move(linha));
+  }
+  if (!linhas.empty()) exigirColunas(registro.table, campos);
+  return linhas;
 }
 
-int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote>, const QDate&) {
-  throw DbError(kErrInvalidOperation, "A cópia em lote ainda não está disponível.");
+SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const QDate& cadastro,
+                                                   const OrigemHistórico& origem) {
+  exigirTransação("copiar um lote de declarações");
+  contribuintesDoLote(itens, cadastro);
+  LoteCopiado resultado;
+  resultado.novos.assign(itens.size(), 0);
+
+  // Everything goes to the server in one round trip. The new keys stay on
+  // the server, in two temporary maps from a position in the batch to the
+  // key it got, which the later statements of the same trip look up.
+  std::vector<PgComando> comandos{
+      {"CREATE TEMP TABLE IF NOT EXISTS orlan_lote (ordem integer PRIMARY KEY, novo integer NOT NULL)", {}},
+      {"CREATE TEMP TABLE IF NOT EXISTS orlan_ocorr (ordem integer PRIMARY KEY, novo integer NOT NULL)", {}},
+      {"DELETE FROM orlan_lote", {}},
+      {"DELETE FROM orlan_ocorr", {}}};
+  std::vector<std::string> contam(comandos.size());  // the table whose rows each statement adds
+  const auto juntar = [&](std::vector<PgComando> novos, std::string_view tabela) {
+    for (PgComando& c : novos) {
+      comandos.push_back(std::move(c));
+      contam.push_back(Str(tabela));
+    }
+  };
+
+  std::vector<QVariant> apagar;
+  for (const ItemLote& it : itens) {
+    if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
+  }
+  if (!apagar.empty()) {
+    juntar({PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}}}, {});
+  }
+
+  // Headers, in the batch's order; `posição` is each stored item's ordem.
+  const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
+  std::vector<QVariant> posição(itens.size());
+  std::vector<std::vector<QVariant>> cabeçalhos;
+  std::vector<std::string_view> campos_cab;
+  for (size_t k = 0; k < itens.size(); ++k) {
+    if (!itens[k].armazenar) continue;
+    Recordset r = temp_->openQuery("SELECT * FROM " + QuoteIdentifier(cabeçalho.table) + " WHERE " +
+                                       QuoteIdentifier(schema::kReturnKey) + " = ?",
+                                   {QVariant(itens[k].doc.nroQURTemp)});
+    if (r.eof()) {
+      throw DbError(kErrNoCurrentRecord, "A declaração " + std::to_string(itens[k].doc.nroQURTemp) +
+                                             " não está no banco de dados temporário.");
+    }
+    if (campos_cab.empty()) {
+      exigirColunas(cabeçalho.table, {schema::kReturnKey});
+      for (const schema::FieldDef& f : cabeçalho.fields) {
+        if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
+        campos_cab.push_back(f.name);
+      }
+      exigirColunas(cabeçalho.table, campos_cab);
+    }
+    std::vector<QVariant> linha;
+    for (std::string_view campo : campos_cab) linha.push_back(r.value(campo));
+    cabeçalhos.push_back(std::move(linha));
+    posição[k] = QVariant(static_cast<qlonglong>(cabeçalhos.size()));
+  }
+  if (!cabeçalhos.empty()) {
+    juntar(inserçõesNumeradas(cabeçalho.table, campos_cab, cabeçalhos, std::nullopt,
+                              schema::kReturnKey, "orlan_lote"),
+           cabeçalho.table);
+  }
+
+  // Detail tables and the occurrences' registers: every row of the batch's
+  // stored documents, in the file's order, its link looked up on the server.
+  int ocorrências = 0;
+  std::int32_t último_código_temp = 0;
+  for (const schema::TableCopy& c : schema::ReturnDetailCopies()) {
+    const bool é_ocorrência = c.table == schema::kOccurrenceTable;
+    const std::vector<std::string_view> campos = NomesDe(c.fields);
+    std::vector<std::vector<QVariant>> linhas;
+    std::map<std::int32_t, qlonglong> ordem_da_ocorrência;  // the file's Código -> position among the batch's
+    for (size_t k = 0; k < itens.size(); ++k) {
+      if (!itens[k].armazenar) continue;
+      Recordset r = temp_->openQuery("SELECT " + (é_ocorrência ? QuoteIdentifier(schema::kOccurrenceKey) + ", " : std::string()) +
+                                         ListaTemp(campos, "") + " FROM " + QuoteIdentifier(c.table) + " WHERE " +
+                                         QuoteIdentifier(c.link) + " = ? ORDER BY _rowid_",
+                                     {QVariant(itens[k].doc.nroQURTemp)});
+      for (; !r.eof(); r.moveNext()) {
+        std::vector<QVariant> linha{posição[k]};
+        for (std::string_view campo : campos) linha.push_back(r.value(campo));
+        linhas.push_back(std::move(linha));
+        if (é_ocorrência) {
+          último_código_temp = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
+          ordem_da_ocorrência[último_código_temp] = static_cast<qlonglong>(linhas.size());
+        }
+      }
+    }
+    if (linhas.empty()) continue;
+    std::vector<std::string_view> destino{c.link};
+    destino.insert(destino.end(), campos.begin(), campos.end());
+    exigirColunas(c.table, destino);
+    if (!é_ocorrência) {
+      juntar(inserções(c.table, destino, linhas, Mapa{0, "orlan_lote"}), c.table);
+      continue;
+    }
+    exigirColunas(c.table, {schema::kOccurrenceKey});
+    ocorrências = static_cast<int>(linhas.size());
+    juntar(inserçõesNumeradas(c.table, destino, linhas, Mapa{0, "orlan_lote"}, schema::kOccurrenceKey, "orlan_ocorr"),
+           c.table);
+    for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
+      const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
+      std::vector<std::vector<QVariant>> r_linhas;
+      for (size_t k = 0; k < itens.size(); ++k) {
+        if (!itens[k].armazenar) continue;
+        Recordset fonte = temp_->openQuery(
+            "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") + " FROM " +
+                QuoteIdentifier(c.table) + " o JOIN " + QuoteIdentifier(registro.table) + " x ON x." +
+                QuoteIdentifier(registro.link) + " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " WHERE o." +
+                QuoteIdentifier(c.link) + " = ? ORDER BY o._rowid_, x._rowid_",
+            {QVariant(itens[k].doc.nroQURTemp)});
+        for (; !fonte.eof(); fonte.moveNext()) {
+          const auto velho = static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong());
+          std::vector<QVariant> linha{QVariant(ordem_da_ocorrência.at(velho))};
+          for (std::string_view campo : r_campos) linha.push_back(fonte.value(campo));
+          r_linhas.push_back(std::move(linha));
+        }
+      }
+      if (r_linhas.empty()) continue;
+      std::vector<std::string_view> r_destino{registro.link};
+      r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
+      exigirColunas(registro.table, r_destino);
+      juntar(inserções(registro.table, r_destino, r_linhas, Mapa{0, "orlan_ocorr"}), registro.table);
+    }
+  }
+
+  if (temHistórico()) {
+    std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
+    std::vector<std::vector<QVariant>> linhas;
+    for (size_t k = 0; k < itens.size(); ++k) {
+      const ItemLote& it = itens[k];
+      LinhaHistórico linha;
+      linha.ie = it.doc.ie;
+      linha.ref1 = it.doc.ref1;
+      linha.resultado = !it.armazenar ? ResultadoDocumento::kIgnorado
+                        : it.substituir ? ResultadoDocumento::kSubstituído
+                                        : ResultadoDocumento::kImportado;
+      linha.anterior = it.substituir;
+      std::vector<QVariant> valores = ValoresHistórico(origem, linha);
+      valores.back() = posição[k];
+      linhas.push_back(std::move(valores));
+    }
+    juntar(inserções(kTabelaHistórico, colunas, linhas, Mapa{colunas.size() - 1, "orlan_lote"}), {});
+  }
+  const size_t consulta_novos = comandos.size();
+  comandos.push_back(PgComando{"SELECT novo FROM orlan_lote ORDER BY ordem", {}});
+  comandos.push_back(PgComando{"SELECT novo FROM orlan_ocorr ORDER BY ordem DESC LIMIT 1", {}});
+  contam.resize(comandos.size());
+
+  const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar um lote de declarações");
+  for (size_t i = 0; i < consulta_novos; ++i) {
+    if (!contam[i].empty() && r[i].alteradas() > 0) resultado.linhas[contam[i]] += r[i].alteradas();
+  }
+  const PgResultado& novos = r[consulta_novos];
+  if (novos.linhas() != static_cast<int>(cabeçalhos.size())) {
+    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
+                                 std::to_string(novos.linhas()) + " de " + std::to_string(cabeçalhos.size()) +
+                                 " declarações do lote.");
+  }
+  for (size_t k = 0; k < itens.size(); ++k) {
+    if (!posição[k].isValid()) continue;
+    const qlonglong n = novos.valor(static_cast<int>(posição[k].toLongLong() - 1), 0).toLongLong();
+    if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
+      throw DbError(kErrOther, "O número " + std::to_string(n) + " que o servidor deu à declaração não cabe em 32 bits.");
+    }
+    resultado.novos[k] = static_cast<std::int32_t>(n);
+  }
+  if (ocorrências > 0 && r[consulta_novos + 1].linhas() == 1) {
+    resultado.últimoCódigoTemp = último_código_temp;
+    resultado.últimoCódigoNovo = static_cast<std::int32_t>(r[consulta_novos + 1].valor(0, 0).toLongLong());
+  }
+  return resultado;
+}
+
+int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
+  exigirTransação("copiar os contribuintes");
+  const std::vector<std::vector<QVariant>> linhas = contribuintesDoLote(itens, cadastro);
+  if (linhas.empty()) return 0;
+  // The unique key on lower(IE) skips a taxpayer that is there already,
+  // whoever stored it.
+  int total = 0;
+  for (const PgResultado& r :
+       protegido(inserções(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields), linhas,
+                           std::nullopt, " ON CONFLICT DO NOTHING"),
+                 "copiar os contribuintes")) {
+    total += r.alteradas();
+  }
+  return total;
 }
 
 bool PgSessãoCópia::temHistórico() {

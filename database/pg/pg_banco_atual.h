@@ -97,10 +97,30 @@ class PgSessãoCópia : public SessãoCópia {
   // transaction is back where it was, and the failure thrown.
   std::vector<PgResultado> protegido(std::vector<PgComando> comandos, const std::string& fazendo);
 
+  // A column whose value a statement looks up on the server: the row's
+  // value there is a position (ordem) in `tabela`, one of the session's
+  // temporary maps of a batch, and the column gets that position's `novo`.
+  struct Mapa {
+    size_t coluna = 0;
+    std::string tabela;
+  };
   // The statements that add `linhas` (values in the order of `campos`) to
-  // `tabela`: as few as the server's parameter limit allows.
+  // `tabela`: as few as the server's parameter limit allows. `sufixo` ends
+  // each statement; `mapa` names a looked-up column.
   std::vector<PgComando> inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
-                                   const std::vector<std::vector<QVariant>>& linhas);
+                                   const std::vector<std::vector<QVariant>>& linhas,
+                                   const std::optional<Mapa>& mapa = std::nullopt, const std::string& sufixo = {});
+  // The same, each statement also noting in map `destino` the keys (column
+  // `chave`) the server gave the rows: position k of the statement's first
+  // row onwards, in the order the rows were added.
+  std::vector<PgComando> inserçõesNumeradas(std::string_view tabela, const std::vector<std::string_view>& campos,
+                                            const std::vector<std::vector<QVariant>>& linhas,
+                                            const std::optional<Mapa>& mapa, std::string_view chave,
+                                            const std::string& destino);
+  // The temporary database's first taxpayer record of each IE the items
+  // ask for, with DataCadastro = `cadastro`; kErrNoCurrentRecord when one
+  // is missing.
+  std::vector<std::vector<QVariant>> contribuintesDoLote(std::span<const ItemLote> itens, const QDate& cadastro);
   // Runs inserções(...) protected. Returns the rows added.
   int inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
               const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo);
