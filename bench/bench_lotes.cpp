@@ -18,8 +18,9 @@
 //
 // --documentos-link: documents of the runs through the proxy (default 1,000;
 // fewer keep a slow engine's run short, and the output says so).
-// --repeticoes: runs of each SQLite measure, whose best counts (default 3).
-// The PostgreSQL runs are one each: every one needs a database of its own.
+// --repeticoes: runs of each SQLite measure and of the PostgreSQL import over
+// the socket, whose best counts (default 3). The runs through the proxy are
+// one each. Every PostgreSQL run has a new database of its own.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -371,6 +372,7 @@ int Executar(const Opções& o) {
   sqlitePoucos = Importar(temp, atual, primeiras(kPoucos));
   sqlitePoucos.linhas = LinhasSqlite(atual);
 
+  std::printf("linhas gravadas por importação de %d documentos: %lld\n", kDocumentos, sqlite.linhas);
   std::printf("\n== SQLite (melhor de %d) ==\n", o.repetições);
   Imprimir("motor", sqlite);
   std::printf("%-30s %5d docs %8.3f s %9.0f linhas/s\n", "copia em SQL puro", cópia.documentos, cópia.segundos,
@@ -394,7 +396,12 @@ int Executar(const Opções& o) {
     };
     const auto soquete = [&](const QString& banco) { return servidor.uri(banco); };
 
-    const Medida pg = importarPg(soquete, kDocumentos);
+    Medida pg;
+    pg.segundos = 1e9;
+    for (int i = 0; i < o.repetições; ++i) {
+      const Medida m = importarPg(soquete, kDocumentos);
+      if (m.segundos < pg.segundos) pg = m;
+    }
     const Medida pgPoucos = importarPg(soquete, kPoucos);
     if (pg.linhas != sqlite.linhas) Falhar("o PostgreSQL e o SQLite gravaram números diferentes de linhas");
     std::optional<Medida> pgLink;
@@ -402,7 +409,7 @@ int Executar(const Opções& o) {
     const Medida& referência =
         o.documentosLink == kDocumentos ? pg : (o.documentosLink == kPoucos ? pgPoucos : *pgLink);
 
-    std::printf("\n== PostgreSQL 15, servidor local ==\n");
+    std::printf("\n== PostgreSQL, servidor local (soquete: melhor de %d; TCP: uma execução) ==\n", o.repetições);
     Imprimir("soquete Unix", pg);
     std::printf("razão soquete / SQLite: %.2f   (meta <= 3)\n", pg.segundos / sqlite.segundos);
     if (pgLink) Imprimir("soquete Unix", *pgLink);
@@ -455,6 +462,8 @@ int Executar(const Opções& o) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // Each figure shows as soon as it is known, also into a pipe or a file.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {
     return Executar(LerOpções(app.arguments()));
   } catch (const std::exception& e) {
