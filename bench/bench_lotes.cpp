@@ -31,6 +31,7 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -67,6 +68,13 @@ constexpr double kIdasEVoltasAlvo[] = {1.0, 3.0};
 constexpr int kAmostrasIdaEVolta = 300;
 // The TCP login needs a password; the private server's role gets this one.
 constexpr char kSenha[] = "BancadaLotes1";
+
+// Set by SIGINT and SIGTERM: the run stops at the next document or round
+// trip sample and fails, so that the server and the proxies are stopped on
+// the way out.
+volatile std::sig_atomic_t g_interrompido = 0;
+
+void AoSinal(int) { g_interrompido = 1; }
 
 struct Falha : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -140,7 +148,7 @@ Medida Importar(const QString& temp, const QString& nome, std::span<const std::i
   const Status aberto = AbrirBancoAtual(nome, &estado.BancoAtual);
   if (!aberto.ok()) Falhar(aberto.ToString());
   ScriptedDialogs diálogos;
-  ImportaçãoPorDiálogos host(diálogos, [](Evento) {});
+  ImportaçãoPorDiálogos host(diálogos, [](Evento) {}, [] { return g_interrompido != 0; });
   const ContagemBanco antes = estado.BancoAtual->contagem();
   QElapsedTimer t;
   t.start();
@@ -148,6 +156,7 @@ Medida Importar(const QString& temp, const QString& nome, std::span<const std::i
   Medida m;
   m.segundos = t.nsecsElapsed() / 1e9;
   const ContagemBanco depois = estado.BancoAtual->contagem();
+  if (g_interrompido) Falhar("interrompido");
   if (!s.ok()) Falhar(s.ToString());
   if (estado.resumo.importados != static_cast<int>(chaves.size())) Falhar("nem todos os documentos foram importados");
   m.documentos = static_cast<int>(chaves.size());
@@ -281,6 +290,7 @@ IdaEVolta MedirIdaEVolta(const QString& uri) {
   auto c = Conectar(uri);
   std::vector<double> ms;
   for (int i = 0; i < kAmostrasIdaEVolta; ++i) {
+    if (g_interrompido) Falhar("interrompido");
     QElapsedTimer t;
     t.start();
     c->executar("SELECT 1");
@@ -464,6 +474,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   // Each figure shows as soon as it is known, also into a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::signal(SIGINT, AoSinal);
+  std::signal(SIGTERM, AoSinal);
   try {
     return Executar(LerOpções(app.arguments()));
   } catch (const std::exception& e) {
