@@ -89,7 +89,9 @@ class Sentido {
           return;
         }
       }
-      pollfd fd{origem_, static_cast<short>(lendo ? POLLIN : 0), 0};
+      // After the end only the clock matters: a negative descriptor is not
+      // watched, so that a hung-up socket does not wake the wait again and again.
+      pollfd fd{lendo ? origem_ : -1, POLLIN, 0};
       timespec espera{};
       const timespec* limite = nullptr;
       if (!fila_.empty()) {
