@@ -118,6 +118,7 @@ class TestPg : public QObject {
   void importacaoPeloPrograma();
   void direitosDoEscrivao();
   void ocorrenciasELimite();
+  void contagemDoTrabalho();
 };
 
 #ifndef Q_MOC_RUN
@@ -692,6 +693,31 @@ void TestPg::ocorrenciasELimite() {
   } catch (const DbError& e) {
     QCOMPARE(e.number(), int(kErrClosed));
   }
+}
+
+// The connection's work counters: every round trip, statement and commit of
+// its sessions, and nothing for a transaction rolled back.
+void TestPg::contagemDoTrabalho() {
+  EXIGIR_SERVIDOR();
+  fazerTemp();
+  auto banco = abrir(bancoAtual());
+  const ContagemBanco início = banco->contagem();
+  {
+    auto sessão = banco->abrirSessão(temp_);
+    sessão->iniciar();
+    sessão->copiarCabeçalho(Cabeçalhos(*temp_).front());
+    sessão->confirmar();
+    sessão->iniciar();
+    sessão->copiarCabeçalho(Cabeçalhos(*temp_).back());
+    sessão->desfazer();
+  }
+  auto outra = banco->abrirSessão(temp_);
+  outra->iniciar();
+  outra->confirmar();
+  const ContagemBanco fim = banco->contagem();
+  QCOMPARE(fim.commits - início.commits, 2);
+  QVERIFY(fim.idasEVoltas - início.idasEVoltas >= 6);
+  QVERIFY(fim.comandos - início.comandos >= fim.idasEVoltas - início.idasEVoltas);
 }
 
 #endif  // Q_MOC_RUN

@@ -119,7 +119,7 @@ class PgBancoAtual : public BancoAtual {
   }
 
   ContagemBanco contagem() const override {
-    return ContagemBanco{conexão_->comandos(), conexão_->idasEVoltas(), 0};
+    return ContagemBanco{conexão_->comandos(), conexão_->idasEVoltas(), conexão_->commits()};
   }
 
  private:
@@ -178,6 +178,7 @@ void PgSessãoCópia::confirmar() {
   }
   pontos_.clear();
   conexão_->executarScript("COMMIT", "confirmar a transação");
+  conexão_->commitFeito();
   ++commits_;
 }
 

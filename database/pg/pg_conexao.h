@@ -112,6 +112,10 @@ class PgConexão {
   // connection was opened.
   std::int64_t comandos() const { return comandos_; }
   std::int64_t idasEVoltas() const { return idas_e_voltas_; }
+  // Transactions committed on this connection: whoever commits one tells
+  // it with commitFeito() once the server confirmed it.
+  std::int64_t commits() const { return commits_; }
+  void commitFeito() { ++commits_; }
 
   // True while the server holds a transaction open on this connection
   // (failed or not).
@@ -132,6 +136,7 @@ class PgConexão {
   QString servidor_;
   std::int64_t comandos_ = 0;
   std::int64_t idas_e_voltas_ = 0;
+  std::int64_t commits_ = 0;
 };
 
 // The Status of a failure of `conn` (which may be a connection that failed to
