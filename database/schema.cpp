@@ -226,6 +226,8 @@ std::string IndexesSql(bool current) {
     if (r.parent == Parent::kOccurrence) add(r.table, Q(kOccurrenceKey));
   }
   add(kReturnTable, Q("IE") + ", " + Q("Ref1"));
+  // The duplicate test compares IEs without regard to letter case.
+  if (current) add(kReturnTable, Q("IE") + " COLLATE NOCASE, " + Q("Ref1"));
   if (!current) add(kTaxpayerTable, Q("IE"));
   return sql;
 }

@@ -1,6 +1,8 @@
 #include "database/sqlite_banco_atual.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <limits>
 #include <optional>
@@ -54,6 +56,17 @@ std::int32_t ChaveInt32(const QVariant& valor, const char* qual) {
                   valor.toString().toStdString());
   }
   return static_cast<std::int32_t>(n);
+}
+
+// A JSON array of arrays: a batch's values travel as one bound parameter,
+// which json_each() turns back into rows, so that a batch costs one
+// statement however many documents it has.
+QString Json(const QJsonArray& linhas) { return QString::fromUtf8(QJsonDocument(linhas).toJson(QJsonDocument::Compact)); }
+
+QString Json(std::span<const SessãoCópia::DocumentoLote> docs) {
+  QJsonArray linhas;
+  for (const SessãoCópia::DocumentoLote& d : docs) linhas.append(QJsonArray{d.ie, d.ref1.toString(Qt::ISODate)});
+  return Json(linhas);
 }
 
 class SqliteSessão : public SessãoCópia {
@@ -114,9 +127,9 @@ class SqliteSessão : public SessãoCópia {
     std::string origem;  // each prefixed with "x."
   };
   Colunas colunas(std::string_view tabela, std::span<const schema::FieldDef> campos, std::string_view omitir = {});
-  // The rows of main's table `tabela` that the last statement added (`n`
-  // of them), by their numbering order: `coluna` of each.
-  std::vector<QVariant> últimasLinhas(std::string_view tabela, std::string_view coluna, int n);
+  // The row number of the first of the `n` rows of main's `tabela` that
+  // the last statement added; the others follow it one by one.
+  qlonglong primeiraNova(std::string_view tabela, int n);
 
   std::shared_ptr<Database> atual_;
   std::shared_ptr<Database> temp_;
@@ -383,16 +396,24 @@ SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_q
 }
 
 std::vector<std::optional<std::int64_t>> SqliteSessão::retornosExistentes(std::span<const DocumentoLote> docs) {
-  // Each look is an index search in this process: one query per document
-  // costs no more than one query for all.
+  exigirTabela(schema::kReturnTable);
   std::vector<std::optional<std::int64_t>> existentes;
   existentes.reserve(docs.size());
-  for (const DocumentoLote& d : docs) existentes.push_back(retornoExistente(d.ie, d.ref1));
+  Recordset r = atual_->openQuery(
+      "SELECT (SELECT q.NroQUR FROM main.tblQUR q WHERE q.IE = json_extract(j.value, '$[0]') COLLATE NOCASE "
+      "AND date(q.Ref1) = date(json_extract(j.value, '$[1]')) ORDER BY q._rowid_ LIMIT 1) AS nro "
+      "FROM json_each(?) j ORDER BY j.key",
+      {Json(docs)});
+  for (; !r.eof(); r.moveNext()) {
+    const QVariant nro = r.value("nro");
+    existentes.push_back(nro.isValid() && !nro.isNull() ? std::optional<std::int64_t>(nro.toLongLong()) : std::nullopt);
+  }
   return existentes;
 }
 
 std::optional<SessãoCópia::EstadoLote> SqliteSessão::tentarBloquearLote(std::span<const DocumentoLote> docs) {
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
+  // The write transaction holds the whole file: the look is the lock's.
   EstadoLote estado;
   estado.existentes = retornosExistentes(docs);
   return estado;
@@ -416,37 +437,37 @@ SqliteSessão::Colunas SqliteSessão::colunas(std::string_view tabela, std::span
   return c;
 }
 
-std::vector<QVariant> SqliteSessão::últimasLinhas(std::string_view tabela, std::string_view coluna, int n) {
+qlonglong SqliteSessão::primeiraNova(std::string_view tabela, int n) {
   // The rows one statement adds under the write lock take consecutive
-  // numbers after the largest: the last is known, the first follows.
+  // numbers after the largest: the last is known, the first follows, and
+  // the count in between proves it.
   const qlonglong última = atual_->scalar("SELECT last_insert_rowid()").toLongLong();
-  Recordset r = atual_->openQuery("SELECT " + QuoteIdentifier(coluna) + " FROM main." + QuoteIdentifier(tabela) +
-                                      " WHERE _rowid_ BETWEEN ? AND ? ORDER BY _rowid_",
-                                  {QVariant(última - n + 1), QVariant(última)});
-  std::vector<QVariant> valores;
-  for (; !r.eof(); r.moveNext()) valores.push_back(r.value(coluna));
-  if (static_cast<int>(valores.size()) != n) {
+  const qlonglong primeira = última - n + 1;
+  const qlonglong entre = atual_->scalar("SELECT count(*) FROM main." + QuoteIdentifier(tabela) +
+                                             " WHERE _rowid_ BETWEEN ? AND ?",
+                                         {QVariant(primeira), QVariant(última)})
+                              .toLongLong();
+  if (entre != n) {
     throw DbError(kErrOther, "As chaves das novas linhas de " + std::string(tabela) + " não puderam ser lidas de volta.");
   }
-  return valores;
+  return primeira;
 }
 
 void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
-  const std::vector<QVariant> novos = últimasLinhas(schema::kOccurrenceTable, schema::kOccurrenceKey, n);
-  Recordset velhos = atual_->openQuery("SELECT x.\"Código\" FROM temp.orlan_lote l CROSS JOIN " + std::string(kAnexo) +
-                                           ".\"tblOcorrências\" x ON x.NroQUR = l.velho WHERE l.novo IS NOT NULL "
-                                           "ORDER BY l.ordem, x._rowid_");
-  size_t i = 0;
-  QVariant último_velho;
-  for (; !velhos.eof() && i < novos.size(); velhos.moveNext(), ++i) {
-    último_velho = velhos.value(schema::kOccurrenceKey);
-    atual_->execute("INSERT INTO temp.orlan_ocorrencias (novo, velho) VALUES (?, ?)", {novos[i], último_velho});
-  }
-  if (i != novos.size() || !velhos.eof()) {
-    throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
-  }
-  r->últimoCódigoNovo = ChaveInt32(novos.back(), "Código da nova ocorrência");
-  r->últimoCódigoTemp = ChaveInt32(último_velho, "Código da ocorrência do arquivo");
+  const qlonglong primeira = primeiraNova(schema::kOccurrenceTable, n);
+  // The k-th occurrence read in the insert's order got row number
+  // primeira + k - 1.
+  const int anotadas = atual_->execute(
+      "INSERT INTO temp.orlan_ocorrencias (novo, velho) SELECT q.\"Código\", v.velho FROM (SELECT x.\"Código\" AS velho, "
+      "row_number() OVER (ORDER BY l.ordem, x._rowid_) AS k FROM temp.orlan_lote l CROSS JOIN " +
+          std::string(kAnexo) +
+          ".\"tblOcorrências\" x ON x.NroQUR = l.velho WHERE l.novo IS NOT NULL) v "
+          "CROSS JOIN main.\"tblOcorrências\" q ON q._rowid_ = ? + v.k - 1 ORDER BY v.k",
+      {QVariant(primeira)});
+  if (anotadas != n) throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
+  Recordset última = atual_->openQuery("SELECT novo, velho FROM temp.orlan_ocorrencias ORDER BY novo DESC LIMIT 1");
+  r->últimoCódigoNovo = ChaveInt32(última.value("novo"), "Código da nova ocorrência");
+  r->últimoCódigoTemp = ChaveInt32(última.value("velho"), "Código da ocorrência do arquivo");
 }
 
 SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const QDate&,
@@ -462,17 +483,22 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
   int contribuintes = 0;
   int substituídos = 0;
   std::vector<size_t> armazenados;
+  QJsonArray lote;
   for (size_t k = 0; k < itens.size(); ++k) {
     const ItemLote& it = itens[k];
-    atual_->execute("INSERT INTO temp.orlan_lote (ordem, velho, ie, ref1, contribuinte, armazenar, substituir) "
-                    "VALUES (?, ?, ?, ?, ?, ?, ?)",
-                    {QVariant(static_cast<qlonglong>(k + 1)), QVariant(it.doc.nroQURTemp), it.doc.ie, QVariant(it.doc.ref1),
-                     QVariant(it.copiarContribuinte ? 1 : 0), QVariant(it.armazenar ? 1 : 0),
-                     it.substituir ? QVariant(static_cast<qlonglong>(*it.substituir)) : QVariant()});
+    lote.append(QJsonArray{it.doc.nroQURTemp, it.doc.ie, it.doc.ref1.toString(Qt::ISODate), it.copiarContribuinte ? 1 : 0,
+                           it.armazenar ? 1 : 0,
+                           it.substituir ? QJsonValue(static_cast<qint64>(*it.substituir)) : QJsonValue()});
     contribuintes += it.copiarContribuinte ? 1 : 0;
     substituídos += it.substituir ? 1 : 0;
     if (it.armazenar) armazenados.push_back(k);
   }
+  atual_->execute(
+      "INSERT INTO temp.orlan_lote (ordem, velho, ie, ref1, contribuinte, armazenar, substituir) SELECT j.key + 1, "
+      "json_extract(j.value, '$[0]'), json_extract(j.value, '$[1]'), json_extract(j.value, '$[2]'), "
+      "json_extract(j.value, '$[3]'), json_extract(j.value, '$[4]'), json_extract(j.value, '$[5]') "
+      "FROM json_each(?) j ORDER BY j.key",
+      {Json(lote)});
   const std::string anexo(kAnexo);
 
   if (contribuintes > 0) {
@@ -499,11 +525,15 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
     if (n != static_cast<int>(armazenados.size())) {
       throw DbError(kErrNoCurrentRecord, "O banco temporário não tem todos os documentos do lote.");
     }
-    const std::vector<QVariant> novos = últimasLinhas(schema::kReturnTable, schema::kReturnKey, n);
-    for (size_t i = 0; i < armazenados.size(); ++i) {
-      r.novos[armazenados[i]] = ChaveInt32(novos[i], "NroQUR do novo documento");
-      atual_->execute("UPDATE temp.orlan_lote SET novo = ? WHERE ordem = ?",
-                      {novos[i], QVariant(static_cast<qlonglong>(armazenados[i] + 1))});
+    const qlonglong primeira = primeiraNova(schema::kReturnTable, n);
+    atual_->execute("UPDATE temp.orlan_lote SET novo = q.NroQUR FROM (SELECT ordem, row_number() OVER (ORDER BY ordem) AS k "
+                    "FROM temp.orlan_lote WHERE armazenar) p CROSS JOIN main.tblQUR q ON q._rowid_ = ? + p.k - 1 "
+                    "WHERE p.ordem = orlan_lote.ordem",
+                    {QVariant(primeira)});
+    Recordset novos = atual_->openQuery("SELECT novo FROM temp.orlan_lote WHERE armazenar ORDER BY ordem");
+    for (size_t i = 0; i < armazenados.size(); ++i, novos.moveNext()) {
+      if (novos.eof()) throw DbError(kErrOther, "As chaves dos novos documentos não puderam ser lidas de volta.");
+      r.novos[armazenados[i]] = ChaveInt32(novos.value("novo"), "NroQUR do novo documento");
     }
     contar(schema::kReturnTable, n);
 

@@ -4,6 +4,8 @@
 // made hostile (quotes, backslashes, tabs, line ends, "|", accents, emoji,
 // Nulls), and compares every table and field of the current database with
 // it; the events, questions and summary must be the same on both.
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +43,10 @@ class TestImportacaoBancos : public QObject {
   void contribuinteJaCadastrado();
   void tabelaAusente_data() { backends(); }
   void tabelaAusente();
+  void falhaNoMeioDeUmLote_data() { backends(); }
+  void falhaNoMeioDeUmLote();
+  void historicoDasExecucoes_data() { backends(); }
+  void historicoDasExecucoes();
 
  private:
   void backends();
@@ -174,7 +180,11 @@ void TestImportacaoBancos::documentosInteiros() {
   e.BancoAtual = banco->atual;
   const std::vector<std::int32_t> chaves = Chaves(*temp_);
   Execução x;
+  const ContagemBanco antes = banco->atual->contagem();
   QVERIFY(Importar(e, chaves, x).ok());
+  // Documents that need no question go together: on a server the run waits
+  // for a handful of answers, however many documents there are.
+  if (servidor) QVERIFY2(banco->atual->contagem().idasEVoltas - antes.idasEVoltas <= 12, "a round trip per document");
   QCOMPARE(x.conta(Evento::NoMeio), 10 * int(chaves.size()));
   QCOMPARE(x.eventos.back(), Evento::FinalizouImportação);
   QCOMPARE(x.diálogos.messages().back().text, QStringLiteral("A Importação foi concluída com sucesso."));
@@ -270,6 +280,154 @@ void TestImportacaoBancos::tabelaAusente() {
   QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\""), 3);
   // The three before it whole, nothing of it.
   QCOMPARE(banco->número("SELECT count(*) FROM \"tblPagamento\""), pagamentos);
+}
+namespace {
+
+// What a log line says, as "resultado anterior novo" with keys as given.
+QString Resumo(const LinhaHistórico& l) {
+  const auto chave = [](const std::optional<std::int64_t>& k) { return k ? QString::number(*k) : QStringLiteral("-"); };
+  const std::string_view r = TextoResultado(l.resultado);
+  return QString::fromUtf8(r.data(), static_cast<int>(r.size())) + QLatin1Char(' ') + chave(l.anterior) +
+         QLatin1Char(' ') + chave(l.novo);
+}
+
+}  // namespace
+
+// A document in the middle of a batch that the current database refuses:
+// the ones before it whole, it and the later ones absent, the events those a
+// run without batches raises, and the log saying so.
+void TestImportacaoBancos::falhaNoMeioDeUmLote() {
+  QFETCH(bool, servidor);
+  if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor()));
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  QCOMPARE(int(chaves.size()), 8);
+  const std::int32_t culpado = chaves[4];
+  struct Caso {
+    const char* nome;
+    int passo;  // the copy step that fails: payments are the first, occurrences the fifth
+  };
+  for (const Caso& caso : {Caso{"registro sem tabela", 5}, Caso{"valor recusado", 1}}) {
+    qInfo("%s", caso.nome);
+    const QString cópia = dir_.filePath(QStringLiteral("falha-%1.fix").arg(++n));
+    QVERIFY(QFile::copy(QString::fromStdString(temp_->fileName()), cópia));
+    std::shared_ptr<Database> temp = test::OpenExisting(cópia);
+    std::unique_ptr<Banco> banco = servidor ? std::unique_ptr<Banco>(std::make_unique<BancoPg>())
+                                            : std::unique_ptr<Banco>(std::make_unique<BancoSqlite>(
+                                                  dir_.filePath(QStringLiteral("atual-%1.db").arg(++n))));
+    if (caso.passo == 5) {
+      // Only the culprit has substitute-IE registers; the current database
+      // has no table for them.
+      temp->execute("DELETE FROM tblIESubstituido WHERE \"Código\" NOT IN "
+                    "(SELECT \"Código\" FROM \"tblOcorrências\" WHERE NroQUR = ?)",
+                    {culpado});
+      QVERIFY(temp->scalar("SELECT count(*) FROM tblIESubstituido").toInt() > 0);
+      banco->executar("DROP TABLE \"tblIESubstituido\"");
+    } else {
+      temp->execute("UPDATE tblPagamento SET Valor = 12345.5 WHERE _rowid_ = "
+                    "(SELECT min(_rowid_) FROM tblPagamento WHERE NroQUR = ?)",
+                    {culpado});
+      banco->executar(servidor ? "ALTER TABLE \"tblPagamento\" ADD CONSTRAINT recusa CHECK (\"Valor\" <> 12345.5)"
+                               : "CREATE TRIGGER recusa BEFORE INSERT ON tblPagamento WHEN NEW.Valor = 12345.5 "
+                                 "BEGIN SELECT RAISE(ABORT, 'valor recusado'); END");
+    }
+    EstadoImportação e;
+    e.BancoTemp = temp;
+    e.BancoAtual = banco->atual;
+    Execução x;
+    const Status s = Importar(e, chaves, x);
+    QVERIFY(!s.ok());
+    QCOMPARE(x.conta(Evento::FinalizouImportação), 0);
+    QCOMPARE(x.conta(Evento::NoMeio), 4 * 10 + 3 + caso.passo);
+    QCOMPARE(e.resumo.importados, 4);
+    QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\""), 4);
+    // The four before it whole.
+    const Params antes{chaves[0], chaves[1], chaves[2], chaves[3]};
+    const auto do_retorno = [&](const char* tabela) {
+      return temp->scalar("SELECT count(*) FROM \"" + std::string(tabela) + "\" WHERE NroQUR IN (?, ?, ?, ?)", antes)
+          .toLongLong();
+    };
+    const auto da_ocorrência = [&](const char* tabela) {
+      return temp->scalar("SELECT count(*) FROM \"" + std::string(tabela) + "\" WHERE \"Código\" IN (SELECT \"Código\" "
+                          "FROM \"tblOcorrências\" WHERE NroQUR IN (?, ?, ?, ?))", antes)
+          .toLongLong();
+    };
+    QCOMPARE(banco->número("SELECT count(*) FROM \"tblPagamento\""), do_retorno("tblPagamento"));
+    QCOMPARE(banco->número("SELECT count(*) FROM \"tblOcorrências\""), do_retorno("tblOcorrências"));
+    QCOMPARE(banco->número("SELECT count(*) FROM \"tblIEsRemetente\""), da_ocorrência("tblIEsRemetente"));
+    const std::vector<LinhaHistórico> log = banco->atual->histórico(1);
+    QCOMPARE(int(log.size()), 5);
+    for (int i = 0; i < 4; ++i) QCOMPARE(log[i].resultado, ResultadoDocumento::kImportado);
+    QCOMPARE(Resumo(log[4]), QStringLiteral("falhou - -"));
+    QCOMPARE(log[4].ie, temp->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {culpado}).toString());
+  }
+}
+
+// One log line per document a run reached, with its outcome, in the same
+// transaction as the document; a current database without the log works.
+void TestImportacaoBancos::historicoDasExecucoes() {
+  NOVO_BANCO(banco);
+  QVERIFY(banco->atual->temHistórico());
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  e.ArquivoOrigem = QStringLiteral("/dados/declarações\tjunho.prf");
+  e.Sha256Origem = QString(64, QLatin1Char('a'));
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+
+  Execução primeira;
+  QVERIFY(Importar(e, chaves, primeira).ok());
+  Execução segunda;
+  segunda.diálogos.queueAnswer(kRespostaNao);
+  segunda.diálogos.queueAnswer(kRespostaSim);
+  segunda.diálogos.queueAnswer(kRespostaSim, true);
+  QVERIFY(Importar(e, chaves, segunda).ok());
+  Execução terceira;
+  terceira.diálogos.queueAnswer(kRespostaCancelar);
+  QVERIFY(Importar(e, chaves, terceira).ok());
+
+  const std::vector<LinhaHistórico> log = banco->atual->histórico(10);
+  QCOMPARE(int(log.size()), 1 + 8 + 8);
+  QCOMPARE(banco->atual->histórico(2).size(), size_t{9});
+  // Newest run first: the Cancel, then the answers, then the first import.
+  QCOMPARE(Resumo(log[0]), QStringLiteral("ignorado - -"));
+  const std::span<const LinhaHistórico> respostas(log.data() + 1, 8);
+  const std::span<const LinhaHistórico> importação(log.data() + 9, 8);
+  QCOMPARE(Resumo(respostas[0]), QStringLiteral("ignorado - -"));
+  for (size_t i = 0; i < 8; ++i) {
+    QCOMPARE(importação[i].resultado, ResultadoDocumento::kImportado);
+    QVERIFY(importação[i].novo && !importação[i].anterior);
+    QCOMPARE(importação[i].ie, temp_->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {chaves[i]}).toString());
+    QCOMPARE(importação[i].ref1, temp_->scalar("SELECT Ref1 FROM tblQUR WHERE NroQUR = ?", {chaves[i]}).toDate());
+    QCOMPARE(respostas[i].ie, importação[i].ie);
+    if (i == 0) continue;
+    // Each replacement names the return it deleted and the one it stored.
+    QCOMPARE(respostas[i].resultado, ResultadoDocumento::kSubstituído);
+    QCOMPARE(respostas[i].anterior, importação[i].novo);
+    QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" = " + std::to_string(*respostas[i].novo)), 1);
+  }
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" = " + std::to_string(*importação[0].novo)), 1);
+  for (const LinhaHistórico& l : log) {
+    QCOMPARE(l.origem.arquivo, e.ArquivoOrigem);
+    QCOMPARE(l.origem.sha256, e.Sha256Origem);
+    QVERIFY(!l.origem.usuário.isEmpty() && !l.origem.máquina.isEmpty());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")).match(l.momento).hasMatch(),
+             qPrintable(l.momento));
+  }
+  QCOMPARE(respostas[7].origem.execução, respostas[0].origem.execução);
+  QVERIFY(respostas[0].origem.execução != importação[0].origem.execução);
+  QVERIFY(log[0].origem.execução != respostas[0].origem.execução);
+
+  // Without the log table the runs go on as before, and nothing is kept.
+  banco->executar("DROP TABLE \"tblHistóricoImportação\"");
+  std::shared_ptr<BancoAtual> reaberto;
+  QVERIFY(AbrirBancoAtual(banco->atual->nome(), &reaberto).ok());
+  e.BancoAtual = reaberto;
+  Execução sem_log;
+  sem_log.diálogos.queueAnswer(kRespostaSim, true);
+  QVERIFY(Importar(e, chaves, sem_log).ok());
+  QCOMPARE(e.resumo.substituídos, 8);
+  QVERIFY(!reaberto->temHistórico());
+  QVERIFY(reaberto->histórico(5).empty());
 }
 #endif  // Q_MOC_RUN
 

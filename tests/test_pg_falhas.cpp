@@ -95,7 +95,13 @@ std::unique_ptr<QProcess> TestPgFalhas::iniciarImportação(const QString& banco
 }
 
 QString TestPgFalhas::violações(const QString& banco) const {
-  return test::Comparar(test::PgContarDeclarações(banco), fontes_, fontes_);
+  QString erros = test::Comparar(test::PgContarDeclarações(banco), fontes_, fontes_);
+  std::unique_ptr<PgConexão> c;
+  const Status s = PgConexão::Abrir(banco, &c);
+  if (!s.ok()) return QString::fromStdString(s.ToString());
+  const QString log = test::HistóricoIncoerente([&](const std::string& sql) { return c->executar(sql).valor(0, 0).toLongLong(); });
+  if (!log.isEmpty()) erros += (erros.isEmpty() ? QString() : QStringLiteral("; ")) + log;
+  return erros;
 }
 
 void TestPgFalhas::importadorMortoAQualquerMomento() {

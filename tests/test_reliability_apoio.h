@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -119,6 +120,25 @@ inline QString Comparar(const Contagens& c, const Contagens& fontes, const Conta
   return erros.join(QStringLiteral("; "));
 }
 
+// Empty when the import log of a current database holds up with its
+// returns: each return has one log line that stored it, and every line that
+// stored a return now gone names one that a later line replaced. A line left
+// by a document that was rolled back breaks the second rule. `número` runs a
+// query on the database and gives its number.
+inline QString HistóricoIncoerente(const std::function<qlonglong(const std::string&)>& número) {
+  QStringList erros;
+  const qlonglong sem_linha = número(
+      "SELECT count(*) FROM \"tblQUR\" q WHERE (SELECT count(*) FROM \"tblHistóricoImportação\" h "
+      "WHERE h.\"NroQURNovo\" = q.\"NroQUR\") <> 1");
+  if (sem_linha > 0) erros << QStringLiteral("%1 returns without exactly one log line").arg(sem_linha);
+  const qlonglong órfãs = número(
+      "SELECT count(*) FROM \"tblHistóricoImportação\" h WHERE h.\"NroQURNovo\" IS NOT NULL AND NOT EXISTS "
+      "(SELECT 1 FROM \"tblQUR\" q WHERE q.\"NroQUR\" = h.\"NroQURNovo\") AND NOT EXISTS (SELECT 1 FROM "
+      "\"tblHistóricoImportação\" d WHERE d.\"NroQURAnterior\" = h.\"NroQURNovo\" AND d.\"Código\" > h.\"Código\")");
+  if (órfãs > 0) erros << QStringLiteral("%1 log lines name returns nobody replaced and that are not there").arg(órfãs);
+  return erros.join(QStringLiteral("; "));
+}
+
 // Comparar for the SQLite file at `caminho`, after integrity_check and
 // foreign_key_check. `*atual` gets the database's counts.
 inline QString Violações(const QString& caminho, const Contagens& fontes, const Contagens& anteriores,
@@ -135,6 +155,10 @@ inline QString Violações(const QString& caminho, const Contagens& fontes, cons
     const Contagens c = ContarDeclarações(*db);
     const QString comparação = Comparar(c, fontes, anteriores);
     if (!comparação.isEmpty()) erros << comparação;
+    if (db->hasTable("tblHistóricoImportação")) {
+      const QString log = HistóricoIncoerente([&](const std::string& sql) { return db->scalar(sql).toLongLong(); });
+      if (!log.isEmpty()) erros << log;
+    }
     if (atual != nullptr) *atual = c;
   } catch (const DbError& e) {
     erros << QString::fromStdString(e.status().ToString());

@@ -14,10 +14,6 @@ namespace orlan {
 
 namespace {
 
-// The server takes at most 65535 parameters per statement; far fewer keep
-// each statement's text and plan small while still filling few statements.
-constexpr int kParâmetrosPorComando = 30000;
-
 // Five seconds, as the SQLite current database waits for a busy file.
 constexpr const char* kIniciar = "BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = '5s'";
 
@@ -61,23 +57,26 @@ std::string ListaTemp(const std::vector<std::string_view>& campos, const std::st
   return s;
 }
 
-// A text array literal of `valores` for a "$n::text[]" parameter; an invalid
+// An array literal of `valores` for a "$n::type[]" parameter; an invalid
 // QVariant is a Null element.
 QString ArrayTexto(const std::vector<QVariant>& valores) {
-  QString s = QStringLiteral("{");
+  QByteArray s("{");
   for (size_t i = 0; i < valores.size(); ++i) {
-    if (i > 0) s += QLatin1Char(',');
-    const QVariant& v = valores[i];
-    if (!v.isValid() || v.isNull()) {
-      s += QStringLiteral("NULL");
+    if (i > 0) s += ',';
+    const std::optional<QByteArray> texto = PgTexto(valores[i]);
+    if (!texto) {
+      s += "NULL";
       continue;
     }
-    QString texto = v.typeId() == QMetaType::QDate ? v.toDate().toString(Qt::ISODate) : v.toString();
-    texto.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    texto.replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    s += QLatin1Char('"') + texto + QLatin1Char('"');
+    s += '"';
+    for (const char c : *texto) {
+      if (c == '"' || c == '\\') s += '\\';
+      s += c;
+    }
+    s += '"';
   }
-  return s + QLatin1Char('}');
+  s += '}';
+  return QString::fromUtf8(s);
 }
 
 bool TemTabela(PgConexão& conexão, std::string_view tabela) {
@@ -258,14 +257,30 @@ std::vector<PgResultado> PgSessãoCópia::protegido(std::vector<PgComando> coman
 const std::vector<std::string>& PgSessãoCópia::colunas(std::string_view tabela) {
   auto pronto = colunas_.find(tabela);
   if (pronto != colunas_.end()) return pronto->second;
+  // Every table a copy may touch is read in the first look, in one round
+  // trip; a table missing from the database gets no columns.
+  std::vector<std::string> nomes{std::string(tabela)};
+  if (colunas_.empty()) {
+    for (const schema::RecordDef& r : schema::Records()) nomes.emplace_back(r.table);
+    nomes.emplace_back(kTabelaHistórico);
+  }
+  std::vector<QVariant> citados;
+  for (const std::string& nome : nomes) citados.push_back(QString::fromStdString(Q(nome)));
   const std::vector<PgResultado> r = protegido(
-      {PgComando{"SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1::text) AND attnum > 0 "
-                 "AND NOT attisdropped ORDER BY attnum",
-                 {QString::fromStdString(Q(tabela))}}},
+      {PgComando{"SELECT t.n, a.attname, format_type(a.atttypid, a.atttypmod) FROM unnest($1::text[]) WITH ORDINALITY "
+                 "t(nome, n) JOIN pg_attribute a ON a.attrelid = to_regclass(t.nome) WHERE a.attnum > 0 AND NOT "
+                 "a.attisdropped ORDER BY t.n, a.attnum",
+                 {ArrayTexto(citados)}}},
       "ler as colunas de " + Str(tabela));
-  std::vector<std::string> nomes;
-  for (int i = 0; i < r[0].linhas(); ++i) nomes.push_back(r[0].valor(i, 0).toString().toStdString());
-  return colunas_.emplace(std::string(tabela), std::move(nomes)).first->second;
+  for (const std::string& nome : nomes) colunas_.try_emplace(nome);
+  for (int i = 0; i < r[0].linhas(); ++i) {
+    const std::string& nome = nomes[static_cast<size_t>(r[0].valor(i, 0).toLongLong() - 1)];
+    const std::string coluna = r[0].valor(i, 1).toString().toStdString();
+    std::vector<std::string>& lista = colunas_[nome];
+    if (std::find(lista.begin(), lista.end(), coluna) == lista.end()) lista.push_back(coluna);
+    tipos_[nome][coluna] = r[0].valor(i, 2).toString().toStdString();
+  }
+  return colunas_.find(tabela)->second;
 }
 
 std::string PgSessãoCópia::coluna(std::string_view tabela, std::string_view campo) {
@@ -297,31 +312,30 @@ void PgSessãoCópia::exigirColunas(std::string_view tabela, const std::vector<s
 std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
                                                 const std::vector<std::vector<QVariant>>& linhas,
                                                 const std::optional<Mapa>& mapa, const std::string& sufixo) {
-  std::string início = "INSERT INTO " + Q(tabela) + " (";
-  for (size_t i = 0; i < campos.size(); ++i) início += (i == 0 ? "" : ", ") + Q(coluna(tabela, campos[i]));
-  início += ") VALUES ";
-  const size_t por_comando = std::max<size_t>(1, kParâmetrosPorComando / campos.size());
-  std::vector<PgComando> comandos;
-  for (size_t primeira = 0; primeira < linhas.size(); primeira += por_comando) {
-    PgComando cmd{início, {}};
-    const size_t fim = std::min(linhas.size(), primeira + por_comando);
-    int n = 0;
-    for (size_t l = primeira; l < fim; ++l) {
-      cmd.sql += l == primeira ? "(" : ", (";
-      for (size_t c = 0; c < campos.size(); ++c) {
-        const std::string marca = "$" + std::to_string(++n);
-        if (c > 0) cmd.sql += ", ";
-        cmd.sql += mapa && mapa->coluna == c
-                       ? "(SELECT novo FROM " + mapa->tabela + " WHERE ordem = " + marca + "::integer)"
-                       : marca;
-        cmd.parâmetros.push_back(linhas[l][c]);
-      }
-      cmd.sql += ")";
-    }
-    cmd.sql += sufixo;
-    comandos.push_back(std::move(cmd));
+  std::string nomes;
+  std::string valores;
+  std::string arrays;
+  std::string apelidos;
+  PgComando cmd;
+  for (size_t c = 0; c < campos.size(); ++c) {
+    const std::string nome = coluna(tabela, campos[c]);
+    const bool mapeada = mapa && mapa->coluna == c;
+    const std::string u = "u.c" + std::to_string(c);
+    nomes += (c == 0 ? "" : ", ") + Q(nome);
+    valores += (c == 0 ? "" : ", ") + (mapeada ? std::string("m.novo") : u);
+    arrays += (c == 0 ? "$" : ", $") + std::to_string(c + 1) + "::" + (mapeada ? std::string("integer") : tipos_[Str(tabela)][nome]) +
+              "[]";
+    apelidos += "c" + std::to_string(c) + ", ";
+    std::vector<QVariant> coluna_valores;
+    coluna_valores.reserve(linhas.size());
+    for (const std::vector<QVariant>& linha : linhas) coluna_valores.push_back(linha[c]);
+    cmd.parâmetros.push_back(ArrayTexto(coluna_valores));
   }
-  return comandos;
+  cmd.sql = "INSERT INTO " + Q(tabela) + " (" + nomes + ") SELECT " + valores + " FROM unnest(" + arrays +
+            ") WITH ORDINALITY u(" + apelidos + "n)";
+  if (mapa) cmd.sql += " LEFT JOIN " + mapa->tabela + " m ON m.ordem = u.c" + std::to_string(mapa->coluna);
+  cmd.sql += " ORDER BY u.n" + sufixo;
+  return {std::move(cmd)};
 }
 
 std::vector<PgComando> PgSessãoCópia::inserçõesNumeradas(std::string_view tabela,
@@ -333,15 +347,9 @@ std::vector<PgComando> PgSessãoCópia::inserçõesNumeradas(std::string_view ta
   std::vector<PgComando> comandos = inserções(tabela, campos, linhas, mapa, " RETURNING " + k);
   // The server numbers the rows of one statement in the order they come,
   // so the n-th smallest key is the n-th row's.
-  qlonglong antes = 0;
   for (PgComando& cmd : comandos) {
-    const size_t por_linha = campos.size();
-    const qlonglong linhas_do_comando = static_cast<qlonglong>(cmd.parâmetros.size() / por_linha);
-    cmd.parâmetros.push_back(antes);
-    cmd.sql = "WITH n AS (" + cmd.sql + ") INSERT INTO " + destino + " (ordem, novo) SELECT $" +
-              std::to_string(cmd.parâmetros.size()) + "::integer + row_number() OVER (ORDER BY " + k + "), " + k +
-              " FROM n";
-    antes += linhas_do_comando;
+    cmd.sql = "WITH n AS (" + cmd.sql + ") INSERT INTO " + destino + " (ordem, novo) SELECT row_number() OVER (ORDER BY " +
+              k + "), " + k + " FROM n";
   }
   return comandos;
 }
@@ -829,15 +837,7 @@ int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const 
   return total;
 }
 
-bool PgSessãoCópia::temHistórico() {
-  if (!tem_histórico_) {
-    const std::vector<PgResultado> r = protegido(
-        {PgComando{"SELECT to_regclass($1::text) IS NOT NULL", {QString::fromStdString(Q(kTabelaHistórico))}}},
-        "procurar o histórico de importações");
-    tem_histórico_ = r[0].valor(0, 0).toBool();
-  }
-  return *tem_histórico_;
-}
+bool PgSessãoCópia::temHistórico() { return !colunas(kTabelaHistórico).empty(); }
 
 void PgSessãoCópia::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
   exigirTransação("registrar o histórico");

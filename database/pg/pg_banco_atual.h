@@ -83,7 +83,8 @@ class PgSessãoCópia : public SessãoCópia {
 
  private:
   // The current database's column names of `tabela` (empty when it has no
-  // such table), read once per session.
+  // such table), read once per session: on the first call, with those of
+  // every table a copy may touch.
   const std::vector<std::string>& colunas(std::string_view tabela);
   // The current database's name of `campo` in `tabela` (letter case
   // ignored when no exact match), or empty.
@@ -104,15 +105,15 @@ class PgSessãoCópia : public SessãoCópia {
     size_t coluna = 0;
     std::string tabela;
   };
-  // The statements that add `linhas` (values in the order of `campos`) to
-  // `tabela`: as few as the server's parameter limit allows. `sufixo` ends
-  // each statement; `mapa` names a looked-up column.
+  // The statement that adds `linhas` (values in the order of `campos`) to
+  // `tabela`, in their order: one array parameter per column, so that its
+  // text and plan stay small whatever the number of rows. `sufixo` ends the
+  // statement; `mapa` names a looked-up column.
   std::vector<PgComando> inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
                                    const std::vector<std::vector<QVariant>>& linhas,
                                    const std::optional<Mapa>& mapa = std::nullopt, const std::string& sufixo = {});
-  // The same, each statement also noting in map `destino` the keys (column
-  // `chave`) the server gave the rows: position k of the statement's first
-  // row onwards, in the order the rows were added.
+  // The same, also noting in map `destino` the keys (column `chave`) the
+  // server gave the rows: the k-th row added at position k.
   std::vector<PgComando> inserçõesNumeradas(std::string_view tabela, const std::vector<std::string_view>& campos,
                                             const std::vector<std::vector<QVariant>>& linhas,
                                             const std::optional<Mapa>& mapa, std::string_view chave,
@@ -135,8 +136,9 @@ class PgSessãoCópia : public SessãoCópia {
   std::shared_ptr<PgConexão> conexão_;
   std::shared_ptr<Database> temp_;
   std::map<std::string, std::vector<std::string>, std::less<>> colunas_;
+  // The declared type of each column, per table, as the server writes it.
+  std::map<std::string, std::map<std::string, std::string>, std::less<>> tipos_;
   std::vector<std::string> pontos_;  // the caller's open savepoints, oldest first
-  std::optional<bool> tem_histórico_;
   std::int64_t commits_ = 0;
 };
 

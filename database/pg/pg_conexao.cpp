@@ -84,7 +84,9 @@ bool LoginRecusado(const PGconn* conn, const std::string& texto) {
   return texto.find("role \"") != std::string::npos && texto.find("does not exist") != std::string::npos;
 }
 
-std::optional<QByteArray> Texto(const QVariant& v) {
+}  // namespace
+
+std::optional<QByteArray> PgTexto(const QVariant& v) {
   if (!v.isValid() || v.isNull()) return std::nullopt;
   switch (v.typeId()) {
     case QMetaType::QDate:
@@ -105,11 +107,13 @@ std::optional<QByteArray> Texto(const QVariant& v) {
   }
 }
 
+namespace {
+
 // Parameter texts kept alive for a libpq call.
 struct Parâmetros {
   explicit Parâmetros(const std::vector<QVariant>& valores) {
     textos.reserve(valores.size());
-    for (const QVariant& v : valores) textos.push_back(Texto(v));
+    for (const QVariant& v : valores) textos.push_back(PgTexto(v));
     ponteiros.reserve(textos.size());
     for (const auto& t : textos) ponteiros.push_back(t ? t->constData() : nullptr);
   }
@@ -293,8 +297,10 @@ Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
   std::unique_ptr<PgConexão> nova(new PgConexão(std::move(conn)));
   try {
     // Dates and numbers in the forms PgResultado reads, whatever the
-    // server's defaults.
-    nova->executarScript("SET datestyle = 'ISO, YMD'; SET extra_float_digits = 3", "preparar a conexão");
+    // server's defaults; the server's notices (a table that exists already)
+    // are not for people.
+    nova->executarScript("SET datestyle = 'ISO, YMD'; SET extra_float_digits = 3; SET client_min_messages = warning",
+                         "preparar a conexão");
   } catch (const DbError& e) {
     return e.status();
   }

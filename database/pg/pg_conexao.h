@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -144,6 +145,10 @@ class PgConexão {
 // being done (`fazendo`) and names the server, the server's own text goes to
 // the detail.
 Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string& fazendo);
+
+// The text form in which the server reads `v` (as a bound parameter or an
+// array element); nullopt for Null.
+std::optional<QByteArray> PgTexto(const QVariant& v);
 
 // Quotes an identifier for PostgreSQL: "name", with any " doubled.
 std::string PgIdentificador(std::string_view nome);
