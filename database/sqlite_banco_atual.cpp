@@ -135,6 +135,7 @@ class SqliteSessão : public SessãoCópia {
   std::shared_ptr<Database> temp_;
   std::int64_t commits_iniciais_;
   int temp_store_anterior_ = 0;
+  qlonglong cache_anterior_ = 0;
   bool anexou_ = false;
   std::optional<Transaction> escrita_;
   std::optional<Transaction> leitura_temp_;
@@ -144,6 +145,8 @@ class SqliteSessão : public SessãoCópia {
 };
 
 constexpr int kTempStoreArquivo = 1;
+// The least page cache a session works with, in KiB.
+constexpr qlonglong kCacheKiB = 65536;
 constexpr int kTempStoreMemória = 2;
 
 SqliteSessão::SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Database> temp)
@@ -158,6 +161,14 @@ SqliteSessão::SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Da
   // control's connection keeps none.)
   temp_store_anterior_ = atual_->scalar("PRAGMA temp_store").toInt();
   if (temp_store_anterior_ != kTempStoreMemória) atual_->execute("PRAGMA temp_store = MEMORY");
+  // A batch changes a few megabytes of pages in one transaction: with the
+  // default cache SQLite writes changed pages out before the commit, and
+  // writes them again at it.
+  cache_anterior_ = atual_->scalar("PRAGMA cache_size").toLongLong();
+  const qlonglong kib_anterior = cache_anterior_ < 0
+                                     ? -cache_anterior_
+                                     : cache_anterior_ * atual_->scalar("PRAGMA page_size").toLongLong() / 1024;
+  if (kib_anterior < kCacheKiB) atual_->execute("PRAGMA cache_size = -" + std::to_string(kCacheKiB));
   const std::string arquivo = temp_->fileName();
   if (atual_->scalar("SELECT 1 FROM pragma_database_list WHERE name = ?", {QString::fromUtf8(kAnexo.data())}).isValid()) {
     atual_->execute("DETACH DATABASE " + std::string(kAnexo));
@@ -171,6 +182,9 @@ SqliteSessão::~SqliteSessão() {
   if (!atual_->isOpen()) return;
   try {
     if (anexou_) atual_->execute("DETACH DATABASE " + std::string(kAnexo));
+    if (cache_anterior_ != atual_->scalar("PRAGMA cache_size").toLongLong()) {
+      atual_->execute("PRAGMA cache_size = " + std::to_string(cache_anterior_));
+    }
     if (temp_store_anterior_ != kTempStoreMemória) {
       atual_->execute(temp_store_anterior_ == kTempStoreArquivo ? "PRAGMA temp_store = FILE"
                                                                 : "PRAGMA temp_store = DEFAULT");

@@ -258,7 +258,13 @@ void Importação::preparar(std::span<const std::int32_t> chaves) {
       docs.push_back(SessãoCópia::DocumentoLote{0, c.ie.toString(), DataDe(c.ref1)});
     }
   }
-  const std::vector<std::optional<std::int64_t>> existentes = sessão_->retornosExistentes(docs);
+  std::vector<std::optional<std::int64_t>> existentes;
+  try {
+    existentes = sessão_->retornosExistentes(docs);
+  } catch (const DbError&) {
+    // Only a guess fails: the documents meet the fault itself where a run
+    // without batches meets it, and report it the same way.
+  }
   for (size_t i = 0; i < docs.size() && i < existentes.size(); ++i) {
     if (existentes[i]) existentes_.insert(ChaveDocumento(docs[i].ie, docs[i].ref1), *existentes[i]);
   }

@@ -1,5 +1,7 @@
 #include "database/pg/pg_banco_atual.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QStringList>
 
 #include <algorithm>
@@ -37,6 +39,20 @@ std::vector<std::vector<QVariant>> Linhas(Recordset& r, const QVariant& primeiro
     linha.reserve(campos.size() + 1);
     linha.push_back(primeiro);
     for (std::string_view campo : campos) linha.push_back(r.value(campo));
+    linhas.push_back(std::move(linha));
+  }
+  return linhas;
+}
+
+// The rows of a register query whose first column, orlan_velho, holds the
+// file's occurrence Código: each led by that occurrence's value in
+// `chave_de` (its new Código, or its position in a batch), then `campos`.
+std::vector<std::vector<QVariant>> LinhasDeRegistro(Recordset& fonte, const std::map<std::int32_t, qlonglong>& chave_de,
+                                                    const std::vector<std::string_view>& campos) {
+  std::vector<std::vector<QVariant>> linhas;
+  for (; !fonte.eof(); fonte.moveNext()) {
+    std::vector<QVariant> linha{QVariant(chave_de.at(static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong())))};
+    for (std::string_view campo : campos) linha.push_back(fonte.value(campo));
     linhas.push_back(std::move(linha));
   }
   return linhas;
@@ -535,13 +551,13 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
                                  std::to_string(novos.linhas()) + " de " + std::to_string(velhos.size()) +
                                  " ocorrências da declaração.");
   }
-  std::map<std::int32_t, std::int32_t> novo_de;
+  std::map<std::int32_t, qlonglong> novo_de;
   for (size_t i = 0; i < velhos.size(); ++i) {
     novo_de[velhos[i]] = static_cast<std::int32_t>(novos.valor(static_cast<int>(velhos.size() - 1 - i), 0).toLongLong());
   }
   resultado.linhas = static_cast<int>(velhos.size());
   resultado.últimoCódigoTemp = velhos.back();
-  resultado.últimoCódigoNovo = novo_de[velhos.back()];
+  resultado.últimoCódigoNovo = static_cast<std::int32_t>(novo_de[velhos.back()]);
 
   // Every register row of the return's occurrences, in the file's order:
   // occurrence by occurrence, each one's rows as stored.
@@ -554,12 +570,7 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
             o_tabela + " o JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
             " = o." + o_código + " WHERE o." + QuoteIdentifier(ocorrências.link) + " = ? ORDER BY o._rowid_, x._rowid_",
         {QVariant(nro_qur_temp)});
-    std::vector<std::vector<QVariant>> r_linhas;
-    for (; !fonte.eof(); fonte.moveNext()) {
-      std::vector<QVariant> linha{QVariant(novo_de.at(static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong())))};
-      for (std::string_view campo : r_campos) linha.push_back(fonte.value(campo));
-      r_linhas.push_back(std::move(linha));
-    }
+    const std::vector<std::vector<QVariant>> r_linhas = LinhasDeRegistro(fonte, novo_de, r_campos);
     if (r_linhas.empty()) continue;
     std::vector<std::string_view> r_destino{registro.link};
     r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
@@ -677,36 +688,42 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     juntar({PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}}}, {});
   }
 
-  // Headers, in the batch's order; `posição` is each stored item's ordem.
-  const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
+  // The stored items' temporary keys, in order: one query per table reads
+  // the rows of all of them, each with its item's position (orlan_k + 1 is
+  // the ordem the server's map gives).
   std::vector<QVariant> posição(itens.size());
-  std::vector<std::vector<QVariant>> cabeçalhos;
-  std::vector<std::string_view> campos_cab;
+  QJsonArray guardados;
   for (size_t k = 0; k < itens.size(); ++k) {
     if (!itens[k].armazenar) continue;
-    Recordset r = temp_->openQuery("SELECT * FROM " + QuoteIdentifier(cabeçalho.table) + " WHERE " +
-                                       QuoteIdentifier(schema::kReturnKey) + " = ?",
-                                   {QVariant(itens[k].doc.nroQURTemp)});
-    if (r.eof()) {
-      throw DbError(kErrNoCurrentRecord, "A declaração " + std::to_string(itens[k].doc.nroQURTemp) +
-                                             " não está no banco de dados temporário.");
-    }
-    if (campos_cab.empty()) {
-      exigirColunas(cabeçalho.table, {schema::kReturnKey});
-      for (const schema::FieldDef& f : cabeçalho.fields) {
-        if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
-        campos_cab.push_back(f.name);
-      }
-      exigirColunas(cabeçalho.table, campos_cab);
-    }
-    std::vector<QVariant> linha;
-    for (std::string_view campo : campos_cab) linha.push_back(r.value(campo));
-    cabeçalhos.push_back(std::move(linha));
-    posição[k] = QVariant(static_cast<qlonglong>(cabeçalhos.size()));
+    guardados.append(itens[k].doc.nroQURTemp);
+    posição[k] = QVariant(static_cast<qlonglong>(guardados.size()));
   }
-  if (!cabeçalhos.empty()) {
-    juntar(inserçõesNumeradas(cabeçalho.table, campos_cab, cabeçalhos, std::nullopt,
-                              schema::kReturnKey, "orlan_lote"),
+  const QString lista = QString::fromUtf8(QJsonDocument(guardados).toJson(QJsonDocument::Compact));
+  const std::string k_ = "j.key AS orlan_k, ";
+
+  const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
+  std::vector<std::vector<QVariant>> cabeçalhos;
+  std::vector<std::string_view> campos_cab;
+  if (!guardados.isEmpty()) {
+    Recordset r = temp_->openQuery("SELECT " + k_ + "x.* FROM json_each(?) j CROSS JOIN " +
+                                       QuoteIdentifier(cabeçalho.table) + " x ON x." +
+                                       QuoteIdentifier(schema::kReturnKey) + " = j.value ORDER BY j.key",
+                                   {lista});
+    exigirColunas(cabeçalho.table, {schema::kReturnKey});
+    for (const schema::FieldDef& f : cabeçalho.fields) {
+      if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
+      campos_cab.push_back(f.name);
+    }
+    exigirColunas(cabeçalho.table, campos_cab);
+    for (; !r.eof(); r.moveNext()) {
+      std::vector<QVariant> linha;
+      for (std::string_view campo : campos_cab) linha.push_back(r.value(campo));
+      cabeçalhos.push_back(std::move(linha));
+    }
+    if (cabeçalhos.size() != static_cast<size_t>(guardados.size())) {
+      throw DbError(kErrNoCurrentRecord, "O banco de dados temporário não tem todas as declarações do lote.");
+    }
+    juntar(inserçõesNumeradas(cabeçalho.table, campos_cab, cabeçalhos, std::nullopt, schema::kReturnKey, "orlan_lote"),
            cabeçalho.table);
   }
 
@@ -714,25 +731,23 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   // stored documents, in the file's order, its link looked up on the server.
   int ocorrências = 0;
   std::int32_t último_código_temp = 0;
-  for (const schema::TableCopy& c : schema::ReturnDetailCopies()) {
+  for (const schema::TableCopy& c : guardados.isEmpty() ? std::span<const schema::TableCopy>() : schema::ReturnDetailCopies()) {
     const bool é_ocorrência = c.table == schema::kOccurrenceTable;
     const std::vector<std::string_view> campos = NomesDe(c.fields);
     std::vector<std::vector<QVariant>> linhas;
     std::map<std::int32_t, qlonglong> ordem_da_ocorrência;  // the file's Código -> position among the batch's
-    for (size_t k = 0; k < itens.size(); ++k) {
-      if (!itens[k].armazenar) continue;
-      Recordset r = temp_->openQuery("SELECT " + (é_ocorrência ? QuoteIdentifier(schema::kOccurrenceKey) + ", " : std::string()) +
-                                         ListaTemp(campos, "") + " FROM " + QuoteIdentifier(c.table) + " WHERE " +
-                                         QuoteIdentifier(c.link) + " = ? ORDER BY _rowid_",
-                                     {QVariant(itens[k].doc.nroQURTemp)});
-      for (; !r.eof(); r.moveNext()) {
-        std::vector<QVariant> linha{posição[k]};
-        for (std::string_view campo : campos) linha.push_back(r.value(campo));
-        linhas.push_back(std::move(linha));
-        if (é_ocorrência) {
-          último_código_temp = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
-          ordem_da_ocorrência[último_código_temp] = static_cast<qlonglong>(linhas.size());
-        }
+    Recordset r = temp_->openQuery(
+        "SELECT " + k_ + (é_ocorrência ? "x." + QuoteIdentifier(schema::kOccurrenceKey) + ", " : std::string()) +
+            ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " x ON x." +
+            QuoteIdentifier(c.link) + " = j.value ORDER BY j.key, x._rowid_",
+        {lista});
+    for (; !r.eof(); r.moveNext()) {
+      std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
+      for (std::string_view campo : campos) linha.push_back(r.value(campo));
+      linhas.push_back(std::move(linha));
+      if (é_ocorrência) {
+        último_código_temp = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
+        ordem_da_ocorrência[último_código_temp] = static_cast<qlonglong>(linhas.size());
       }
     }
     if (linhas.empty()) continue;
@@ -749,22 +764,13 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
            c.table);
     for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
       const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
-      std::vector<std::vector<QVariant>> r_linhas;
-      for (size_t k = 0; k < itens.size(); ++k) {
-        if (!itens[k].armazenar) continue;
-        Recordset fonte = temp_->openQuery(
-            "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") + " FROM " +
-                QuoteIdentifier(c.table) + " o JOIN " + QuoteIdentifier(registro.table) + " x ON x." +
-                QuoteIdentifier(registro.link) + " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " WHERE o." +
-                QuoteIdentifier(c.link) + " = ? ORDER BY o._rowid_, x._rowid_",
-            {QVariant(itens[k].doc.nroQURTemp)});
-        for (; !fonte.eof(); fonte.moveNext()) {
-          const auto velho = static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong());
-          std::vector<QVariant> linha{QVariant(ordem_da_ocorrência.at(velho))};
-          for (std::string_view campo : r_campos) linha.push_back(fonte.value(campo));
-          r_linhas.push_back(std::move(linha));
-        }
-      }
+      Recordset fonte = temp_->openQuery(
+          "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") +
+              " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " o ON o." + QuoteIdentifier(c.link) +
+              " = j.value CROSS JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
+              " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " ORDER BY j.key, o._rowid_, x._rowid_",
+          {lista});
+      const std::vector<std::vector<QVariant>> r_linhas = LinhasDeRegistro(fonte, ordem_da_ocorrência, r_campos);
       if (r_linhas.empty()) continue;
       std::vector<std::string_view> r_destino{registro.link};
       r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
