@@ -45,6 +45,8 @@ class TestImportacaoBancos : public QObject {
   void tabelaAusente();
   void falhaNoMeioDeUmLote_data() { backends(); }
   void falhaNoMeioDeUmLote();
+  void interrupcaoNoMeioDeUmLote_data() { backends(); }
+  void interrupcaoNoMeioDeUmLote();
   void historicoDasExecucoes_data() { backends(); }
   void historicoDasExecucoes();
 
@@ -360,6 +362,31 @@ void TestImportacaoBancos::falhaNoMeioDeUmLote() {
     QCOMPARE(Resumo(log[4]), QStringLiteral("falhou - -"));
     QCOMPARE(log[4].ie, temp->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {culpado}).toString());
   }
+}
+
+// The host asks to stop while a batch's events are raised: the documents
+// whose events it saw are kept whole, none after them.
+void TestImportacaoBancos::interrupcaoNoMeioDeUmLote() {
+  NOVO_BANCO(banco);
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  ScriptedDialogs diálogos;
+  int no_meio = 0;
+  ImportaçãoPorDiálogos anfitrião(
+      diálogos, [&](Evento ev) { no_meio += ev == Evento::NoMeio; }, [&] { return no_meio >= 20; });
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  QVERIFY(ExecutarImportação(e, chaves, anfitrião).ok());
+  QCOMPARE(no_meio, 20);
+  QCOMPARE(e.resumo.importados, 2);
+  QVERIFY(diálogos.messages().empty());
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\""), 2);
+  const qlonglong pagamentos =
+      temp_->scalar("SELECT count(*) FROM tblPagamento WHERE NroQUR IN (?, ?)", {chaves[0], chaves[1]}).toLongLong();
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblPagamento\""), pagamentos);
+  const std::vector<LinhaHistórico> log = banco->atual->histórico(1);
+  QCOMPARE(int(log.size()), 2);
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\" WHERE \"NroQUR\" = " + std::to_string(*log[1].novo)), 1);
 }
 
 // One log line per document a run reached, with its outcome, in the same
