@@ -167,7 +167,7 @@ Medida Importar(const QString& temp, const QString& nome, std::span<const std::i
 }
 
 void Imprimir(const char* nome, const Medida& m) {
-  std::printf("%-30s %5d docs %8.3f s %9.0f linhas/s %7.1f comandos/doc %6.1f idas-e-voltas/doc %5lld commits\n", nome,
+  std::printf("%-30s %5d docs %8.3f s %9.0f linhas/s %7.3f comandos/doc %6.3f idas-e-voltas/doc %5lld commits\n", nome,
               m.documentos, m.segundos, m.linhasPorSegundo(), m.porDocumento(m.trabalho.comandos),
               m.porDocumento(m.trabalho.idasEVoltas), static_cast<long long>(m.trabalho.commits));
 }
@@ -419,7 +419,7 @@ int Executar(const Opções& o) {
     const Medida& referência =
         o.documentosLink == kDocumentos ? pg : (o.documentosLink == kPoucos ? pgPoucos : *pgLink);
 
-    std::printf("\n== PostgreSQL, servidor local (soquete: melhor de %d; TCP: uma execução) ==\n", o.repetições);
+    std::printf("\n== PostgreSQL, servidor local (soquete e TCP: melhor de %d) ==\n", o.repetições);
     Imprimir("soquete Unix", pg);
     std::printf("razão soquete / SQLite: %.2f   (meta <= 3)\n", pg.segundos / sqlite.segundos);
     if (pgLink) Imprimir("soquete Unix", *pgLink);
@@ -446,8 +446,15 @@ int Executar(const Opções& o) {
       }
       Proxy proxy(servidor.porta(), atraso);
       const IdaEVolta r = MedirIdaEVolta(Servidor::uriTcp("postgres", proxy.porta()));
-      const Medida m = importarPg(
-          [&](const QString& banco) { return Servidor::uriTcp(banco, proxy.porta()); }, o.documentosLink);
+      // The same number of runs as over the socket, the best counting: one
+      // run alone measures the server's moods more than the link.
+      Medida m;
+      m.segundos = 1e9;
+      for (int i = 0; i < o.repetições; ++i) {
+        const Medida uma = importarPg(
+            [&](const QString& banco) { return Servidor::uriTcp(banco, proxy.porta()); }, o.documentosLink);
+        if (uma.segundos < m.segundos) m = uma;
+      }
       char nome[64];
       std::snprintf(nome, sizeof nome, "TCP, ida e volta ~%.0f ms", alvo);
       std::printf("\nproxy com atraso de %.3f ms por sentido; ida e volta medida: mediana %.3f ms, média %.3f ms\n",

@@ -52,7 +52,7 @@ enum class Seguimento { kContinuar, kParar };
 // (its locks, its savepoint, on a server its round trips) is spread thin,
 // few enough that progress events and an interruption are not held back
 // for long.
-constexpr size_t kDocumentosPorLote = 250;
+constexpr size_t kDocumentosPorLote = 1000;
 
 // A return's identity for the duplicate test: IE without regard to letter
 // case, and the day of Ref1.
