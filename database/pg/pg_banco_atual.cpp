@@ -325,9 +325,9 @@ void PgSessãoCópia::exigirColunas(std::string_view tabela, const std::vector<s
   }
 }
 
-std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
-                                                const std::vector<std::vector<QVariant>>& linhas,
-                                                const std::optional<Mapa>& mapa, const std::string& sufixo) {
+PgComando PgSessãoCópia::inserção(std::string_view tabela, const std::vector<std::string_view>& campos,
+                                  const std::vector<std::vector<QVariant>>& linhas, const std::optional<Mapa>& mapa,
+                                  const std::string& sufixo, size_t antes) {
   std::string nomes;
   std::string valores;
   std::string arrays;
@@ -339,8 +339,8 @@ std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, con
     const std::string u = "u.c" + std::to_string(c);
     nomes += (c == 0 ? "" : ", ") + Q(nome);
     valores += (c == 0 ? "" : ", ") + (mapeada ? std::string("m.novo") : u);
-    arrays += (c == 0 ? "$" : ", $") + std::to_string(c + 1) + "::" + (mapeada ? std::string("integer") : tipos_[Str(tabela)][nome]) +
-              "[]";
+    arrays += (c == 0 ? "$" : ", $") + std::to_string(antes + c + 1) + "::" +
+              (mapeada ? std::string("integer") : tipos_[Str(tabela)][nome]) + "[]";
     apelidos += "c" + std::to_string(c) + ", ";
     std::vector<QVariant> coluna_valores;
     coluna_valores.reserve(linhas.size());
@@ -351,30 +351,14 @@ std::vector<PgComando> PgSessãoCópia::inserções(std::string_view tabela, con
             ") WITH ORDINALITY u(" + apelidos + "n)";
   if (mapa) cmd.sql += " LEFT JOIN " + mapa->tabela + " m ON m.ordem = u.c" + std::to_string(mapa->coluna);
   cmd.sql += " ORDER BY u.n" + sufixo;
-  return {std::move(cmd)};
-}
-
-std::vector<PgComando> PgSessãoCópia::inserçõesNumeradas(std::string_view tabela,
-                                                         const std::vector<std::string_view>& campos,
-                                                         const std::vector<std::vector<QVariant>>& linhas,
-                                                         const std::optional<Mapa>& mapa, std::string_view chave,
-                                                         const std::string& destino) {
-  const std::string k = Q(coluna(tabela, chave));
-  std::vector<PgComando> comandos = inserções(tabela, campos, linhas, mapa, " RETURNING " + k);
-  // The server numbers the rows of one statement in the order they come,
-  // so the n-th smallest key is the n-th row's.
-  for (PgComando& cmd : comandos) {
-    cmd.sql = "WITH n AS (" + cmd.sql + ") INSERT INTO " + destino + " (ordem, novo) SELECT row_number() OVER (ORDER BY " +
-              k + "), " + k + " FROM n";
-  }
-  return comandos;
+  return cmd;
 }
 
 int PgSessãoCópia::inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
                            const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo) {
   if (linhas.empty()) return 0;
   int total = 0;
-  for (const PgResultado& r : protegido(inserções(tabela, campos, linhas), fazendo)) total += r.alteradas();
+  for (const PgResultado& r : protegido({inserção(tabela, campos, linhas)}, fazendo)) total += r.alteradas();
   return total;
 }
 
@@ -539,7 +523,7 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
   // The rows go in the file's order, and the server numbers them in the
   // order they arrive: the n-th largest new Código of the return, counted
   // from the end, is the copy of the file's n-th row from the end.
-  std::vector<PgComando> comandos = inserções(tabela, destino, linhas);
+  std::vector<PgComando> comandos{inserção(tabela, destino, linhas)};
   const std::string código = Q(coluna(tabela, schema::kOccurrenceKey));
   comandos.push_back(PgComando{"SELECT " + código + " FROM " + Q(tabela) + " WHERE " + Q(coluna(tabela, ocorrências.link)) +
                                    " = $1 ORDER BY " + código + " DESC LIMIT $2",
@@ -664,20 +648,28 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   LoteCopiado resultado;
   resultado.novos.assign(itens.size(), 0);
 
-  // Everything goes to the server in one round trip. The new keys stay on
-  // the server, in two temporary maps from a position in the batch to the
-  // key it got, which the later statements of the same trip look up.
-  std::vector<PgComando> comandos{
-      {"CREATE TEMP TABLE IF NOT EXISTS orlan_lote (ordem integer PRIMARY KEY, novo integer NOT NULL)", {}},
-      {"CREATE TEMP TABLE IF NOT EXISTS orlan_ocorr (ordem integer PRIMARY KEY, novo integer NOT NULL)", {}},
-      {"DELETE FROM orlan_lote", {}},
-      {"DELETE FROM orlan_ocorr", {}}};
-  std::vector<std::string> contam(comandos.size());  // the table whose rows each statement adds
-  const auto juntar = [&](std::vector<PgComando> novos, std::string_view tabela) {
-    for (PgComando& c : novos) {
-      comandos.push_back(std::move(c));
-      contam.push_back(Str(tabela));
-    }
+  // Everything goes to the server in one round trip: the deletions, then
+  // one statement whose data-modifying parts add the rows. The new keys
+  // never travel: the header part gives them back to a part `lote` that
+  // numbers them (batch position -> new key, in the order the rows were
+  // added), the occurrence part to `ocorr`, and the other parts join those.
+  std::vector<PgComando> comandos;
+  std::vector<std::string> partes;           // "name AS (statement)"
+  std::vector<std::pair<std::string, std::string>> contadas;  // part -> table whose rows it adds
+  std::vector<QVariant> parâmetros;
+  const auto parte = [&](const std::string& nome, std::string_view tabela, const std::vector<std::string_view>& campos,
+                         const std::vector<std::vector<QVariant>>& linhas, const std::optional<Mapa>& mapa,
+                         const std::string& devolve, bool contar) {
+    PgComando c = inserção(tabela, campos, linhas, mapa, " RETURNING " + devolve, parâmetros.size());
+    parâmetros.insert(parâmetros.end(), c.parâmetros.begin(), c.parâmetros.end());
+    partes.push_back(nome + " AS (" + c.sql + ")");
+    if (contar) contadas.emplace_back(nome, Str(tabela));
+  };
+  // The server numbers the rows of one statement in the order they come,
+  // so the n-th smallest key is the n-th row's.
+  const auto numerar = [&](const std::string& nome, const std::string& de, const std::string& chave) {
+    partes.push_back(nome + " AS (SELECT row_number() OVER (ORDER BY " + chave + ") AS ordem, " + chave +
+                     " AS novo FROM " + de + ")");
   };
 
   std::vector<QVariant> apagar;
@@ -685,7 +677,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
   }
   if (!apagar.empty()) {
-    juntar({PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}}}, {});
+    comandos.push_back(PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}});
   }
 
   // The stored items' temporary keys, in order: one query per table reads
@@ -723,8 +715,9 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     if (cabeçalhos.size() != static_cast<size_t>(guardados.size())) {
       throw DbError(kErrNoCurrentRecord, "O banco de dados temporário não tem todas as declarações do lote.");
     }
-    juntar(inserçõesNumeradas(cabeçalho.table, campos_cab, cabeçalhos, std::nullopt, schema::kReturnKey, "orlan_lote"),
-           cabeçalho.table);
+    const std::string k = Q(coluna(cabeçalho.table, schema::kReturnKey));
+    parte("h", cabeçalho.table, campos_cab, cabeçalhos, std::nullopt, k, true);
+    numerar("lote", "h", k);
   }
 
   // Detail tables and the occurrences' registers: every row of the batch's
@@ -755,13 +748,14 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     destino.insert(destino.end(), campos.begin(), campos.end());
     exigirColunas(c.table, destino);
     if (!é_ocorrência) {
-      juntar(inserções(c.table, destino, linhas, Mapa{0, "orlan_lote"}), c.table);
+      parte("t" + std::to_string(partes.size()), c.table, destino, linhas, Mapa{0, "lote"}, "1", true);
       continue;
     }
     exigirColunas(c.table, {schema::kOccurrenceKey});
     ocorrências = static_cast<int>(linhas.size());
-    juntar(inserçõesNumeradas(c.table, destino, linhas, Mapa{0, "orlan_lote"}, schema::kOccurrenceKey, "orlan_ocorr"),
-           c.table);
+    const std::string k = Q(coluna(c.table, schema::kOccurrenceKey));
+    parte("o", c.table, destino, linhas, Mapa{0, "lote"}, k, true);
+    numerar("ocorr", "o", k);
     for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
       const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
       Recordset fonte = temp_->openQuery(
@@ -775,7 +769,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       std::vector<std::string_view> r_destino{registro.link};
       r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
       exigirColunas(registro.table, r_destino);
-      juntar(inserções(registro.table, r_destino, r_linhas, Mapa{0, "orlan_ocorr"}), registro.table);
+      parte("t" + std::to_string(partes.size()), registro.table, r_destino, r_linhas, Mapa{0, "ocorr"}, "1", true);
     }
   }
 
@@ -795,34 +789,45 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       valores.back() = posição[k];
       linhas.push_back(std::move(valores));
     }
-    juntar(inserções(kTabelaHistórico, colunas, linhas, Mapa{colunas.size() - 1, "orlan_lote"}), {});
+    parte("historico", kTabelaHistórico, colunas, linhas,
+          cabeçalhos.empty() ? std::nullopt : std::optional<Mapa>(Mapa{colunas.size() - 1, "lote"}), "1", false);
   }
-  const size_t consulta_novos = comandos.size();
-  comandos.push_back(PgComando{"SELECT novo FROM orlan_lote ORDER BY ordem", {}});
-  comandos.push_back(PgComando{"SELECT novo FROM orlan_ocorr ORDER BY ordem DESC LIMIT 1", {}});
-  contam.resize(comandos.size());
+  if (!partes.empty()) {
+    std::string sql = "WITH ";
+    for (size_t i = 0; i < partes.size(); ++i) sql += (i == 0 ? "" : ", ") + partes[i];
+    sql += " SELECT ";
+    for (const auto& [nome, tabela] : contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
+    sql += cabeçalhos.empty() ? "NULL, " : "(SELECT string_agg(novo::text, ',' ORDER BY ordem) FROM lote), ";
+    sql += ocorrências == 0 ? "NULL" : "(SELECT novo FROM ocorr ORDER BY ordem DESC LIMIT 1)";
+    comandos.push_back(PgComando{std::move(sql), std::move(parâmetros)});
+  }
+  if (comandos.empty()) return resultado;
 
   const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar um lote de declarações");
-  for (size_t i = 0; i < consulta_novos; ++i) {
-    if (!contam[i].empty() && r[i].alteradas() > 0) resultado.linhas[contam[i]] += r[i].alteradas();
+  if (partes.empty()) return resultado;
+  const PgResultado& feito = r.back();
+  for (size_t i = 0; i < contadas.size(); ++i) {
+    const int n = static_cast<int>(feito.valor(0, static_cast<int>(i)).toLongLong());
+    if (n > 0) resultado.linhas[contadas[i].second] += n;
   }
-  const PgResultado& novos = r[consulta_novos];
-  if (novos.linhas() != static_cast<int>(cabeçalhos.size())) {
+  const int coluna_novos = static_cast<int>(contadas.size());
+  const QStringList novos = feito.valor(0, coluna_novos).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
+  if (novos.size() != static_cast<int>(cabeçalhos.size())) {
     throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
-                                 std::to_string(novos.linhas()) + " de " + std::to_string(cabeçalhos.size()) +
+                                 std::to_string(novos.size()) + " de " + std::to_string(cabeçalhos.size()) +
                                  " declarações do lote.");
   }
   for (size_t k = 0; k < itens.size(); ++k) {
     if (!posição[k].isValid()) continue;
-    const qlonglong n = novos.valor(static_cast<int>(posição[k].toLongLong() - 1), 0).toLongLong();
+    const qlonglong n = novos[static_cast<int>(posição[k].toLongLong() - 1)].toLongLong();
     if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
       throw DbError(kErrOther, "O número " + std::to_string(n) + " que o servidor deu à declaração não cabe em 32 bits.");
     }
     resultado.novos[k] = static_cast<std::int32_t>(n);
   }
-  if (ocorrências > 0 && r[consulta_novos + 1].linhas() == 1) {
+  if (ocorrências > 0 && !feito.nulo(0, coluna_novos + 1)) {
     resultado.últimoCódigoTemp = último_código_temp;
-    resultado.últimoCódigoNovo = static_cast<std::int32_t>(r[consulta_novos + 1].valor(0, 0).toLongLong());
+    resultado.últimoCódigoNovo = static_cast<std::int32_t>(feito.valor(0, coluna_novos + 1).toLongLong());
   }
   return resultado;
 }
@@ -835,8 +840,8 @@ int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const 
   // whoever stored it.
   int total = 0;
   for (const PgResultado& r :
-       protegido(inserções(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields), linhas,
-                           std::nullopt, " ON CONFLICT DO NOTHING"),
+       protegido({inserção(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields), linhas,
+                           std::nullopt, " ON CONFLICT DO NOTHING")},
                  "copiar os contribuintes")) {
     total += r.alteradas();
   }

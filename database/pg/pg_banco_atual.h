@@ -99,8 +99,9 @@ class PgSessãoCópia : public SessãoCópia {
   std::vector<PgResultado> protegido(std::vector<PgComando> comandos, const std::string& fazendo);
 
   // A column whose value a statement looks up on the server: the row's
-  // value there is a position (ordem) in `tabela`, one of the session's
-  // temporary maps of a batch, and the column gets that position's `novo`.
+  // value there is a position (ordem) in `tabela`, a map of a batch's new
+  // keys made earlier in the same statement, and the column gets that
+  // position's `novo`.
   struct Mapa {
     size_t coluna = 0;
     std::string tabela;
@@ -108,21 +109,16 @@ class PgSessãoCópia : public SessãoCópia {
   // The statement that adds `linhas` (values in the order of `campos`) to
   // `tabela`, in their order: one array parameter per column, so that its
   // text and plan stay small whatever the number of rows. `sufixo` ends the
-  // statement; `mapa` names a looked-up column.
-  std::vector<PgComando> inserções(std::string_view tabela, const std::vector<std::string_view>& campos,
-                                   const std::vector<std::vector<QVariant>>& linhas,
-                                   const std::optional<Mapa>& mapa = std::nullopt, const std::string& sufixo = {});
-  // The same, also noting in map `destino` the keys (column `chave`) the
-  // server gave the rows: the k-th row added at position k.
-  std::vector<PgComando> inserçõesNumeradas(std::string_view tabela, const std::vector<std::string_view>& campos,
-                                            const std::vector<std::vector<QVariant>>& linhas,
-                                            const std::optional<Mapa>& mapa, std::string_view chave,
-                                            const std::string& destino);
+  // statement; `mapa` names a looked-up column; its parameters are numbered
+  // after the first `antes`.
+  PgComando inserção(std::string_view tabela, const std::vector<std::string_view>& campos,
+                     const std::vector<std::vector<QVariant>>& linhas, const std::optional<Mapa>& mapa = std::nullopt,
+                     const std::string& sufixo = {}, size_t antes = 0);
   // The temporary database's first taxpayer record of each IE the items
   // ask for, with DataCadastro = `cadastro`; kErrNoCurrentRecord when one
   // is missing.
   std::vector<std::vector<QVariant>> contribuintesDoLote(std::span<const ItemLote> itens, const QDate& cadastro);
-  // Runs inserções(...) protected. Returns the rows added.
+  // Runs inserção(...) protected. Returns the rows added.
   int inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
               const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo);
 
