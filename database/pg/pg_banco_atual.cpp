@@ -338,7 +338,9 @@ PgComando PgSessãoCópia::inserção(std::string_view tabela, const std::vector
     const bool mapeada = mapa && mapa->coluna == c;
     const std::string u = "u.c" + std::to_string(c);
     nomes += (c == 0 ? "" : ", ") + Q(nome);
-    valores += (c == 0 ? "" : ", ") + (mapeada ? std::string("m.novo") : u);
+    // The map is one array, read once for the statement: a row's position
+    // indexes it.
+    valores += (c == 0 ? "" : ", ") + (mapeada ? "(SELECT novos FROM " + mapa->tabela + ")[" + u + "]" : u);
     arrays += (c == 0 ? "$" : ", $") + std::to_string(antes + c + 1) + "::" +
               (mapeada ? std::string("integer") : tipos_[Str(tabela)][nome]) + "[]";
     apelidos += "c" + std::to_string(c) + ", ";
@@ -349,7 +351,6 @@ PgComando PgSessãoCópia::inserção(std::string_view tabela, const std::vector
   }
   cmd.sql = "INSERT INTO " + Q(tabela) + " (" + nomes + ") SELECT " + valores + " FROM unnest(" + arrays +
             ") WITH ORDINALITY u(" + apelidos + "n)";
-  if (mapa) cmd.sql += " LEFT JOIN " + mapa->tabela + " m ON m.ordem = u.c" + std::to_string(mapa->coluna);
   cmd.sql += " ORDER BY u.n" + sufixo;
   return cmd;
 }
@@ -651,8 +652,9 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   // Everything goes to the server in one round trip: the deletions, then
   // one statement whose data-modifying parts add the rows. The new keys
   // never travel: the header part gives them back to a part `lote` that
-  // numbers them (batch position -> new key, in the order the rows were
-  // added), the occurrence part to `ocorr`, and the other parts join those.
+  // puts them in an array in the order the rows were added (so position k
+  // of the batch holds the k-th stored return's key), the occurrence part to
+  // `ocorr`, and the other parts index those.
   std::vector<PgComando> comandos;
   std::vector<std::string> partes;           // "name AS (statement)"
   std::vector<std::pair<std::string, std::string>> contadas;  // part -> table whose rows it adds
@@ -668,8 +670,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   // The server numbers the rows of one statement in the order they come,
   // so the n-th smallest key is the n-th row's.
   const auto numerar = [&](const std::string& nome, const std::string& de, const std::string& chave) {
-    partes.push_back(nome + " AS (SELECT row_number() OVER (ORDER BY " + chave + ") AS ordem, " + chave +
-                     " AS novo FROM " + de + ")");
+    partes.push_back(nome + " AS (SELECT array_agg(" + chave + " ORDER BY " + chave + ") AS novos FROM " + de + ")");
   };
 
   std::vector<QVariant> apagar;
@@ -682,7 +683,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
 
   // The stored items' temporary keys, in order: one query per table reads
   // the rows of all of them, each with its item's position (orlan_k + 1 is
-  // the ordem the server's map gives).
+  // its 1-based position in the server's map of new keys).
   std::vector<QVariant> posição(itens.size());
   QJsonArray guardados;
   for (size_t k = 0; k < itens.size(); ++k) {
@@ -797,8 +798,8 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     for (size_t i = 0; i < partes.size(); ++i) sql += (i == 0 ? "" : ", ") + partes[i];
     sql += " SELECT ";
     for (const auto& [nome, tabela] : contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
-    sql += cabeçalhos.empty() ? "NULL, " : "(SELECT string_agg(novo::text, ',' ORDER BY ordem) FROM lote), ";
-    sql += ocorrências == 0 ? "NULL" : "(SELECT novo FROM ocorr ORDER BY ordem DESC LIMIT 1)";
+    sql += cabeçalhos.empty() ? "NULL, " : "(SELECT array_to_string(novos, ',') FROM lote), ";
+    sql += ocorrências == 0 ? "NULL" : "(SELECT novos[array_length(novos, 1)] FROM ocorr)";
     comandos.push_back(PgComando{std::move(sql), std::move(parâmetros)});
   }
   if (comandos.empty()) return resultado;

@@ -99,9 +99,9 @@ class PgSessãoCópia : public SessãoCópia {
   std::vector<PgResultado> protegido(std::vector<PgComando> comandos, const std::string& fazendo);
 
   // A column whose value a statement looks up on the server: the row's
-  // value there is a position (ordem) in `tabela`, a map of a batch's new
-  // keys made earlier in the same statement, and the column gets that
-  // position's `novo`.
+  // value there is a 1-based position in the array `novos` of `tabela`, a
+  // map of a batch's new keys made earlier in the same statement, and the
+  // column gets the key at that position.
   struct Mapa {
     size_t coluna = 0;
     std::string tabela;
