@@ -193,8 +193,7 @@ class SessãoCópia {
   // copiarContribuinte would for any the items ask for. On failure the
   // caller goes back to a savepoint taken before the call: what the call
   // wrote is not whole.
-  virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro,
-                                 const OrigemHistórico& origem) = 0;
+  virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) = 0;
   // After copiarLote(itens, ...), in the same savepoint: stores, with
   // DataCadastro = `cadastro`, the taxpayers the items ask for that the
   // current database lacks now. Returns how many.

@@ -43,6 +43,12 @@ LinhaHistórico Linha(Valor valor) {
 
 }  // namespace
 
+std::string ListaColunasHistórico() {
+  std::string lista;
+  for (std::string_view c : kColunasHistórico) lista += (lista.empty() ? "" : ", ") + QuoteIdentifier(c);
+  return lista;
+}
+
 std::vector<QVariant> ValoresHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
   const auto chave = [](const std::optional<std::int64_t>& k) {
     return k ? QVariant(static_cast<qlonglong>(*k)) : QVariant();

@@ -3,6 +3,7 @@
 #ifndef ORLAN_DATABASE_HISTORICO_H_
 #define ORLAN_DATABASE_HISTORICO_H_
 
+#include <string>
 #include <vector>
 
 #include "database/banco_atual.h"
@@ -16,6 +17,9 @@ namespace orlan {
 // The log's columns that a run writes, in the order the writers bind them.
 inline constexpr std::string_view kColunasHistórico[] = {
     "Execução", "Usuário", "Máquina", "Arquivo", "SHA256", "IE", "Ref1", "Resultado", "NroQURAnterior", "NroQURNovo"};
+
+// kColunasHistórico quoted and comma-separated, for an INSERT's column list.
+std::string ListaColunasHistórico();
 
 // The values of kColunasHistórico for `linha` under `origem`.
 std::vector<QVariant> ValoresHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha);

@@ -98,7 +98,7 @@ class SqliteSessão : public SessãoCópia {
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
   std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
   std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
-  LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro, const OrigemHistórico& origem) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
   bool temHistórico();
@@ -484,8 +484,7 @@ void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
   r->últimoCódigoTemp = ChaveInt32(última.value("velho"), "Código da ocorrência do arquivo");
 }
 
-SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const QDate&,
-                                                  const OrigemHistórico& origem) {
+SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) {
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   LoteCopiado r;
   r.novos.assign(itens.size(), 0);
@@ -571,9 +570,7 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
     }
   }
   if (temHistórico()) {
-    std::string nomes;
-    for (std::string_view c : kColunasHistórico) nomes += (nomes.empty() ? "" : ", ") + QuoteIdentifier(c);
-    atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + nomes +
+    atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + ListaColunasHistórico() +
                         ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN 'ignorado' "
                         "WHEN l.substituir IS NOT NULL THEN 'substituído' ELSE 'importado' END, l.substituir, l.novo "
                         "FROM temp.orlan_lote l ORDER BY l.ordem",
@@ -604,13 +601,10 @@ bool SqliteSessão::temHistórico() {
 
 void SqliteSessão::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
   if (!temHistórico()) return;
-  std::string colunas;
   std::string marcas;
-  for (std::string_view c : kColunasHistórico) {
-    colunas += (colunas.empty() ? "" : ", ") + QuoteIdentifier(c);
-    marcas += marcas.empty() ? "?" : ", ?";
-  }
-  atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + colunas + ") VALUES (" + marcas + ")",
+  for (size_t i = 0; i < std::size(kColunasHistórico); ++i) marcas += i == 0 ? "?" : ", ?";
+  atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + ListaColunasHistórico() +
+                      ") VALUES (" + marcas + ")",
                   ValoresHistórico(origem, linha));
 }
 

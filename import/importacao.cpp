@@ -337,7 +337,7 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
   ponto.emplace(*sessão_, "lote");
   SessãoCópia::LoteCopiado copiado;
   try {
-    copiado = sessão_->copiarLote(lote, hoje_, origem_);
+    copiado = sessão_->copiarLote(lote, origem_);
   } catch (const DbError&) {
     ponto.reset();
     // With the transaction gone there is nothing to redo in.
@@ -363,7 +363,7 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
       ponto.reset();
       lote.resize(anunciados);
       ponto.emplace(*sessão_, "lote");
-      copiado = sessão_->copiarLote(lote, hoje_, origem_);
+      copiado = sessão_->copiarLote(lote, origem_);
     }
     // Last, so that a taxpayer the host removed during the events is
     // stored again, as each document's own copy would.

@@ -642,10 +642,11 @@ std::vector<std::vector<QVariant>> PgSessãoCópia::contribuintesDoLote(std::spa
   return linhas;
 }
 
-SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const QDate& cadastro,
-                                                   const OrigemHistórico& origem) {
+SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) {
   exigirTransação("copiar um lote de declarações");
-  contribuintesDoLote(itens, cadastro);
+  // Fails now, before any event, for a taxpayer copiarContribuintes could
+  // not store.
+  contribuintesDoLote(itens, QDate());
   LoteCopiado resultado;
   resultado.novos.assign(itens.size(), 0);
 
@@ -854,16 +855,8 @@ bool PgSessãoCópia::temHistórico() { return !colunas(kTabelaHistórico).empty
 void PgSessãoCópia::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
   exigirTransação("registrar o histórico");
   if (!temHistórico()) return;
-  std::string colunas;
-  std::string marcas;
-  int n = 0;
-  for (std::string_view c : kColunasHistórico) {
-    colunas += (n == 0 ? "" : ", ") + Q(c);
-    marcas += (n == 0 ? "$" : ", $") + std::to_string(n + 1);
-    ++n;
-  }
-  protegido({PgComando{"INSERT INTO " + Q(kTabelaHistórico) + " (" + colunas + ") VALUES (" + marcas + ")",
-                       ValoresHistórico(origem, linha)}},
+  const std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
+  protegido({inserção(kTabelaHistórico, colunas, {ValoresHistórico(origem, linha)})},
             "registrar o histórico de importações");
 }
 

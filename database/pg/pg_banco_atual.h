@@ -75,7 +75,7 @@ class PgSessãoCópia : public SessãoCópia {
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
   std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
   std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
-  LoteCopiado copiarLote(std::span<const ItemLote> itens, const QDate& cadastro, const OrigemHistórico& origem) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
 
