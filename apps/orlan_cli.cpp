@@ -171,6 +171,19 @@ MessageReply ConsoleDialogs::showMessage(const MessageRequest& request) {
   return perguntar(request);
 }
 
+int ConsoleDialogs::respostaPrevista() const {
+  switch (resposta_) {
+    case Sobrescrever::kSim:
+      return kRespostaSim;
+    case Sobrescrever::kNão:
+      return kRespostaNao;
+    case Sobrescrever::kCancelar:
+    case Sobrescrever::kPerguntar:
+      break;
+  }
+  return 0;
+}
+
 MessageReply ConsoleDialogs::perguntar(const MessageRequest& request) {
   switch (resposta_) {
     case Sobrescrever::kSim:

@@ -56,6 +56,7 @@ class ConsoleDialogs : public Dialogs {
 
   MessageReply showMessage(const MessageRequest& request) override;
   FileDialogReply openFile(const FileDialogRequest& request) override;
+  int respostaPrevista() const override;
 
   // Called before anything is printed, e.g. to clear a progress line.
   void setAntesDeImprimir(std::function<void()> f) { antes_ = std::move(f); }

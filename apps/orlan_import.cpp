@@ -83,6 +83,13 @@ class Ouvinte : public OuvinteOrlan {
     }
   }
 
+  // Said once per wait, on a terminal or not: a run that seems stuck says why.
+  void onAguardando(bool aguardando) override {
+    if (!aguardando) return;
+    limpar();
+    Escrever(stderr, ctlOrlan::TextoAguardando() + QStringLiteral("\n"));
+  }
+
   bool houve(Evento e) const { return std::find(eventos.begin(), eventos.end(), e) != eventos.end(); }
 
   // Clears the progress line so that other output starts on a clean line.

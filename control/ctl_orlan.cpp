@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -64,6 +65,13 @@ bool ReferênciaCompleta(const QString& mostrado) {
 
 [[noreturn]] void ErroDeArquivo(const QString& doing) { throw DbError(kErrIo, doing.toStdString()); }
 
+// Places a component folder offers: one per window or batch run of its user
+// at the same time.
+constexpr int kLugaresNaPasta = 16;
+
+// The suffix of place `n` (1-based): the first keeps the plain names.
+QString SufixoDoLugar(int n) { return n == 1 ? QString() : QStringLiteral("-%1").arg(n); }
+
 }  // namespace
 
 QString PastaComponentePadrão() {
@@ -99,8 +107,12 @@ class ctlOrlan::Impl : public OuvinteConsPre {
       : dialogs_(dialogs),
         configuração_(std::make_unique<ConfiguraçãoUsuário>()),
         pasta_(PastaComponentePadrão()),
-        anfitrião_(*dialogs, [this](Evento e) { raise(e); },
-                   [this] { return pedido_interrupção_ && pedido_interrupção_(); }) {}
+        anfitrião_(
+            *dialogs, [this](Evento e) { raise(e); }, [this] { return pedido_interrupção_ && pedido_interrupção_(); },
+            [this](bool sim) {
+              aguardando_ = sim;
+              if (ouvinte_ != nullptr) ouvinte_->onAguardando(sim);
+            }) {}
 
   // Runs one action of the user or the host: refused while another runs;
   // any failure becomes a message and the Status.
@@ -118,8 +130,18 @@ class ctlOrlan::Impl : public OuvinteConsPre {
     if (!abridor_) abridor_ = std::make_unique<DatabaseOpener>(dialogs_);
     return *abridor_;
   }
-  QString caminhoBancoTemp() const { return pasta_ + QStringLiteral("/BDTempPrf.fix"); }
-  QString caminhoCópiaRede() const { return pasta_ + QStringLiteral("/Prefor_Qur.trm"); }
+  QString caminhoBancoTemp() const { return pasta_ + QStringLiteral("/BDTempPrf") + sufixo_ + QStringLiteral(".fix"); }
+  QString caminhoCópiaRede() const { return pasta_ + QStringLiteral("/Prefor_Qur") + sufixo_ + QStringLiteral(".trm"); }
+  // Takes, for the control's life, a place in the component folder that no
+  // other window or run of the user holds, so that none of them deletes or
+  // replaces this control's temporary database or network copy while it
+  // lists or imports from them.
+  void reservarLugar();
+  void mudarPasta(const QString& pasta) {
+    reserva_.reset();
+    sufixo_.clear();
+    pasta_ = pasta;
+  }
 
   void selecionarArquivo();
   QString passoDiálogoArquivo();
@@ -142,7 +164,10 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   std::unique_ptr<FonteConfiguração> configuração_;
   std::function<bool()> pedido_interrupção_;
   std::function<bool()> foco_ref_;
+  bool aguardando_ = false;  // an import waits for another user's returns
   QString pasta_;
+  QString sufixo_;                       // the reserved place's suffix of the file names
+  std::unique_ptr<QLockFile> reserva_;   // held while the control lives
   bool ocupado_ = false;
 
   QString CaminhoBancoAtual;
@@ -182,7 +207,31 @@ Status ctlOrlan::Impl::ação(const std::function<void()>& trabalho) {
 
 // --- file selection and check run -------------------------------------------
 
+void ctlOrlan::Impl::reservarLugar() {
+  if (reserva_) return;
+  QDir().mkpath(pasta_);
+  for (int n = 1; n <= kLugaresNaPasta; ++n) {
+    auto trava = std::make_unique<QLockFile>(pasta_ + QStringLiteral("/.BDTempPrf") + SufixoDoLugar(n) +
+                                             QStringLiteral(".lock"));
+    // Held as long as a window stays open: only a holder that is gone
+    // (its process ended) makes a lock stale, never its age.
+    trava->setStaleLockTime(0);
+    if (trava->tryLock(0)) {
+      reserva_ = std::move(trava);
+      sufixo_ = SufixoDoLugar(n);
+      return;
+    }
+    if (trava->error() == QLockFile::PermissionError) break;
+  }
+  throw DbError(kErrLocked, QStringLiteral("Não foi possível reservar o banco temporário na pasta \"%1\": "
+                                           "outras janelas ou importações deste usuário já usam todos os lugares "
+                                           "dela. Feche uma delas e tente de novo.")
+                                .arg(pasta_)
+                                .toStdString());
+}
+
 void ctlOrlan::Impl::selecionarArquivo() {
+  reservarLugar();
   CaminhoBancoAtual = configuração_->bancoAtual();
   if (!estado_.BancoAtual) estado_.BancoAtual = abridor().AbrirBancoAtual(CaminhoBancoAtual);
   itens_.clear();
@@ -423,9 +472,14 @@ void ctlOrlan::setFonteConfiguração(std::unique_ptr<FonteConfiguração> fonte
   if (fonte) d_->configuração_ = std::move(fonte);
 }
 
-void ctlOrlan::setPastaComponente(const QString& folder) { d_->pasta_ = folder; }
+void ctlOrlan::setPastaComponente(const QString& folder) { d_->mudarPasta(folder); }
 QString ctlOrlan::pastaComponente() const { return d_->pasta_; }
 QString ctlOrlan::caminhoBancoTemp() const { return d_->caminhoBancoTemp(); }
+bool ctlOrlan::aguardandoOutroUsuário() const { return d_->aguardando_; }
+
+QString ctlOrlan::TextoAguardando() {
+  return QStringLiteral("Aguardando outro usuário, que está gravando as mesmas declarações no banco de dados atual…");
+}
 QString ctlOrlan::caminhoCópiaRede() const { return d_->caminhoCópiaRede(); }
 void ctlOrlan::setFocoReferência(std::function<bool()> foco) { d_->foco_ref_ = std::move(foco); }
 void ctlOrlan::setPedidoDeInterrupção(std::function<bool()> pedido) { d_->pedido_interrupção_ = std::move(pedido); }

@@ -52,10 +52,17 @@ class ctlOrlan {
 
   // The folder of the temporary database and the network copy; by default
   // PastaComponentePadrão(). Created when missing.
+  //
+  // From its first "..." click the control holds a place in the folder for
+  // its life: <folder>/BDTempPrf.fix and <folder>/Prefor_Qur.trm, or, while
+  // another window or run of the user (in any process) holds those,
+  // BDTempPrf-N.fix and Prefor_Qur-N.trm. No two controls ever read or
+  // replace each other's files. Before the first click the paths name the
+  // first place.
   void setPastaComponente(const QString& folder);
   QString pastaComponente() const;
-  QString caminhoBancoTemp() const;  // <folder>/BDTempPrf.fix
-  QString caminhoCópiaRede() const;  // <folder>/Prefor_Qur.trm
+  QString caminhoBancoTemp() const;
+  QString caminhoCópiaRede() const;
 
   // Asked when the check run gives the reference box the focus; true when the
   // box is visible (and the host focused it).
@@ -125,6 +132,13 @@ class ctlOrlan {
   QString relatórioVerificação() const;
   // The part of the file the running check has read, 0 to 1.
   double progressoVerificação() const;
+
+  // During an import, true while it waits for returns another user is
+  // writing (that user makes progress; the wait ends when that user's batch
+  // is committed). The listener hears of each change (onAguardando).
+  bool aguardandoOutroUsuário() const;
+  // What a host shows while aguardandoOutroUsuário().
+  static QString TextoAguardando();
 
   // During an import, the 1-based position of the document in progress
   // among the selected ones; 0 otherwise.

@@ -64,6 +64,12 @@ class Dialogs {
   virtual MessageReply showMessage(const MessageRequest& request) = 0;
   virtual FileDialogReply openFile(const FileDialogRequest& request) = 0;
 
+  // The answer (kRespostaSim or kRespostaNao) this host gives to every
+  // Yes/No/Cancel question without asking a person, such as a batch run's
+  // fixed answer; 0 when a person answers. The questions are still shown,
+  // and each must get this answer.
+  virtual int respostaPrevista() const { return 0; }
+
   // A message without a check box; gives back the answer's number.
   int message(const QString& text, const QString& title, int style) {
     return showMessage(MessageRequest{text, title, style, QString()}).answer;

@@ -25,6 +25,10 @@ class OuvinteOrlan {
  public:
   virtual ~OuvinteOrlan() = default;
   virtual void onEvento(Evento evento) = 0;
+  // An import waits for returns another user is writing (true) or the wait
+  // ended (false); ctlOrlan::TextoAguardando() says it in words. No event
+  // is raised for it, so the event count does not depend on other users.
+  virtual void onAguardando(bool /*aguardando*/) {}
 };
 
 }  // namespace orlan

@@ -60,4 +60,15 @@ DecisãoSobrepor ImportaçãoPorDiálogos::perguntarSobrepor(const QString& ie, 
   return d;
 }
 
+std::optional<DecisãoSobrepor::Resposta> ImportaçãoPorDiálogos::respostaConhecida() {
+  switch (dialogs_.respostaPrevista()) {
+    case kRespostaSim:
+      return DecisãoSobrepor::Resposta::kSim;
+    case kRespostaNao:
+      return DecisãoSobrepor::Resposta::kNão;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace orlan

@@ -18,8 +18,11 @@ class ImportaçãoPorDiálogos : public AnfitriãoImportação {
   // `dialogs` is not owned and must outlive this object. `raise` delivers an
   // event; `interromper`, when given, is polled before each document.
   ImportaçãoPorDiálogos(Dialogs& dialogs, std::function<void(Evento)> raise,
-                        std::function<bool()> interromper = {})
-      : dialogs_(dialogs), raise_(std::move(raise)), interromper_(std::move(interromper)) {}
+                        std::function<bool()> interromper = {}, std::function<void(bool)> aguardando = {})
+      : dialogs_(dialogs),
+        raise_(std::move(raise)),
+        interromper_(std::move(interromper)),
+        aguardando_(std::move(aguardando)) {}
 
   void iniciou() override { raise_(Evento::IniciouImportação); }
   void passo() override { raise_(Evento::NoMeio); }
@@ -27,11 +30,16 @@ class ImportaçãoPorDiálogos : public AnfitriãoImportação {
   void avisar(AvisoImportação aviso) override;
   DecisãoSobrepor perguntarSobrepor(const QString& ie, const QVariant& ref1) override;
   bool interromper() override { return interromper_ && interromper_(); }
+  std::optional<DecisãoSobrepor::Resposta> respostaConhecida() override;
+  void aguardando(bool sim) override {
+    if (aguardando_) aguardando_(sim);
+  }
 
  private:
   Dialogs& dialogs_;
   std::function<void(Evento)> raise_;
   std::function<bool()> interromper_;
+  std::function<void(bool)> aguardando_;
 };
 
 }  // namespace orlan

@@ -162,15 +162,17 @@ class SessãoCópia {
   // lock: the answer may change before the caller locks.
   virtual std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) = 0;
 
-  // Inside a transaction: takes, without waiting, the locks of every
-  // document's taxpayer and month (bloquearDocumento and
-  // bloquearContribuinte), then reads under them what retornosExistentes
-  // would. nullopt when another session holds one of the locks (those taken
-  // stay held until the transaction ends).
+  // Inside a transaction: takes the locks of every document's taxpayer and
+  // month (bloquearDocumento and bloquearContribuinte), then reads under
+  // them what retornosExistentes would. Without `esperar`, takes them
+  // without waiting and gives nullopt when another session holds one (those
+  // taken stay held until the transaction ends). With `esperar`, waits for
+  // each as bloquearDocumento does, in an order every session shares, so
+  // that two sessions waiting for each other's batches never deadlock.
   struct EstadoLote {
     std::vector<std::optional<std::int64_t>> existentes;
   };
-  virtual std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) = 0;
+  virtual std::optional<EstadoLote> bloquearLote(std::span<const DocumentoLote> docs, bool esperar) = 0;
 
   // What to do with a document of a batch.
   struct ItemLote {
@@ -182,22 +184,35 @@ class SessãoCópia {
   struct LoteCopiado {
     std::vector<std::int32_t> novos;          // each item's new NroQUR; 0 when not stored
     std::map<std::string, int> linhas;        // rows added per table (tables with rows only)
-    std::int32_t últimoCódigoTemp = 0;        // the last occurrence copied, in each database;
-    std::int32_t últimoCódigoNovo = 0;        // 0 when none
+    // Each item's last occurrence copied, its Código in the temporary and
+    // in the current database; {0, 0} when it has none.
+    std::vector<std::pair<std::int32_t, std::int32_t>> últimaOcorrência;
   };
-  // Inside a transaction, and under the locks of tentarBloquearLote: the
+  // Inside a transaction, and under the locks of bloquearLote: the
   // whole batch in one step per table, as if each document had gone through
-  // apagarRetorno, copiarCabeçalho, copiarTabela and copiarOcorrências in
-  // order, and registrarHistórico with `origem` (its outcome importado,
-  // substituído or ignorado). Stores no taxpayer, but fails as
-  // copiarContribuinte would for any the items ask for. On failure the
-  // caller goes back to a savepoint taken before the call: what the call
-  // wrote is not whole.
-  virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) = 0;
-  // After copiarLote(itens, ...), in the same savepoint: stores, with
-  // DataCadastro = `cadastro`, the taxpayers the items ask for that the
-  // current database lacks now. Returns how many.
+  // copiarContribuinte (with DataCadastro = `cadastro`, for the items that
+  // ask for it and whose taxpayer the current database lacks), apagarRetorno,
+  // copiarCabeçalho, copiarTabela and copiarOcorrências in order, and
+  // registrarHistórico with `origem` (its outcome importado, substituído or
+  // ignorado). The taxpayers go first: a taxpayer the current database
+  // refuses fails the call before anything else. On failure the caller goes
+  // back to a savepoint taken before the call: what the call wrote is not
+  // whole.
+  virtual LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
+                                 const QDate& cadastro) = 0;
+
+  // After copiarLote(itens, ...) and the batch's events, in the same
+  // savepoint: stores again, with DataCadastro = `cadastro`, the taxpayers
+  // the items ask for that the current database lacks now (a host may have
+  // removed one during the events, as it may between one document's steps).
+  // Returns how many.
   virtual int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) = 0;
+
+  // A reading that changes whenever another session commits work to the
+  // current database (a server: also when one starts writing). Two equal
+  // readings a lock wait apart mean that whoever holds the lock made no
+  // progress meanwhile. Takes no lock.
+  virtual std::int64_t marcoAlheio() = 0;
 
   // Adds `linha` (its `momento` and `origem` ignored) to the log with
   // `origem`, inside the transaction. Does nothing when the current database

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <sys/stat.h>
+
 #include "database/recordset.h"
 
 namespace orlan {
@@ -44,6 +46,11 @@ Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Da
   sqlite3_free(err);
   if (check != SQLITE_OK) return StatusFromSqlite(raw, check, path);
   std::shared_ptr<Database> db(new Database(path, std::move(conn)));
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    db->device_ = static_cast<std::uint64_t>(st.st_dev);
+    db->inode_ = static_cast<std::uint64_t>(st.st_ino);
+  }
   sqlite3_commit_hook(db->conn_.get(), &Database::OnCommit, db.get());
   *out = std::move(db);
   return Status::OK();
@@ -52,6 +59,12 @@ Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Da
 Database::Database(std::string path, Connection conn) : path_(std::move(path)), conn_(std::move(conn)) {}
 
 Database::~Database() { close(); }
+
+bool Database::sameFileAsOpened() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return false;
+  return static_cast<std::uint64_t>(st.st_dev) == device_ && static_cast<std::uint64_t>(st.st_ino) == inode_;
+}
 
 int Database::OnCommit(void* self) {
   ++static_cast<Database*>(self)->commit_count_;

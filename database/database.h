@@ -70,6 +70,9 @@ class Database : public std::enable_shared_from_this<Database> {
 
   const std::string& path() const { return path_; }
   bool isOpen() const { return static_cast<bool>(conn_); }
+  // True while path() still names the file this handle opened: it was not
+  // deleted, nor replaced by another file under the same name, since.
+  bool sameFileAsOpened() const;
 
   // Releases the file. Recordsets still open on this handle fail cleanly
   // from then on.
@@ -163,6 +166,9 @@ class Database : public std::enable_shared_from_this<Database> {
   void runToEnd(sqlite3_stmt* stmt);
 
   std::string path_;
+  // The opened file's identity on disk (device and inode), 0 when unknown.
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
   Connection conn_;
   // Looked up by string_view without building a std::string per call.
   struct SqlHash {

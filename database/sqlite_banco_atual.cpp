@@ -97,9 +97,10 @@ class SqliteSessão : public SessãoCópia {
   int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
   std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
-  std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
-  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) override;
+  std::optional<EstadoLote> bloquearLote(std::span<const DocumentoLote> docs, bool esperar) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem, const QDate& cadastro) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
+  std::int64_t marcoAlheio() override { return atual_->scalar("PRAGMA main.data_version").toLongLong(); }
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
   bool temHistórico();
   std::int64_t commits() const override { return atual_->commitCount() - commits_iniciais_; }
@@ -117,8 +118,11 @@ class SqliteSessão : public SessãoCópia {
   const Textos* textosSeNecessários(const schema::TableCopy& c, const std::string& existe, const Params& parâmetros);
   // Notes each new occurrence's Código beside the file's.
   void anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o);
-  // The same for the `n` occurrences the batch's last statement added.
+  // The same for the `n` occurrences the batch's last statement added, and
+  // each item's last one.
   void anotarOcorrênciasDoLote(int n, LoteCopiado* r);
+  // The batch's taxpayers the current database lacks; how many.
+  int copiarContribuintesDoLote(const QDate& cadastro);
   // The current and temporary database's names of `campos` of `tabela`, as
   // two column lists; `omitir` names a field whose value the caller binds.
   // Fields that may lack are left out when either database lacks them.
@@ -154,6 +158,20 @@ SqliteSessão::SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Da
   if (atual_->inTransaction()) {
     throw DbError(kErrInvalidOperation, "O banco de dados atual já está com uma transação aberta.");
   }
+  const std::string arquivo = temp_->fileName();
+  if (atual_->scalar("SELECT 1 FROM pragma_database_list WHERE name = ?", {QString::fromUtf8(kAnexo.data())}).isValid()) {
+    atual_->execute("DETACH DATABASE " + std::string(kAnexo));
+  }
+  atual_->execute("ATTACH DATABASE ? AS " + std::string(kAnexo), {QString::fromStdString(arquivo)});
+  anexou_ = true;
+  // Attached by its name: what now lies under that name must be the file
+  // the check wrote and the control holds open, never one put there since.
+  if (!temp_->sameFileAsOpened()) {
+    atual_->execute("DETACH DATABASE " + std::string(kAnexo));
+    anexou_ = false;
+    throw DbError(kErrIo, "O banco temporário " + arquivo +
+                              " foi apagado ou trocado depois da verificação. Verifique o arquivo de novo.");
+  }
   // While a session lasts the connection keeps its temporary files in
   // memory: each document's savepoint and each statement journal copy the
   // pages they change there, and on disk that copy would be a write per
@@ -169,12 +187,6 @@ SqliteSessão::SqliteSessão(std::shared_ptr<Database> atual, std::shared_ptr<Da
                                      ? -cache_anterior_
                                      : cache_anterior_ * atual_->scalar("PRAGMA page_size").toLongLong() / 1024;
   if (kib_anterior < kCacheKiB) atual_->execute("PRAGMA cache_size = -" + std::to_string(kCacheKiB));
-  const std::string arquivo = temp_->fileName();
-  if (atual_->scalar("SELECT 1 FROM pragma_database_list WHERE name = ?", {QString::fromUtf8(kAnexo.data())}).isValid()) {
-    atual_->execute("DETACH DATABASE " + std::string(kAnexo));
-  }
-  atual_->execute("ATTACH DATABASE ? AS " + std::string(kAnexo), {QString::fromStdString(arquivo)});
-  anexou_ = true;
 }
 
 SqliteSessão::~SqliteSessão() {
@@ -425,7 +437,7 @@ std::vector<std::optional<std::int64_t>> SqliteSessão::retornosExistentes(std::
   return existentes;
 }
 
-std::optional<SessãoCópia::EstadoLote> SqliteSessão::tentarBloquearLote(std::span<const DocumentoLote> docs) {
+std::optional<SessãoCópia::EstadoLote> SqliteSessão::bloquearLote(std::span<const DocumentoLote> docs, bool) {
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   // The write transaction holds the whole file: the look is the lock's.
   EstadoLote estado;
@@ -479,15 +491,42 @@ void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
           "CROSS JOIN main.\"tblOcorrências\" q ON q._rowid_ = ? + v.k - 1 ORDER BY v.k",
       {QVariant(primeira)});
   if (anotadas != n) throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
-  Recordset última = atual_->openQuery("SELECT novo, velho FROM temp.orlan_ocorrencias ORDER BY novo DESC LIMIT 1");
-  r->últimoCódigoNovo = ChaveInt32(última.value("novo"), "Código da nova ocorrência");
-  r->últimoCódigoTemp = ChaveInt32(última.value("velho"), "Código da ocorrência do arquivo");
+  // In the order they were added: each item ends holding its last one.
+  Recordset cada = atual_->openQuery(
+      "SELECT l.ordem AS ordem, m.novo AS novo, m.velho AS velho FROM temp.orlan_ocorrencias m CROSS JOIN "
+      "main.\"tblOcorrências\" q ON q.\"Código\" = m.novo CROSS JOIN temp.orlan_lote l ON l.novo = q.NroQUR "
+      "ORDER BY m.novo");
+  for (; !cada.eof(); cada.moveNext()) {
+    r->últimaOcorrência[static_cast<size_t>(cada.value("ordem").toLongLong() - 1)] = {
+        ChaveInt32(cada.value("velho"), "Código da ocorrência do arquivo"),
+        ChaveInt32(cada.value("novo"), "Código da nova ocorrência")};
+  }
 }
 
-SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) {
+int SqliteSessão::copiarContribuintesDoLote(const QDate& cadastro) {
+  const std::string anexo(kAnexo);
+  const QVariant sem_origem = atual_->scalar(
+      "SELECT l.ie FROM temp.orlan_lote l WHERE l.contribuinte AND NOT EXISTS (SELECT 1 FROM " + anexo +
+      ".tblContribuinte c WHERE c.IE = l.ie) ORDER BY l.ordem LIMIT 1");
+  if (sem_origem.isValid()) {
+    throw DbError(kErrNoCurrentRecord,
+                  "O banco temporário não tem o contribuinte da IE " + sem_origem.toString().toStdString() + ".");
+  }
+  const Colunas c = colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
+  return atual_->execute("INSERT INTO main.tblContribuinte (" + c.destino + ") SELECT " + c.origem +
+                             " FROM temp.orlan_lote l CROSS JOIN " + anexo +
+                             ".tblContribuinte x ON x._rowid_ = (SELECT min(t._rowid_) FROM " + anexo +
+                             ".tblContribuinte t WHERE t.IE = l.ie) WHERE l.contribuinte AND NOT EXISTS "
+                             "(SELECT 1 FROM main.tblContribuinte a WHERE a.IE = l.ie COLLATE NOCASE) ORDER BY l.ordem",
+                         {QVariant(cadastro)});
+}
+
+SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
+                                                  const QDate& cadastro) {
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   LoteCopiado r;
   r.novos.assign(itens.size(), 0);
+  r.últimaOcorrência.assign(itens.size(), {0, 0});
   const auto contar = [&r](std::string_view tabela, int n) {
     if (n > 0) r.linhas[std::string(tabela)] += n;
   };
@@ -514,16 +553,7 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
       {Json(lote)});
   const std::string anexo(kAnexo);
 
-  if (contribuintes > 0) {
-    const QVariant sem_origem = atual_->scalar(
-        "SELECT l.ie FROM temp.orlan_lote l WHERE l.contribuinte AND NOT EXISTS (SELECT 1 FROM " + anexo +
-        ".tblContribuinte c WHERE c.IE = l.ie) ORDER BY l.ordem LIMIT 1");
-    if (sem_origem.isValid()) {
-      throw DbError(kErrNoCurrentRecord,
-                    "O banco temporário não tem o contribuinte da IE " + sem_origem.toString().toStdString() + ".");
-    }
-    colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
-  }
+  if (contribuintes > 0) contar(schema::kTaxpayerTable, copiarContribuintesDoLote(cadastro));
   if (substituídos > 0) {
     exigirTabela(schema::kReturnTable);
     // The schema's cascade takes every detail and register row with them.
@@ -582,16 +612,8 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
 int SqliteSessão::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
   bool algum = false;
   for (const ItemLote& it : itens) algum = algum || it.copiarContribuinte;
-  if (!algum) return 0;
   // The batch's documents are still noted from copiarLote.
-  const std::string anexo(kAnexo);
-  const Colunas c = colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
-  return atual_->execute("INSERT INTO main.tblContribuinte (" + c.destino + ") SELECT " + c.origem +
-                             " FROM temp.orlan_lote l CROSS JOIN " + anexo +
-                             ".tblContribuinte x ON x._rowid_ = (SELECT min(t._rowid_) FROM " + anexo +
-                             ".tblContribuinte t WHERE t.IE = l.ie) WHERE l.contribuinte AND NOT EXISTS "
-                             "(SELECT 1 FROM main.tblContribuinte a WHERE a.IE = l.ie COLLATE NOCASE) ORDER BY l.ordem",
-                         {QVariant(cadastro)});
+  return algum ? copiarContribuintesDoLote(cadastro) : 0;
 }
 
 bool SqliteSessão::temHistórico() {

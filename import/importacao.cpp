@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -129,15 +130,25 @@ class Importação {
   // The first `quantos` of `itens` one by one; `perguntado`: the host was
   // already asked whether to stop before each.
   std::optional<size_t> umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado);
-  // A batch document's events and state, raised once the batch is copied,
-  // before it is kept.
-  void anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote, std::int32_t novo);
+  // The batch's items for `itens` under the state `estado` read under the
+  // locks: as many as still need no question.
+  std::vector<SessãoCópia::ItemLote> itensDoLote(const std::vector<ItemPlano>& itens,
+                                                 const SessãoCópia::EstadoLote& estado);
+  // Raises each document's events with the state a document copied alone
+  // shows at each; stops before a document the host stops the run at.
+  // Returns how many documents had all their events; `erro` holds what a
+  // listener threw, if anything.
+  size_t anunciarLote(const std::vector<ItemPlano>& itens, std::span<const SessãoCópia::ItemLote> lote,
+                      const SessãoCópia::LoteCopiado& copiado, std::exception_ptr* erro);
+  void anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote, const SessãoCópia::LoteCopiado& copiado,
+                size_t n);
   // The state and counts of a batch that was copied.
   void concluirLote(std::span<const SessãoCópia::ItemLote> lote, const SessãoCópia::LoteCopiado& copiado);
-  // A step's event, unless the step's events were raised already.
-  void passo() {
-    if (!silencioso_) host_.passo();
+  // The answer an existing return gets without a question, if any.
+  std::optional<Resposta> respostaSemPergunta() const {
+    return resposta_para_todos_ ? resposta_para_todos_ : resposta_conhecida_;
   }
+  void passo() { host_.passo(); }
 
   Seguimento documento(std::int32_t chave);
   Resposta cópiaContribuinte();
@@ -164,6 +175,13 @@ class Importação {
   // for it with nothing else held, so that two runs never wait on each other.
   template <typename Tentar, typename Esperar>
   void bloquear(Tentar tentar, Esperar esperar);
+  // Runs `esperar`, a step that may wait for a lock another user holds, again
+  // after each lock wait that ran out while that user made progress: it
+  // fails with kErrLocked only after a whole wait without progress. The host
+  // hears of the wait from the first one that ran out, or at once when
+  // `esperando` (the lock is known to be held).
+  template <typename Esperar>
+  void comEspera(Esperar esperar, bool esperando);
   void avisar(AvisoImportação aviso);
 
   EstadoImportação& e_;
@@ -177,6 +195,7 @@ class Importação {
   ResumoImportação pendente_;
   ResumoImportação documento_;  // the document in progress
   std::optional<DecisãoSobrepor::Resposta> resposta_para_todos_;
+  std::optional<DecisãoSobrepor::Resposta> resposta_conhecida_;  // the host's answer given in advance
 
   OrigemHistórico origem_;
   std::vector<Cabeçalho> cabeçalhos_;  // per selected document
@@ -184,7 +203,6 @@ class Importação {
   // as last seen; absent when none was seen.
   QHash<QString, std::int64_t> existentes_;
   bool interrompido_ = false;           // the host asked to stop
-  bool silencioso_ = false;             // redoing documents whose events were raised
   bool em_documento_ = false;           // a document was started and has no log line yet
 };
 
@@ -231,6 +249,8 @@ Status Importação::executar(std::span<const std::int32_t> chaves) {
 }
 
 void Importação::preparar(std::span<const std::int32_t> chaves) {
+  const std::optional<Resposta> conhecida = host_.respostaConhecida();
+  if (conhecida == Resposta::kSim || conhecida == Resposta::kNão) resposta_conhecida_ = conhecida;
   origem_.execução = QUuid::createUuid().toString(QUuid::WithoutBraces);
   origem_.usuário = UsuárioDoSistema();
   origem_.máquina = QSysInfo::machineHostName();
@@ -282,7 +302,7 @@ std::vector<ItemPlano> Importação::planejar(std::span<const std::int32_t> chav
     // A second return of the same IE and day finds the first one stored:
     // it waits for the next batch, or its question.
     if (no_lote.contains(chave)) break;
-    if (existentes_.contains(chave) && !resposta_para_todos_) break;
+    if (existentes_.contains(chave) && !respostaSemPergunta()) break;
     no_lote.insert(chave);
     itens.push_back(ItemPlano{chaves[j], c.ie, c.ref1, SessãoCópia::DocumentoLote{chaves[j], ie, ref1}});
   }
@@ -295,22 +315,69 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
   for (const ItemPlano& it : itens) docs.push_back(it.doc);
   std::optional<SessãoCópia::EstadoLote> estado;
   try {
-    estado = sessão_->tentarBloquearLote(docs);
+    estado = sessão_->bloquearLote(docs, false);
+    if (!estado) {
+      // Another clerk holds some of the locks: wait for them with nothing
+      // else held, for as long as that clerk makes progress.
+      gravarLote();
+      iniciarLote();
+      comEspera([&] { estado = sessão_->bloquearLote(docs, true); }, true);
+    }
   } catch (const DbError&) {
     // The documents one by one meet the same fault where a run without
     // batches meets it, and report it the same way.
     if (!sessão_->emTransação()) throw;
+    return umPorUm(itens, itens.size(), false);
   }
-  // Another clerk holds one of the locks: the documents go one by one,
-  // waiting for it as a run without batches does.
-  if (!estado) return umPorUm(itens, itens.size(), false);
+  std::vector<SessãoCópia::ItemLote> lote = itensDoLote(itens, *estado);
+  if (lote.empty()) return 0;
 
+  std::optional<PontoSalvamento> ponto;
+  ponto.emplace(*sessão_, "lote");
+  SessãoCópia::LoteCopiado copiado;
+  try {
+    copiado = sessão_->copiarLote(lote, origem_, hoje_);
+  } catch (const DbError&) {
+    ponto.reset();
+    // With the transaction gone there is nothing to redo in.
+    if (!sessão_->emTransação()) throw;
+    return umPorUm(itens, lote.size(), false);
+  }
+
+  std::exception_ptr erro;
+  const size_t anunciados = anunciarLote(itens, lote, copiado, &erro);
+  if (anunciados < lote.size()) {
+    // Only the documents whose events were all raised stay; on a file the
+    // copy again gives them the same keys.
+    ponto.reset();
+    lote.resize(anunciados);
+    if (!lote.empty()) {
+      ponto.emplace(*sessão_, "lote");
+      copiado = sessão_->copiarLote(lote, origem_, hoje_);
+    }
+  }
+  if (ponto) {
+    const int contribuintes = sessão_->copiarContribuintes(lote, hoje_);
+    if (contribuintes > 0) copiado.linhas[std::string(schema::kTaxpayerTable)] += contribuintes;
+    ponto->liberar();
+  }
+  concluirLote(lote, copiado);
+  // Each batch is committed: another clerk waits for its locks one batch
+  // long, never a whole run.
+  gravarLote();
+  if (erro) std::rethrow_exception(erro);
+  return lote.size();
+}
+
+std::vector<SessãoCópia::ItemLote> Importação::itensDoLote(const std::vector<ItemPlano>& itens,
+                                                          const SessãoCópia::EstadoLote& estado) {
   std::vector<SessãoCópia::ItemLote> lote;
   QSet<QString> contribuintes;
+  QString anterior = e_.IEAnterior.toCaseFolded();
   for (size_t n = 0; n < itens.size(); ++n) {
     const SessãoCópia::DocumentoLote& d = itens[n].doc;
     const QString chave = ChaveDocumento(d.ie, d.ref1);
-    const std::optional<std::int64_t> existente = estado->existentes[n];
+    const std::optional<std::int64_t> existente = estado.existentes[n];
     if (existente) {
       existentes_.insert(chave, *existente);
     } else {
@@ -320,67 +387,41 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
     item.doc = d;
     if (existente) {
       // Stored by someone else since the run began: asked about as usual.
-      if (!resposta_para_todos_) break;
-      item.armazenar = *resposta_para_todos_ == Resposta::kSim;
+      const std::optional<Resposta> resposta = respostaSemPergunta();
+      if (!resposta) break;
+      item.armazenar = *resposta == Resposta::kSim;
       if (item.armazenar) item.substituir = existente;
     }
-    // Whether the taxpayer is there is decided when it is stored, so that
-    // what the host did during the events counts.
-    item.copiarContribuinte = !contribuintes.contains(d.ie.toCaseFolded());
-    contribuintes.insert(d.ie.toCaseFolded());
+    // As a document alone: the taxpayer of the same IE as the previous
+    // document counts as copied; any other is stored unless it is there.
+    const QString dobrado = d.ie.toCaseFolded();
+    item.copiarContribuinte = dobrado != anterior && !contribuintes.contains(dobrado);
+    contribuintes.insert(dobrado);
+    anterior = dobrado;
     lote.push_back(item);
   }
+  return lote;
+}
 
-  if (lote.empty()) return 0;
-
-  std::optional<PontoSalvamento> ponto;
-  ponto.emplace(*sessão_, "lote");
-  SessãoCópia::LoteCopiado copiado;
-  try {
-    copiado = sessão_->copiarLote(lote, origem_);
-  } catch (const DbError&) {
-    ponto.reset();
-    // With the transaction gone there is nothing to redo in.
-    if (!sessão_->emTransação()) throw;
-    return umPorUm(itens, lote.size(), false);
-  }
-
-  // Each document's events, in the order and number a run without batches
-  // raises them; the host may stop the run before any document.
+size_t Importação::anunciarLote(const std::vector<ItemPlano>& itens, std::span<const SessãoCópia::ItemLote> lote,
+                                const SessãoCópia::LoteCopiado& copiado, std::exception_ptr* erro) {
   const int documento_antes = e_.DocumentoEmCurso;
-  size_t anunciados = 0;
-  for (; anunciados < lote.size(); ++anunciados) {
-    if (host_.interromper()) {
-      interrompido_ = true;
-      break;
-    }
-    anunciar(itens[anunciados], lote[anunciados], copiado.novos[anunciados]);
-  }
-  if (anunciados == 0) return 0;
+  size_t n = 0;
   try {
-    if (anunciados < lote.size()) {
-      // Only the documents the host let start stay.
-      ponto.reset();
-      lote.resize(anunciados);
-      ponto.emplace(*sessão_, "lote");
-      copiado = sessão_->copiarLote(lote, origem_);
+    for (; n < lote.size(); ++n) {
+      if (host_.interromper()) {
+        interrompido_ = true;
+        break;
+      }
+      anunciar(itens[n], lote[n], copiado, n);
     }
-    // Last, so that a taxpayer the host removed during the events is
-    // stored again, as each document's own copy would.
-    const int contribuintes = sessão_->copiarContribuintes(lote, hoje_);
-    if (contribuintes > 0) copiado.linhas[std::string(schema::kTaxpayerTable)] += contribuintes;
-    ponto->liberar();
-  } catch (const DbError&) {
-    ponto.reset();
-    if (!sessão_->emTransação()) throw;
-    e_.DocumentoEmCurso = documento_antes;
-    silencioso_ = true;
-    const std::optional<size_t> feitos = umPorUm(itens, lote.size(), true);
-    silencioso_ = false;
-    return feitos;
+  } catch (...) {
+    // The document whose events were cut goes, as its savepoint would take
+    // it alone; the ones before it stay.
+    *erro = std::current_exception();
+    e_.DocumentoEmCurso = documento_antes + static_cast<int>(n);
   }
-  concluirLote(lote, copiado);
-  return lote.size();
+  return n;
 }
 
 std::optional<size_t> Importação::umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado) {
@@ -395,17 +436,32 @@ std::optional<size_t> Importação::umPorUm(const std::vector<ItemPlano>& itens,
   return quantos;
 }
 
-void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote, std::int32_t novo) {
+void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote& lote,
+                          const SessãoCópia::LoteCopiado& copiado, size_t n) {
   ++e_.DocumentoEmCurso;
   e_.NroQURTemp = item.chave;
   host_.passo();
   e_.IEDocumento = item.ie;
   e_.Ref1Documento = item.ref1;
   host_.passo();
+  if (e_.IEAnterior.isEmpty() || item.doc.ie.compare(e_.IEAnterior, Qt::CaseInsensitive) != 0) {
+    e_.IEAnterior = item.doc.ie;
+  }
   host_.passo();
+  const bool existia = lote.substituir || !lote.armazenar;
+  // The host answers as it said it would; only "apply to the next" skips
+  // the question.
+  if (existia && !resposta_para_todos_) perguntar(item.doc.ie);
   if (!lote.armazenar) return;
-  e_.NroQURNovo = novo;
-  for (size_t p = 0; p < schema::ReturnDetailCopies().size(); ++p) host_.passo();
+  e_.NroQURNovo = copiado.novos[n];
+  const auto [código_temp, código_novo] = copiado.últimaOcorrência[n];
+  for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
+    host_.passo();
+    if (cópia.table == schema::kOccurrenceTable && código_novo != 0) {
+      e_.CódigoOcorrênciaTemp = código_temp;
+      e_.CódigoOcorrênciaNovo = código_novo;
+    }
+  }
 }
 
 void Importação::concluirLote(std::span<const SessãoCópia::ItemLote> lote, const SessãoCópia::LoteCopiado& copiado) {
@@ -415,18 +471,12 @@ void Importação::concluirLote(std::span<const SessãoCópia::ItemLote> lote, c
       ++e_.resumo.ignorados;
       continue;
     }
-    e_.NroQURNovo = copiado.novos[n];
     existentes_.insert(ChaveDocumento(item.doc.ie, item.doc.ref1), copiado.novos[n]);
     if (item.substituir) {
       ++pendente_.substituídos;
     } else {
       ++pendente_.importados;
     }
-  }
-  e_.IEAnterior = lote.back().doc.ie;
-  if (copiado.últimoCódigoNovo != 0) {
-    e_.CódigoOcorrênciaNovo = copiado.últimoCódigoNovo;
-    e_.CódigoOcorrênciaTemp = copiado.últimoCódigoTemp;
   }
   for (const auto& [tabela, n] : copiado.linhas) pendente_.linhasPorTabela[tabela] += n;
 }
@@ -602,7 +652,9 @@ void Importação::registrarFalha() noexcept {
 
 void Importação::iniciarLote() {
   if (lote_aberto_) return;
-  sessão_->iniciar();
+  // A file is written by one connection at a time: another clerk's batch
+  // holds it until that batch commits.
+  comEspera([this] { sessão_->iniciar(); }, false);
   lote_aberto_ = true;
 }
 
@@ -626,7 +678,38 @@ void Importação::bloquear(Tentar tentar, Esperar esperar) {
   if (tentar()) return;
   gravarLote();
   iniciarLote();
-  esperar();
+  comEspera(esperar, true);
+}
+
+template <typename Esperar>
+void Importação::comEspera(Esperar esperar, bool esperando) {
+  // Tells the host when the wait ends, however it ends.
+  struct Aviso {
+    explicit Aviso(AnfitriãoImportação& h) : host(h) { host.aguardando(true); }
+    ~Aviso() {
+      try {
+        host.aguardando(false);
+      } catch (...) {
+        // The run's own outcome is what the host hears next.
+      }
+    }
+    AnfitriãoImportação& host;
+  };
+  std::optional<Aviso> aviso;
+  if (esperando) aviso.emplace(host_);
+  std::int64_t marco = sessão_->marcoAlheio();
+  for (;;) {
+    try {
+      esperar();
+      return;
+    } catch (const DbError& e) {
+      if (!e.status().IsLocked()) throw;
+      const std::int64_t agora = sessão_->marcoAlheio();
+      if (agora == marco) throw;
+      marco = agora;
+      if (!aviso) aviso.emplace(host_);
+    }
+  }
 }
 
 void Importação::avisar(AvisoImportação aviso) {

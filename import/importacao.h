@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "database/status.h"
@@ -45,6 +46,15 @@ class AnfitriãoImportação {
   virtual DecisãoSobrepor perguntarSobrepor(const QString& ie, const QVariant& ref1) = 0;
   // Polled before each document: true ends the run there, as Cancel would.
   virtual bool interromper() = 0;
+  // The answer (kSim or kNão) this host gives to every overwrite question
+  // of the run without asking a person; nullopt when a person answers. When
+  // known, documents whose return exists are copied in batches too: each
+  // question is still asked, at its document's usual step, and must get
+  // this answer.
+  virtual std::optional<DecisãoSobrepor::Resposta> respostaConhecida() { return std::nullopt; }
+  // True when the run starts waiting for a lock another user holds (while
+  // that user makes progress), false when the wait ends.
+  virtual void aguardando(bool) {}
 };
 
 // The click of Importar over the temporary headers `chaves` (their NroQUR,

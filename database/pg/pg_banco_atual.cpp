@@ -16,8 +16,8 @@ namespace orlan {
 
 namespace {
 
-// Five seconds, as the SQLite current database waits for a busy file.
-constexpr const char* kIniciar = "BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = '5s'";
+// The lock wait is the connection's own (five seconds).
+constexpr const char* kIniciar = "BEGIN ISOLATION LEVEL READ COMMITTED";
 
 constexpr const char* kPasso = "orlan_passo";
 
@@ -593,7 +593,7 @@ std::vector<std::optional<std::int64_t>> PgSessãoCópia::retornosExistentes(std
   return existentes;
 }
 
-std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::tentarBloquearLote(std::span<const DocumentoLote> docs) {
+std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::bloquearLote(std::span<const DocumentoLote> docs, bool esperar) {
   exigirTransação("bloquear as declarações");
   EstadoLote estado;
   if (docs.empty()) return estado;
@@ -607,11 +607,15 @@ std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::tentarBloquearLote(std
   }
   // Every lock is tried, in a fixed order, before anything is read: the
   // reads then see what the locks protect.
-  std::vector<PgComando> comandos{
-      PgComando{"SELECT bool_and(pg_try_advisory_xact_lock(hashtext(lower(v.ie)), v.mes)) FROM "
-                "unnest($1::text[], $2::integer[]) WITH ORDINALITY v(ie, mes, n)",
-                {ArrayTexto(ies), ArrayTexto(meses)}},
-      consultaExistentes(docs)};
+  const std::string tentar =
+      "SELECT bool_and(pg_try_advisory_xact_lock(hashtext(lower(v.ie)), v.mes)) FROM "
+      "unnest($1::text[], $2::integer[]) WITH ORDINALITY v(ie, mes, n)";
+  // Waits in the order of the lock keys, the same for every session.
+  const std::string aguardar =
+      "SELECT count(*) >= 0 FROM (SELECT pg_advisory_xact_lock(k.chave, k.mes) FROM (SELECT DISTINCT "
+      "hashtext(lower(v.ie)) AS chave, v.mes FROM unnest($1::text[], $2::integer[]) v(ie, mes) ORDER BY 1, 2) k) l";
+  std::vector<PgComando> comandos{PgComando{esperar ? aguardar : tentar, {ArrayTexto(ies), ArrayTexto(meses)}},
+                                  consultaExistentes(docs)};
   const std::vector<PgResultado> r = protegido(std::move(comandos), "bloquear as declarações");
   if (!r[0].valor(0, 0).toBool()) return std::nullopt;
   for (int i = 0; i < r[1].linhas(); ++i) {
@@ -642,13 +646,12 @@ std::vector<std::vector<QVariant>> PgSessãoCópia::contribuintesDoLote(std::spa
   return linhas;
 }
 
-SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) {
+SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
+                                                  const QDate& cadastro) {
   exigirTransação("copiar um lote de declarações");
-  // Fails now, before any event, for a taxpayer copiarContribuintes could
-  // not store.
-  contribuintesDoLote(itens, QDate());
   LoteCopiado resultado;
   resultado.novos.assign(itens.size(), 0);
+  resultado.últimaOcorrência.assign(itens.size(), {0, 0});
 
   // Everything goes to the server in one round trip: the deletions, then
   // one statement whose data-modifying parts add the rows. The new keys
@@ -674,6 +677,15 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     partes.push_back(nome + " AS (SELECT array_agg(" + chave + " ORDER BY " + chave + ") AS novos FROM " + de + ")");
   };
 
+  // The taxpayers first, so that one the database refuses fails the batch
+  // before anything else; the unique key on lower(IE) skips one that is
+  // there already, whoever stored it.
+  const std::vector<std::vector<QVariant>> contribuintes = contribuintesDoLote(itens, cadastro);
+  if (!contribuintes.empty()) {
+    comandos.push_back(inserção(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields),
+                                contribuintes, std::nullopt, " ON CONFLICT DO NOTHING"));
+  }
+
   std::vector<QVariant> apagar;
   for (const ItemLote& it : itens) {
     if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
@@ -686,9 +698,11 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   // the rows of all of them, each with its item's position (orlan_k + 1 is
   // its 1-based position in the server's map of new keys).
   std::vector<QVariant> posição(itens.size());
+  std::vector<size_t> item_guardado;  // the item of each stored document
   QJsonArray guardados;
   for (size_t k = 0; k < itens.size(); ++k) {
     if (!itens[k].armazenar) continue;
+    item_guardado.push_back(k);
     guardados.append(itens[k].doc.nroQURTemp);
     posição[k] = QVariant(static_cast<qlonglong>(guardados.size()));
   }
@@ -724,8 +738,8 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
 
   // Detail tables and the occurrences' registers: every row of the batch's
   // stored documents, in the file's order, its link looked up on the server.
-  int ocorrências = 0;
-  std::int32_t último_código_temp = 0;
+  // Each occurrence's item and Código in the file, in the order added.
+  std::vector<std::pair<size_t, std::int32_t>> ocorrências;
   for (const schema::TableCopy& c : guardados.isEmpty() ? std::span<const schema::TableCopy>() : schema::ReturnDetailCopies()) {
     const bool é_ocorrência = c.table == schema::kOccurrenceTable;
     const std::vector<std::string_view> campos = NomesDe(c.fields);
@@ -741,8 +755,9 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       for (std::string_view campo : campos) linha.push_back(r.value(campo));
       linhas.push_back(std::move(linha));
       if (é_ocorrência) {
-        último_código_temp = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
-        ordem_da_ocorrência[último_código_temp] = static_cast<qlonglong>(linhas.size());
+        const auto código = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
+        ordem_da_ocorrência[código] = static_cast<qlonglong>(linhas.size());
+        ocorrências.emplace_back(item_guardado[static_cast<size_t>(r.value("orlan_k").toLongLong())], código);
       }
     }
     if (linhas.empty()) continue;
@@ -754,7 +769,6 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       continue;
     }
     exigirColunas(c.table, {schema::kOccurrenceKey});
-    ocorrências = static_cast<int>(linhas.size());
     const std::string k = Q(coluna(c.table, schema::kOccurrenceKey));
     parte("o", c.table, destino, linhas, Mapa{0, "lote"}, k, true);
     numerar("ocorr", "o", k);
@@ -800,12 +814,15 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     sql += " SELECT ";
     for (const auto& [nome, tabela] : contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
     sql += cabeçalhos.empty() ? "NULL, " : "(SELECT array_to_string(novos, ',') FROM lote), ";
-    sql += ocorrências == 0 ? "NULL" : "(SELECT novos[array_length(novos, 1)] FROM ocorr)";
+    sql += ocorrências.empty() ? "NULL" : "(SELECT array_to_string(novos, ',') FROM ocorr)";
     comandos.push_back(PgComando{std::move(sql), std::move(parâmetros)});
   }
   if (comandos.empty()) return resultado;
 
   const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar um lote de declarações");
+  if (!contribuintes.empty() && r.front().alteradas() > 0) {
+    resultado.linhas[Str(schema::kTaxpayerTable)] += r.front().alteradas();
+  }
   if (partes.empty()) return resultado;
   const PgResultado& feito = r.back();
   for (size_t i = 0; i < contadas.size(); ++i) {
@@ -827,19 +844,33 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     }
     resultado.novos[k] = static_cast<std::int32_t>(n);
   }
-  if (ocorrências > 0 && !feito.nulo(0, coluna_novos + 1)) {
-    resultado.últimoCódigoTemp = último_código_temp;
-    resultado.últimoCódigoNovo = static_cast<std::int32_t>(feito.valor(0, coluna_novos + 1).toLongLong());
+  if (!ocorrências.empty()) {
+    const QStringList códigos = feito.valor(0, coluna_novos + 1).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (códigos.size() != static_cast<int>(ocorrências.size())) {
+      throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) +
+                                   " não devolveu os códigos de todas as ocorrências do lote.");
+    }
+    // In the order added: each item ends holding its last one.
+    for (size_t p = 0; p < ocorrências.size(); ++p) {
+      resultado.últimaOcorrência[ocorrências[p].first] = {ocorrências[p].second,
+                                                          static_cast<std::int32_t>(códigos[static_cast<int>(p)].toLongLong())};
+    }
   }
   return resultado;
+}
+
+std::int64_t PgSessãoCópia::marcoAlheio() {
+  // The first transaction number not handed out yet: it moves whenever any
+  // session starts writing, a holder's next batch included.
+  return conexão_->executar("SELECT pg_snapshot_xmax(pg_current_snapshot())::text::bigint", {}, "ler o progresso do banco")
+      .valor(0, 0)
+      .toLongLong();
 }
 
 int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
   exigirTransação("copiar os contribuintes");
   const std::vector<std::vector<QVariant>> linhas = contribuintesDoLote(itens, cadastro);
   if (linhas.empty()) return 0;
-  // The unique key on lower(IE) skips a taxpayer that is there already,
-  // whoever stored it.
   int total = 0;
   for (const PgResultado& r :
        protegido({inserção(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields), linhas,

@@ -74,9 +74,10 @@ class PgSessãoCópia : public SessãoCópia {
   int copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) override;
   Ocorrências copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) override;
   std::vector<std::optional<std::int64_t>> retornosExistentes(std::span<const DocumentoLote> docs) override;
-  std::optional<EstadoLote> tentarBloquearLote(std::span<const DocumentoLote> docs) override;
-  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem) override;
+  std::optional<EstadoLote> bloquearLote(std::span<const DocumentoLote> docs, bool esperar) override;
+  LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem, const QDate& cadastro) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
+  std::int64_t marcoAlheio() override;
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
 
   std::int64_t commits() const override { return commits_; }

@@ -298,8 +298,10 @@ Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
   try {
     // Dates and numbers in the forms PgResultado reads, whatever the
     // server's defaults; the server's notices (a table that exists already)
-    // are not for people.
-    nova->executarScript("SET datestyle = 'ISO, YMD'; SET extra_float_digits = 3; SET client_min_messages = warning",
+    // are not for people. No statement of ours waits for a lock longer than
+    // the SQLite file waits for a busy file, in a transaction or not.
+    nova->executarScript("SET datestyle = 'ISO, YMD'; SET extra_float_digits = 3; SET client_min_messages = warning; "
+                         "SET lock_timeout = '5s'",
                          "preparar a conexão");
   } catch (const DbError& e) {
     return e.status();
