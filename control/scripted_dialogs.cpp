@@ -6,6 +6,7 @@ MessageReply ScriptedDialogs::showMessage(const MessageRequest& request) {
   messages_.push_back(request);
   if (observer_) observer_(request);
   if (request.style != kEstiloCriticoSimNaoCancelar) return MessageReply{kRespostaOk, false};
+  if (prevista_ != 0) return MessageReply{prevista_, false};
   if (answers_.empty()) return MessageReply{kRespostaCancelar, false};
   MessageReply reply = answers_.front();
   answers_.pop_front();

@@ -21,6 +21,10 @@ class ScriptedDialogs : public Dialogs {
 
   // Answers for the next questions (style 19), in order.
   void queueAnswer(int answer, bool checked = false) { answers_.push_back(MessageReply{answer, checked}); }
+  // An answer every question gets, told in advance (kRespostaSim or
+  // kRespostaNao); queued answers are then ignored.
+  void setRespostaPrevista(int answer) { prevista_ = answer; }
+  int respostaPrevista() const override { return prevista_; }
   // The next file dialogs' results: a path, or a cancel.
   void queueFile(const QString& path) { files_.push_back(FileDialogReply{false, path}); }
   void queueCancel() { files_.push_back(FileDialogReply{true, QString()}); }
@@ -37,6 +41,7 @@ class ScriptedDialogs : public Dialogs {
 
  private:
   std::deque<MessageReply> answers_;
+  int prevista_ = 0;
   std::deque<FileDialogReply> files_;
   std::vector<MessageRequest> messages_;
   std::vector<FileDialogRequest> file_dialogs_;

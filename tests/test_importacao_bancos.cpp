@@ -49,6 +49,8 @@ class TestImportacaoBancos : public QObject {
   void interrupcaoNoMeioDeUmLote();
   void historicoDasExecucoes_data() { backends(); }
   void historicoDasExecucoes();
+  void lotesMostramOMesmoEstado_data() { backends(); }
+  void lotesMostramOMesmoEstado();
 
  private:
   void backends();
@@ -455,6 +457,85 @@ void TestImportacaoBancos::historicoDasExecucoes() {
   QCOMPARE(e.resumo.substituídos, 8);
   QVERIFY(!reaberto->temHistórico());
   QVERIFY(reaberto->histórico(5).empty());
+}
+namespace {
+
+// The state a host can read at every event and question of a run, a line each.
+struct Rastro {
+  EstadoImportação& e;
+  QStringList linhas;
+  void anotar(const QString& o_quê) {
+    linhas << QStringLiteral("%1 doc=%2 temp=%3 novo=%4 ie=%5 ref1=%6 anterior=%7 ocorr=%8/%9")
+                  .arg(o_quê)
+                  .arg(e.DocumentoEmCurso)
+                  .arg(e.NroQURTemp)
+                  .arg(e.NroQURNovo)
+                  .arg(e.IEDocumento.toString(), e.Ref1Documento.toString(), e.IEAnterior)
+                  .arg(e.CódigoOcorrênciaTemp)
+                  .arg(e.CódigoOcorrênciaNovo);
+  }
+};
+
+}  // namespace
+
+// Documents copied in batches show the host, at every event, what they show
+// copied one at a time: the answers given one question at a time (one
+// document each) against the same answers told in advance (batches).
+void TestImportacaoBancos::lotesMostramOMesmoEstado() {
+  QFETCH(bool, servidor);
+  if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor()));
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  struct Caso {
+    const char* nome;
+    int resposta;
+    int parar_após;  // NoMeio events before the host asks to stop; 0: never
+  };
+  // A stop inside a batch copies it again: a file gives the same keys, a
+  // server's sequences do not go back.
+  std::vector<Caso> casos{{"sim", kRespostaSim, 0}, {"não", kRespostaNao, 0}};
+  if (!servidor) casos.push_back({"parada", kRespostaSim, 25});
+  for (const Caso& caso : casos) {
+    QStringList rastros[2];
+    for (int em_lote = 0; em_lote < 2; ++em_lote) {
+      std::unique_ptr<Banco> banco = servidor ? std::unique_ptr<Banco>(std::make_unique<BancoPg>())
+                                              : std::unique_ptr<Banco>(std::make_unique<BancoSqlite>(
+                                                    dir_.filePath(QStringLiteral("atual-%1.db").arg(++n))));
+      EstadoImportação e;
+      e.BancoTemp = temp_;
+      e.BancoAtual = banco->atual;
+      Execução primeira;
+      QVERIFY(Importar(e, chaves, primeira).ok());
+      Rastro rastro{e, {}};
+      ScriptedDialogs diálogos;
+      if (em_lote == 1) {
+        diálogos.setRespostaPrevista(caso.resposta);
+      } else {
+        for (size_t i = 0; i < chaves.size(); ++i) diálogos.queueAnswer(caso.resposta);
+      }
+      diálogos.setObserver([&](const MessageRequest& m) { rastro.anotar(m.text.left(20)); });
+      int no_meio = 0;
+      ImportaçãoPorDiálogos anfitrião(
+          diálogos,
+          [&](Evento ev) {
+            no_meio += ev == Evento::NoMeio;
+            rastro.anotar(QString::fromUtf8(NomeEvento(ev)));
+          },
+          [&] { return caso.parar_após > 0 && no_meio >= caso.parar_após; });
+      const ContagemBanco antes = banco->atual->contagem();
+      QVERIFY(ExecutarImportação(e, chaves, anfitrião).ok());
+      rastro.anotar(QStringLiteral("fim %1/%2/%3").arg(e.resumo.importados).arg(e.resumo.substituídos).arg(e.resumo.ignorados));
+      rastros[em_lote] = rastro.linhas;
+      // Told in advance, the answers need no commit per document.
+      if (em_lote == 1) QVERIFY(banco->atual->contagem().commits - antes.commits <= 2);
+      const QString d = test::Diferenças(*temp_, [&](const test::Consulta& c) { return banco->linhas(c); });
+      if (caso.parar_após == 0 && caso.resposta == kRespostaSim) QVERIFY2(d.isEmpty(), qPrintable(d));
+    }
+    QCOMPARE(rastros[1].size(), rastros[0].size());
+    for (int i = 0; i < rastros[0].size(); ++i) {
+      QVERIFY2(rastros[1][i] == rastros[0][i],
+               qPrintable(QStringLiteral("%1, line %2:\n%3\n%4").arg(caso.nome).arg(i).arg(rastros[0][i], rastros[1][i])));
+    }
+  }
 }
 #endif  // Q_MOC_RUN
 
