@@ -128,9 +128,9 @@ std::size_t Significativos(std::string_view inteiros, std::string_view decimais)
   return inteiros.size() + decimais.size();
 }
 
-// Checks a number and reads it into `v`. `mensagem` receives the fault of a
-// number that is well formed but too long. Empty message and null result
-// when valid.
+// Checks a number and reads it into `v`. Returns the fault, or null when the
+// number is valid; a fault whose text is composed (a well-formed number with
+// too many digits) is kept in `mensagem`, which the result then points into.
 const char* LerNúmero(std::string_view s, double* v, std::string* mensagem) {
   constexpr const char* kFormato = "número fora do formato (1 a 15 algarismos, ponto e até 4 decimais)";
   std::size_t i = 0;
