@@ -505,7 +505,7 @@ void TestImportacaoBancos::valoresExatos() {
   const QString fix = dir_.filePath(QStringLiteral("valores-%1.fix").arg(++n));
 
   // One digit more, and the checker refuses the file.
-  test::WriteFile(prf, test::ArquivoPrf(corpo + QStringList{"PAGAMENTO|1|10/04/2006|12345678901.23456"}));
+  test::WriteFile(prf, test::ArquivoPrf(corpo + QStringList{"PAGAMENTO|1|10/04/2006|123456789012.3456"}));
   ConsPre recusado(nullptr, fix);
   recusado.SetInputFile(prf);
   QCOMPARE(int(recusado.RunCheck()), int(kConteúdoInválido));
