@@ -28,7 +28,8 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
   const QCommandLineOption db(
       QStringLiteral("db"),
-      QStringLiteral("banco de dados atual, só nesta execução (padrão: a configuração \"DbAtual\")"),
+      QStringLiteral("banco de dados atual, só nesta execução: um arquivo SQLite ou "
+                     "postgresql://usuário@servidor/banco (padrão: a configuração \"DbAtual\")"),
       QStringLiteral("CAMINHO"));
   const QCommandLineOption ref(QStringLiteral("ref"),
                                QStringLiteral("referência digitada na caixa de referência (padrão: vazia)"),

@@ -115,19 +115,43 @@ const char* LerMês(std::string_view s, char* out) {
   return nullptr;
 }
 
-const char* LerNúmero(std::string_view s, double* v) {
+// An amount is stored as a REAL, which holds every decimal of up to 15
+// significant digits exactly (it reads back as the same decimal); a longer
+// one would be stored as a neighbour, so it is refused rather than changed.
+constexpr std::size_t kMáximoSignificativos = 15;
+
+// The significant digits of a well-formed number: its digits without the
+// leading zeros of the integer part and the trailing zeros of the decimals.
+std::size_t Significativos(std::string_view inteiros, std::string_view decimais) {
+  while (!inteiros.empty() && inteiros.front() == '0') inteiros.remove_prefix(1);
+  while (!decimais.empty() && decimais.back() == '0') decimais.remove_suffix(1);
+  return inteiros.size() + decimais.size();
+}
+
+// Checks a number and reads it into `v`. Returns the fault, or null when the
+// number is valid; a fault whose text is composed (a well-formed number with
+// too many digits) is kept in `mensagem`, which the result then points into.
+const char* LerNúmero(std::string_view s, double* v, std::string* mensagem) {
+  constexpr const char* kFormato = "número fora do formato (1 a 15 algarismos, ponto e até 4 decimais)";
   std::size_t i = 0;
   if (i < s.size() && s[i] == '-') ++i;
   const std::size_t início = i;
   while (i < s.size() && Dígito(s[i])) ++i;
-  const std::size_t inteiros = i - início;
-  if (inteiros == 0 || inteiros > 15) return "número fora do formato (1 a 15 algarismos, ponto e até 4 decimais)";
+  const std::string_view inteiros = s.substr(início, i - início);
+  if (inteiros.empty() || inteiros.size() > 15) return kFormato;
+  std::string_view decimais;
   if (i < s.size()) {
-    if (s[i] != '.') return "número fora do formato (1 a 15 algarismos, ponto e até 4 decimais)";
-    const std::size_t decimais = s.size() - i - 1;
-    if (decimais == 0 || decimais > 4 || !Dígitos(s.data() + i + 1, static_cast<int>(decimais))) {
-      return "número fora do formato (1 a 15 algarismos, ponto e até 4 decimais)";
+    if (s[i] != '.') return kFormato;
+    decimais = s.substr(i + 1);
+    if (decimais.empty() || decimais.size() > 4 || !Dígitos(decimais.data(), static_cast<int>(decimais.size()))) {
+      return kFormato;
     }
+  }
+  const std::size_t significativos = Significativos(inteiros, decimais);
+  if (significativos > kMáximoSignificativos) {
+    *mensagem = "número com " + std::to_string(significativos) + " algarismos significativos; o máximo é " +
+                std::to_string(kMáximoSignificativos);
+    return mensagem->c_str();
   }
   const auto r = std::from_chars(s.data(), s.data() + s.size(), *v);
   if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return "número ilegível";
@@ -422,6 +446,7 @@ bool Analisador::ValidarCampo(const schema::FieldDef& f, std::string_view s, Val
     return false;
   }
   const char* erro = nullptr;
+  std::string mensagem;  // a fault whose text is composed
   switch (f.type) {
     case FieldType::kText: {
       std::size_t caracteres = 0;
@@ -493,7 +518,7 @@ bool Analisador::ValidarCampo(const schema::FieldDef& f, std::string_view s, Val
       v->texto = std::string_view(datas_[índice].data(), 10);
       break;
     case FieldType::kNumber:
-      erro = LerNúmero(s, &v->real);
+      erro = LerNúmero(s, &v->real, &mensagem);
       v->tipo = Valor::Tipo::kReal;
       break;
     case FieldType::kBoolean:

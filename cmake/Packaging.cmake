@@ -44,6 +44,14 @@ set(CPACK_DEBIAN_DESIGNER_PACKAGE_SECTION devel)
 # Designer draws the plugin's SVG icon through Qt's SVG image plugin.
 set(CPACK_DEBIAN_DESIGNER_PACKAGE_RECOMMENDS "designer-qt6, libqt6svg6")
 
+# Each package carries the copyright file in its own documentation folder,
+# as Debian requires.
+foreach(component ${CPACK_COMPONENTS_ALL})
+  string(TOUPPER ${component} upper)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME} COMPONENT ${component})
+endforeach()
+
 include(CPack)
 
 cpack_add_component(runtime DISPLAY_NAME "Programas e bibliotecas"

@@ -23,7 +23,7 @@ enum class FieldType {
   kDate,      // dd/mm/yyyy                                   -> DATE "yyyy-mm-dd"
   kDateTime,  // dd/mm/yyyy [hh:mm:ss]                        -> DATETIME
   kMonth,     // mm/yyyy                                      -> DATE "yyyy-mm-20"
-  kNumber,    // -digits[.digits]                             -> REAL
+  kNumber,    // -digits[.digits], <= 15 significant digits   -> REAL
   kBoolean,   // 0 or 1                                       -> BOOLEAN 0/1
 };
 

@@ -41,12 +41,16 @@ class TestCheckerRules : public QObject {
   QTemporaryDir dir_;
 
   void caso(const char* nome, Edição e, int linha, const QByteArray& texto, int linha_falha,
-            const QString& campo = QString()) {
-    QTest::newRow(nome) << static_cast<int>(e) << linha << texto << linha_falha << campo;
+            const QString& campo = QString(), const QString& trecho = QString()) {
+    QTest::newRow(nome) << static_cast<int>(e) << linha << texto << linha_falha << campo << trecho;
   }
   // A replaced field that must be rejected at that line and field.
   void campo(const char* nome, int linha, int índice, const QByteArray& valor, const QString& nome_campo) {
     caso(nome, Edição::kTrocar, linha, Campo(linha, índice, valor), linha, nome_campo);
+  }
+  // A number too long for a REAL to hold exactly.
+  void longo(const char* nome, const QByteArray& valor) {
+    caso(nome, Edição::kTrocar, 4, Campo(4, 3, valor), 4, "Valor", "algarismos significativos; o máximo é 15");
   }
   // A replaced field that is allowed.
   void aceito(const char* nome, int linha, int índice, const QByteArray& valor) {
@@ -62,6 +66,7 @@ class TestCheckerRules : public QObject {
     QTest::addColumn<QByteArray>("texto");
     QTest::addColumn<int>("linhaFalha");  // 0: accepted
     QTest::addColumn<QString>("campo");
+    QTest::addColumn<QString>("trecho");  // part of the fault's message, when it matters
 
     caso("base file", Edição::kTrocar, 1, kBase[0], 0);
     // First and last lines.
@@ -139,7 +144,14 @@ class TestCheckerRules : public QObject {
     campo("leading space", 4, 3, " 1", "Valor");
     campo("thousands separator", 4, 3, "1.234,56", "Valor");
     aceito("negative fraction", 4, 3, "-0.5");
-    aceito("widest number", 4, 3, "-123456789012345.1234");
+    // At most 15 significant digits, so that a REAL holds the amount exactly.
+    aceito("15 digits", 4, 3, "-999999999999999");
+    aceito("15 digits with decimals", 4, 3, "12345678901.2345");
+    aceito("smallest fraction", 4, 3, "0.0001");
+    aceito("zeros that are not significant", 4, 3, "000000000001234.5000");
+    longo("16 digits with decimals", "999999999999999.9");
+    longo("16 digits in a small number", "-100000000000.0001");
+    longo("widest form", "-123456789012345.1234");
     // Booleans.
     campo("boolean 2", 4, 1, "2", "OpPróprias");
     campo("boolean word", 4, 1, "true", "OpPróprias");
@@ -174,6 +186,7 @@ class TestCheckerRules : public QObject {
     QFETCH(QByteArray, texto);
     QFETCH(int, linhaFalha);
     QFETCH(QString, campo);
+    QFETCH(QString, trecho);
 
     QList<QByteArray> linhas = kBase;
     switch (static_cast<Edição>(edicao)) {
@@ -212,6 +225,7 @@ class TestCheckerRules : public QObject {
     QCOMPARE(int(c.faults()[0].linha), linhaFalha);
     QCOMPARE(QString::fromStdString(c.faults()[0].campo), campo);
     QVERIFY(!c.faults()[0].mensagem.empty());
+    QVERIFY2(QString::fromStdString(c.faults()[0].mensagem).contains(trecho), c.faults()[0].mensagem.c_str());
     QVERIFY(!QFile::exists(alvo));
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).size(), 1);
   }

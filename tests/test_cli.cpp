@@ -135,6 +135,7 @@ void TestCli::badUsage() {
   const test::ProcessResult help = test::Run(program_, {"--help"});
   QCOMPARE(help.exit_code, 0);
   QVERIFY(help.out.contains("--overwrite ask|yes|no|cancel"));
+  QVERIFY(help.out.contains("postgresql://usuário@servidor/banco"));
 }
 
 void TestCli::helpAndVersionOfEveryProgram() {

@@ -120,7 +120,8 @@ QString ValorNoMáximo(const schema::FieldDef& f, bool alémDoMáximo) {
     case schema::FieldType::kIE:
       return QStringLiteral("ABCDEFGHIJ1234") + a;
     case schema::FieldType::kNumber:
-      return QStringLiteral("-999999999999999.9999") + a;
+      // 15 significant digits, with the leading zeros that fill the form.
+      return QStringLiteral("-000099999999999.9999") + a;
     case schema::FieldType::kDate:
       return QStringLiteral("31/12/2099") + a;
     case schema::FieldType::kDateTime:

@@ -51,6 +51,8 @@ class TestImportacaoBancos : public QObject {
   void historicoDasExecucoes();
   void lotesMostramOMesmoEstado_data() { backends(); }
   void lotesMostramOMesmoEstado();
+  void valoresExatos_data() { backends(); }
+  void valoresExatos();
 
  private:
   void backends();
@@ -75,6 +77,8 @@ class Banco {
   // A statement both engines read alike (quoted names, no parameters).
   virtual void executar(const std::string& sql) = 0;
   virtual qlonglong número(const std::string& sql) = 0;
+  // The column t of every row, as text.
+  virtual QStringList textos(const std::string& sql) = 0;
 };
 
 class BancoSqlite : public Banco {
@@ -85,6 +89,11 @@ class BancoSqlite : public Banco {
   QStringList linhas(const test::Consulta& c) override { return test::LinhasTemp(*test::OpenExisting(QString::fromStdString(db_->path())), c); }
   void executar(const std::string& sql) override { db_->executeScript(sql); }
   qlonglong número(const std::string& sql) override { return db_->scalar(sql).toLongLong(); }
+  QStringList textos(const std::string& sql) override {
+    QStringList t;
+    for (Recordset r = db_->openQuery(sql); !r.eof(); r.moveNext()) t << r.value("t").toString();
+    return t;
+  }
 
  private:
   std::shared_ptr<Database> db_;
@@ -103,6 +112,12 @@ class BancoPg : public Banco {
   QStringList linhas(const test::Consulta& c) override { return test::LinhasPg(*pg_, c); }
   void executar(const std::string& sql) override { pg_->executarScript(sql); }
   qlonglong número(const std::string& sql) override { return pg_->executar(sql).valor(0, 0).toLongLong(); }
+  QStringList textos(const std::string& sql) override {
+    const PgResultado r = pg_->executar(sql);
+    QStringList t;
+    for (int i = 0; i < r.linhas(); ++i) t << r.valor(i, 0).toString();
+    return t;
+  }
 
  private:
   std::unique_ptr<PgConexão> pg_;
@@ -536,6 +551,70 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
                qPrintable(QStringLiteral("%1, line %2:\n%3\n%4").arg(caso.nome).arg(i).arg(rastros[0][i], rastros[1][i])));
     }
   }
+
+namespace {
+
+// A decimal without the trailing zeros of its fraction, which do not change it.
+QString SemZerosÀDireita(QString s) {
+  if (!s.contains(QLatin1Char('.'))) return s;
+  while (s.endsWith(QLatin1Char('0'))) s.chop(1);
+  if (s.endsWith(QLatin1Char('.'))) s.chop(1);
+  return s;
+}
+
+}  // namespace
+
+// Amounts at the edges of the format are stored as the very decimals the
+// file wrote: in a return's header, in its details and, on a server, in an
+// amount column of a database made before amounts had a fixed scale.
+void TestImportacaoBancos::valoresExatos() {
+  NOVO_BANCO(banco);
+  const QStringList valores = {"999999999999999", "-999999999999999", "12345678901.2345", "-99999999999.9999",
+                               "0.0001",          "-0.0001",          "10000000000.0001", "1234.50"};
+  QStringList cabeçalho = test::LinhaQur(QStringLiteral("1"), QStringLiteral("01"), QStringLiteral("03/2006")).split('|');
+  std::vector<std::string_view> colunas;  // the header's amounts, each given the next value
+  const schema::RecordDef& qur = *schema::FindTable(schema::kReturnTable);
+  for (size_t i = 0; i < qur.fields.size(); ++i) {
+    if (qur.fields[i].type != schema::FieldType::kNumber) continue;
+    cabeçalho[int(i) + 1] = valores[int(colunas.size() % valores.size())];
+    colunas.push_back(qur.fields[i].name);
+  }
+  QStringList corpo{test::LinhaContribuinte(QStringLiteral("1"), QStringLiteral("Nome")), cabeçalho.join('|')};
+  for (const QString& v : valores) corpo << "PAGAMENTO|1|10/04/2006|" + v << "DIPAM|1234||" + v;
+  const QString prf = dir_.filePath(QStringLiteral("valores.prf"));
+  const QString fix = dir_.filePath(QStringLiteral("valores-%1.fix").arg(++n));
+
+  // One digit more, and the checker refuses the file.
+  test::WriteFile(prf, test::ArquivoPrf(corpo + QStringList{"PAGAMENTO|1|10/04/2006|123456789012.3456"}));
+  ConsPre recusado(nullptr, fix);
+  recusado.SetInputFile(prf);
+  QCOMPARE(int(recusado.RunCheck()), int(kConteúdoInválido));
+
+  test::WriteFile(prf, test::ArquivoPrf(corpo));
+  ConsPre verificador(nullptr, fix);
+  verificador.SetInputFile(prf);
+  QCOMPARE(int(verificador.RunCheck()), int(kVerificaçãoAceita));
+  if (servidor) banco->executar("ALTER TABLE \"tblDIPAM\" ALTER COLUMN \"Valor\" TYPE numeric");
+  EstadoImportação e;
+  e.BancoTemp = test::OpenExisting(fix);
+  e.BancoAtual = banco->atual;
+  Execução x;
+  QVERIFY(Importar(e, Chaves(*e.BancoTemp), x).ok());
+
+  QStringList esperados;
+  QStringList guardados;
+  for (size_t i = 0; i < colunas.size(); ++i) {
+    esperados << SemZerosÀDireita(valores[int(i % valores.size())]);
+    guardados << banco->textos("SELECT CAST(\"" + std::string(colunas[i]) + "\" AS TEXT) AS t FROM \"tblQUR\"");
+  }
+  for (const char* tabela : {"tblPagamento", "tblDIPAM"}) {
+    for (const QString& v : valores) esperados << SemZerosÀDireita(v);
+    guardados << banco->textos("SELECT CAST(\"Valor\" AS TEXT) AS t FROM \"" + std::string(tabela) + "\"");
+  }
+  for (QString& g : guardados) g = SemZerosÀDireita(g);
+  esperados.sort();
+  guardados.sort();
+  QCOMPARE(guardados, esperados);
 }
 #endif  // Q_MOC_RUN
 

@@ -164,7 +164,7 @@ void TestPg::fazerTemp() {
     return std::string(" WHERE _rowid_ = (SELECT min(_rowid_) FROM ") + tabela + ")";
   };
   t.execute("UPDATE tblContribuinte SET \"RazãoSocial\" = ?, CNAE = NULL" + primeira("tblContribuinte"), {kHostil});
-  t.execute("UPDATE tblQUR SET \"Autenticação\" = ?, SaldoCredor = -12345.678901, \"DataTransmissão\" = ?" +
+  t.execute("UPDATE tblQUR SET \"Autenticação\" = ?, SaldoCredor = -12345.6789, \"DataTransmissão\" = ?" +
                 primeira("tblQUR"),
             {kHostil, QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58))});
   t.execute("UPDATE \"tblOcorrências\" SET \"Ocorrência\" = ?, FLegal = NULL" + primeira("\"tblOcorrências\""), {kHostil});
@@ -206,7 +206,7 @@ void TestPg::newdbCriaAsTabelas() {
       case FieldType::kDateTime:
         return QStringLiteral("timestamp without time zone");
       case FieldType::kNumber:
-        return QStringLiteral("numeric");
+        return QStringLiteral("numeric(19,4)");
       case FieldType::kBoolean:
         return QStringLiteral("boolean");
     }
@@ -233,7 +233,8 @@ void TestPg::newdbCriaAsTabelas() {
       esperadas << QString::fromUtf8(f.name.data(), static_cast<int>(f.name.size())) + " " + tipo(f.type);
     }
     const PgResultado cols = pg->executar(
-        "SELECT column_name, data_type, is_identity FROM information_schema.columns WHERE table_name = $1 "
+        "SELECT column_name, data_type || CASE WHEN data_type = 'numeric' THEN format('(%s,%s)', numeric_precision, "
+        "numeric_scale) ELSE '' END, is_identity FROM information_schema.columns WHERE table_name = $1 "
         "ORDER BY ordinal_position",
         {QString::fromUtf8(r.table.data(), static_cast<int>(r.table.size()))});
     QStringList achadas;

@@ -29,7 +29,9 @@ std::string_view Tipo(FieldType tipo) {
     case FieldType::kDateTime:
       return "timestamp";
     case FieldType::kNumber:
-      return "numeric";
+      // The format's widest amount, 15 digits and 4 decimals, held as the
+      // decimal the file wrote.
+      return "numeric(19,4)";
     case FieldType::kBoolean:
       return "boolean";
   }

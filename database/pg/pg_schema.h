@@ -2,8 +2,8 @@
 //
 // The same tables and columns as the SQLite current database (names with
 // their accents, as quoted identifiers), typed for the server: dates as date,
-// date-times as timestamp, amounts as numeric, flags as boolean, text as
-// text. Keys are identity columns, never reused; detail rows cascade from
+// date-times as timestamp, amounts as numeric(19,4), flags as boolean, text
+// as text. Keys are identity columns, never reused; detail rows cascade from
 // their header and register rows from their occurrence; a taxpayer's IE is
 // unique without regard to letter case.
 #ifndef ORLAN_DATABASE_PG_PG_SCHEMA_H_

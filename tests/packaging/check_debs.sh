@@ -16,7 +16,7 @@ version=$3
 has_designer=$4
 ui_host=$5
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate gzip; do
+for tool in cpack dpkg-deb dpkg-shlibdeps dpkg-architecture desktop-file-validate gzip readelf; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
     exit 77
@@ -63,20 +63,24 @@ refuse() {
 
 field() { dpkg-deb -f "$1" "$2"; }
 
+# Libraries go to the multiarch folder, e.g. usr/lib/x86_64-linux-gnu.
+libdir=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+
 runtime=$(deb_of vmborlan)
 dev=$(deb_of vmborlan-dev)
 
 # Runtime package.
 expect "$runtime" \
   usr/bin/orlan usr/bin/orlan-import usr/bin/orlan-newdb usr/bin/orlan-prf-gen \
-  "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so\.1" "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so\.$version" \
-  "usr/lib/(x86_64-linux-gnu/)?libVmbOrlanWidgets\.so\.1" "usr/lib/(x86_64-linux-gnu/)?libVmbOrlanWidgets\.so\.$version" \
+  "$libdir/libVmbOrlan\.so\.1" "$libdir/libVmbOrlan\.so\.$version" \
+  "$libdir/libVmbOrlanWidgets\.so\.1" "$libdir/libVmbOrlanWidgets\.so\.$version" \
+  usr/share/doc/vmborlan/copyright \
   usr/share/applications/orlan.desktop \
   usr/share/icons/hicolor/scalable/apps/orlan.svg \
   usr/share/mime/packages/orlan-prf.xml \
   usr/share/man/man1/orlan.1.gz usr/share/man/man1/orlan-import.1.gz \
   usr/share/man/man1/orlan-newdb.1.gz usr/share/man/man1/orlan-prf-gen.1.gz
-refuse "$runtime" usr/include "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so\$" "usr/lib/(x86_64-linux-gnu/)?cmake"
+refuse "$runtime" usr/include "usr/lib/libVmbOrlan" "$libdir/libVmbOrlan\.so\$" "$libdir/cmake"
 [ "$(field "$runtime" Package)" = vmborlan ] || fail "runtime package name"
 [ "$(field "$runtime" Version)" = "$version" ] || fail "runtime version $(field "$runtime" Version), not $version"
 depends=$(field "$runtime" Depends)
@@ -91,43 +95,75 @@ done
 # Development package.
 expect "$dev" \
   usr/include/VmbOrlan/control/ctl_orlan.h usr/include/VmbOrlan/widgets/orlan_widget.h \
-  "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so" "usr/lib/(x86_64-linux-gnu/)?libVmbOrlanWidgets\.so" \
-  "usr/lib/(x86_64-linux-gnu/)?cmake/VmbOrlan/VmbOrlanConfig\.cmake" \
-  "usr/lib/(x86_64-linux-gnu/)?cmake/VmbOrlan/VmbOrlanConfigVersion\.cmake" \
-  "usr/lib/(x86_64-linux-gnu/)?cmake/VmbOrlan/VmbOrlanTargets\.cmake"
-refuse "$dev" usr/bin "usr/lib/(x86_64-linux-gnu/)?libVmbOrlan\.so\.1" "usr/include/VmbOrlan/widgets/designer"
+  "$libdir/libVmbOrlan\.so" "$libdir/libVmbOrlanWidgets\.so" \
+  "$libdir/cmake/VmbOrlan/VmbOrlanConfig\.cmake" \
+  "$libdir/cmake/VmbOrlan/VmbOrlanConfigVersion\.cmake" \
+  "$libdir/cmake/VmbOrlan/VmbOrlanTargets\.cmake" \
+  usr/share/doc/vmborlan-dev/copyright
+refuse "$dev" usr/bin "$libdir/libVmbOrlan\.so\.1" "usr/include/VmbOrlan/widgets/designer"
 [[ "$(field "$dev" Depends)" == *"vmborlan (= $version)"* ]] ||
   fail "vmborlan-dev does not depend on vmborlan $version (Depends: $(field "$dev" Depends))"
 
 # Designer package.
 if [ "$has_designer" = 1 ]; then
   designer=$(deb_of vmborlan-designer)
-  expect "$designer" "usr/lib/(x86_64-linux-gnu/)?qt6/plugins/designer/liborlan_designer\.so"
+  # Where Designer looks: Qt's own plugin folder, as Qt tells it.
+  plugins=$(qtpaths6 --plugin-dir 2>/dev/null || qtpaths --plugin-dir 2>/dev/null) || fail "qtpaths did not tell Qt's plugin folder"
+  expect "$designer" "${plugins#/}/designer/liborlan_designer\.so" usr/share/doc/vmborlan-designer/copyright
   refuse "$designer" usr/bin usr/include
   depends=$(field "$designer" Depends)
   [[ "$depends" == *"vmborlan (= $version)"* ]] || fail "vmborlan-designer does not depend on vmborlan (Depends: $depends)"
   [[ "$depends" == *libqt6core6* ]] || fail "vmborlan-designer does not depend on libqt6core6 (Depends: $depends)"
 fi
 
-# The runtime package, unpacked, runs on its own libraries.
+for deb in "$work"/debs/*.deb; do
+  package=$(field "$deb" Package)
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/copyright" >"$work/copyright"
+  grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$work/copyright" &&
+    grep -q "^License: " "$work/copyright" || fail "$package has no machine-readable copyright file"
+done
+
+# The runtime package, unpacked, runs on its own libraries, found by the
+# programs' RUNPATH without LD_LIBRARY_PATH.
 root=$work/root
 dpkg-deb -x "$runtime" "$root"
-libs=$root/usr/lib:$root/usr/lib/x86_64-linux-gnu
-LD_LIBRARY_PATH=$libs "$root/usr/bin/orlan-import" --help >"$work/help.txt" ||
+env -u LD_LIBRARY_PATH "$root/usr/bin/orlan-import" --help >"$work/help.txt" ||
   fail "orlan-import --help from the unpacked package exited $?"
 grep -q "orlan-import" "$work/help.txt" || fail "orlan-import --help printed no usage"
-LD_LIBRARY_PATH=$libs ldd "$root/usr/bin/orlan-import" >"$work/ldd.txt"
-grep -q "libVmbOrlan.so.1 => $root/" "$work/ldd.txt" ||
-  fail "the unpacked orlan-import does not load the unpacked libVmbOrlan.so.1"
+for program in orlan orlan-import orlan-newdb orlan-prf-gen; do
+  env -u LD_LIBRARY_PATH ldd "$root/usr/bin/$program" >"$work/ldd.txt"
+  grep -q "libVmbOrlan.so.1 => $root/" "$work/ldd.txt" ||
+    fail "the unpacked $program does not load the unpacked libVmbOrlan.so.1"
+done
+libs=$root/$libdir
+if [ "$has_designer" = 1 ]; then
+  # The plugin, unpacked beside the runtime package, loads its unpacked
+  # libraries, looking nowhere but beside Qt's own.
+  dpkg-deb -x "$designer" "$root"
+  plugin=$root$plugins/designer/liborlan_designer.so
+  runpath=$(readelf -d "$plugin" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  [[ ":$runpath" != *:/* ]] || fail "the packaged plugin looks in an absolute folder (RUNPATH $runpath)"
+  env -u LD_LIBRARY_PATH ldd "$plugin" >"$work/ldd.txt"
+  grep -q "libVmbOrlanWidgets.so.1 => $root/" "$work/ldd.txt" ||
+    fail "the unpacked Designer plugin does not load the unpacked libVmbOrlanWidgets.so.1"
+fi
 
 desktop-file-validate "$root/usr/share/applications/orlan.desktop" || fail "desktop-file-validate"
 grep -qx "Exec=orlan %f" "$root/usr/share/applications/orlan.desktop" || fail "the desktop entry does not open a file"
 
+# Manual pages: Portuguese, so never hyphenated by man's English patterns;
+# those of the programs that take a database name its server form.
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   gzip -t "$page" || fail "$page is not gzip"
   gzip -dc "$page" >"$work/page"
   read -r first <"$work/page"
   [[ "$first" == ".TH "*"$version"* ]] || fail "$page has no .TH line with the version"
+  grep -qE '^\.(nh|hy 0)$' "$work/page" || fail "$page may be hyphenated as English"
+  case $(basename "$page") in
+    orlan.1.gz | orlan-import.1.gz | orlan-newdb.1.gz)
+      grep -q 'postgresql://usuário@servidor/banco' "$work/page" || fail "$page does not name the postgresql:// form"
+      ;;
+  esac
 done
 
 # The file type, compiled as the system does: the extension and the first line.
