@@ -551,6 +551,7 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
                qPrintable(QStringLiteral("%1, line %2:\n%3\n%4").arg(caso.nome).arg(i).arg(rastros[0][i], rastros[1][i])));
     }
   }
+}
 
 namespace {
 
