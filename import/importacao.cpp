@@ -280,10 +280,12 @@ void Importação::preparar(std::span<const std::int32_t> chaves) {
   }
   std::vector<std::optional<std::int64_t>> existentes;
   try {
-    existentes = sessão_->retornosExistentes(docs);
-  } catch (const DbError&) {
-    // Only a guess fails: the documents meet the fault itself where a run
-    // without batches meets it, and report it the same way.
+    comEspera([&] { existentes = sessão_->retornosExistentes(docs); }, false);
+  } catch (const DbError& erro) {
+    // A lock held without progress ends the run now; any other fault only
+    // spoils a guess: the documents meet it where a run without batches
+    // meets it, and report it the same way.
+    if (erro.status().IsLocked()) throw;
   }
   for (size_t i = 0; i < docs.size() && i < existentes.size(); ++i) {
     if (existentes[i]) existentes_.insert(ChaveDocumento(docs[i].ie, docs[i].ref1), *existentes[i]);
@@ -315,7 +317,7 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
   for (const ItemPlano& it : itens) docs.push_back(it.doc);
   std::optional<SessãoCópia::EstadoLote> estado;
   try {
-    estado = sessão_->bloquearLote(docs, false);
+    comEspera([&] { estado = sessão_->bloquearLote(docs, false); }, false);
     if (!estado) {
       // Another clerk holds some of the locks: wait for them with nothing
       // else held, for as long as that clerk makes progress.
@@ -323,10 +325,11 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
       iniciarLote();
       comEspera([&] { estado = sessão_->bloquearLote(docs, true); }, true);
     }
-  } catch (const DbError&) {
+  } catch (const DbError& erro) {
     // The documents one by one meet the same fault where a run without
-    // batches meets it, and report it the same way.
-    if (!sessão_->emTransação()) throw;
+    // batches meets it, and report it the same way; a lock held without
+    // progress ends the run now.
+    if (erro.status().IsLocked() || !sessão_->emTransação()) throw;
     return umPorUm(itens, itens.size(), false);
   }
   std::vector<SessãoCópia::ItemLote> lote = itensDoLote(itens, *estado);

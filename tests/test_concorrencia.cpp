@@ -1,8 +1,10 @@
 // Clerks importing at the same time: several orlan-import processes
 // replacing the same returns of one current database at once, on either
 // backend. Every round must end with one whole return per IE and month,
-// whatever the order in which the processes took the locks.
+// whatever the order in which the processes took the locks. And one user's
+// runs side by side in one component folder, and a lock nobody lets go.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "database/pg/pg_conexao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"
 #include "test_reliability_apoio.h"
@@ -26,10 +29,14 @@ class TestConcorrencia : public QObject {
   void initTestCase();
   void substituicoesSimultaneas_data();
   void substituicoesSimultaneas();
+  void mesmoUsuarioDuasExecucoes();
+  void bloqueioSemProgresso_data();
+  void bloqueioSemProgresso();
 
  private:
   QTemporaryDir dir_;
   QString arquivo_;
+  QString grande_;  // 2,400 returns
 };
 
 #ifndef Q_MOC_RUN
@@ -38,11 +45,12 @@ namespace {
 constexpr int kProcessos = 3;
 constexpr int kRodadas = 10;
 
-// Starts `kProcessos` imports of `arquivo` into `banco` at once, each with a
+// Starts `processos` imports of `arquivo` into `banco` at once, each with a
 // component folder of its own and Yes to every question; waits for all.
-QString RodadaSimultânea(const QString& banco, const QString& arquivo, const QString& pasta, int rodada) {
+QString RodadaSimultânea(const QString& banco, const QString& arquivo, const QString& pasta, int rodada,
+                         int quantos = kProcessos) {
   std::vector<std::unique_ptr<QProcess>> processos;
-  for (int p = 0; p < kProcessos; ++p) {
+  for (int p = 0; p < quantos; ++p) {
     auto processo = std::make_unique<QProcess>();
     processo->setStandardInputFile(QProcess::nullDevice());
     processo->start(test::ProgramPath(QStringLiteral("orlan-import")),
@@ -70,6 +78,8 @@ void TestConcorrencia::initTestCase() {
   test::IsolateSettings(dir_.filePath(QStringLiteral("config")));
   arquivo_ = dir_.filePath(QStringLiteral("escritorio.prf"));
   test::GerarArquivo(arquivo_, 12, 4, 1, 6, 11);
+  grande_ = dir_.filePath(QStringLiteral("grande.prf"));
+  test::GerarArquivo(grande_, 200, 12, 1, 1, 17);
 }
 
 void TestConcorrencia::substituicoesSimultaneas_data() {
@@ -94,6 +104,98 @@ void TestConcorrencia::substituicoesSimultaneas() {
     const QString violações = servidor ? test::Comparar(test::PgContarDeclarações(atual), fontes, fontes)
                                        : test::Violações(atual, fontes, fontes, &depois);
     QVERIFY2(violações.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(rodada).arg(violações)));
+  }
+
+  // Two clerks replacing the same 2,400 returns: each batch is committed,
+  // so neither waits for the other's whole run, and both finish.
+  const test::Contagens grandes = test::ContagensDoArquivo(grande_, dir_.filePath(QStringLiteral("grandes.fix")));
+  QCOMPARE(grandes.size(), 2400);
+  const QString falhas = RodadaSimultânea(atual, grande_, pasta, kRodadas, 2);
+  QVERIFY2(falhas.isEmpty(), qPrintable(falhas));
+  const QString violações = servidor ? test::Comparar(test::PgContarDeclarações(atual), grandes, grandes)
+                                     : test::Violações(atual, grandes, grandes);
+  QVERIFY2(violações.isEmpty(), qPrintable(violações));
+}
+
+// One user's runs side by side from one component folder (two windows, a
+// window and orlan-import): a listing or an import of another file never
+// changes what the first run imports.
+void TestConcorrencia::mesmoUsuarioDuasExecucoes() {
+  const QString outro = dir_.filePath(QStringLiteral("outro.prf"));
+  test::GerarArquivo(outro, 30, 12, 1, 1, 23);
+  const test::Contagens fontes = test::ContagensDoArquivo(grande_, dir_.filePath(QStringLiteral("fontes-mu.fix")));
+  const test::Contagens do_outro = test::ContagensDoArquivo(outro, dir_.filePath(QStringLiteral("outro.fix")));
+  const QString pasta = dir_.filePath(QStringLiteral("mesmo-usuario"));
+  const QString programa = test::ProgramPath(QStringLiteral("orlan-import"));
+  for (int tentativa = 0; tentativa < 6; ++tentativa) {
+    const QString atual = dir_.filePath(QStringLiteral("mu-%1.db").arg(tentativa));
+    const QString segundo = dir_.filePath(QStringLiteral("mu-%1-b.db").arg(tentativa));
+    for (const QString& banco : {atual, segundo}) {
+      QCOMPARE(test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {banco}).exit_code, 0);
+    }
+    QProcess primeiro;
+    QProcess outro_processo;
+    primeiro.setStandardInputFile(QProcess::nullDevice());
+    outro_processo.setStandardInputFile(QProcess::nullDevice());
+    primeiro.start(programa, {QStringLiteral("--db"), atual, QStringLiteral("--component-dir"), pasta, grande_});
+    QStringList argumentos{QStringLiteral("--db"), segundo, QStringLiteral("--component-dir"), pasta};
+    if (tentativa % 2 == 0) argumentos << QStringLiteral("--list");
+    outro_processo.start(programa, argumentos << outro);
+    for (QProcess* p : {&primeiro, &outro_processo}) {
+      QVERIFY(p->waitForFinished(180000));
+      QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0,
+               qPrintable(QString::fromUtf8(p->readAllStandardError())));
+    }
+    QString v = test::Violações(atual, fontes, fontes);
+    QVERIFY2(v.isEmpty(), qPrintable(QStringLiteral("try %1: %2").arg(tentativa).arg(v)));
+    v = test::Violações(segundo, do_outro, tentativa % 2 == 0 ? test::Contagens() : do_outro);
+    QVERIFY2(v.isEmpty(), qPrintable(QStringLiteral("try %1, second: %2").arg(tentativa).arg(v)));
+    std::shared_ptr<Database> db = test::OpenExisting(atual);
+    QCOMPARE(db->scalar("SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Arquivo\" = ?", {grande_}).toInt(),
+             2400);
+  }
+}
+
+void TestConcorrencia::bloqueioSemProgresso_data() {
+  QTest::addColumn<bool>("servidor");
+  QTest::newRow("SQLite") << false;
+  QTest::newRow("PostgreSQL") << true;
+}
+
+// Another session holds the returns' table and does nothing: the import
+// and the log's listing end with 3218 after one lock wait, not when it
+// lets go.
+void TestConcorrencia::bloqueioSemProgresso() {
+  QFETCH(bool, servidor);
+  if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor()));
+  const QString atual = servidor ? test::PgNovoBanco() : dir_.filePath(QStringLiteral("bloqueado.db"));
+  QCOMPARE(test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {atual}).exit_code, 0);
+  QCOMPARE(test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {QStringLiteral("--db"), atual, arquivo_}).exit_code, 0);
+  std::unique_ptr<PgConexão> pg;
+  std::shared_ptr<Database> db;
+  if (servidor) {
+    QVERIFY(PgConexão::Abrir(atual, &pg).ok());
+    pg->executarScript("BEGIN; LOCK TABLE \"tblQUR\", \"tblHistóricoImportação\" IN ACCESS EXCLUSIVE MODE");
+  } else {
+    db = test::OpenExisting(atual);
+    db->execute("BEGIN IMMEDIATE");
+  }
+  const QStringList execuções[] = {
+      {QStringLiteral("--db"), atual, QStringLiteral("--overwrite"), QStringLiteral("yes"), arquivo_},
+      {QStringLiteral("--db"), atual, QStringLiteral("--history"), QStringLiteral("1")}};
+  for (const QStringList& argumentos : execuções) {
+    // A file only blocks writers: its log can be read.
+    if (!servidor && argumentos.contains(QStringLiteral("--history"))) continue;
+    QElapsedTimer relógio;
+    relógio.start();
+    const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
+    QVERIFY2(r.exit_code == 4 && (r.out + r.err).contains(QStringLiteral("3218")), qPrintable(r.out + r.err));
+    QVERIFY2(relógio.elapsed() < 20000, "waited past the lock wait");
+  }
+  if (servidor) {
+    pg->executarScript("ROLLBACK");
+  } else {
+    db->execute("ROLLBACK");
   }
 }
 #endif  // Q_MOC_RUN
