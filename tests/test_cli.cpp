@@ -460,6 +460,22 @@ void TestCli::emptyListSaysWhy() {
   QCOMPARE(limit.exit_code, 3);
   QVERIFY2(limit.err.contains("as 3 declarações do arquivo são posteriores a 2005"), qPrintable(limit.err));
 
+  // --ref-limit changes the limit of an existing database, and nothing else;
+  // a database whose limit row is gone gets one.
+  const test::ProcessResult mudou = test::Run(program_, {"--db", antigo, "--ref-limit", "2006"});
+  QVERIFY2(mudou.exit_code == 0, qPrintable(mudou.err));
+  QCOMPARE(mudou.out, antigo + ": RefLimite 2006 (antes: 2005)\n");
+  QCOMPARE(Import({"--db", antigo, "--list", amostra_}).exit_code, 0);
+  test::OpenExisting(antigo)->execute("DELETE FROM tblPerola");
+  QCOMPARE(test::Run(program_, {"--db", antigo, "--ref-limit", "2005"}).out, antigo + ": RefLimite 2005 (antes: nenhum)\n");
+  QCOMPARE(test::OpenExisting(antigo)->scalar("SELECT group_concat(RefLimite) FROM tblPerola").toString(), "2005");
+  for (const QStringList& ruim : {QStringList{"--ref-limit", "26"}, {"--ref-limit", "2006", amostra_},
+                                  {"--ref-limit", "2006", "--list"}, {"--ref-limit", "2006", "--history", "1"}}) {
+    const test::ProcessResult r = test::Run(program_, QStringList{"--db", antigo} + ruim);
+    QVERIFY2(r.exit_code == 64 && r.err.contains("--ref-limit"), qPrintable(ruim.join(' ') + ": " + r.err));
+  }
+  QCOMPARE(test::OpenExisting(antigo)->scalar("SELECT RefLimite FROM tblPerola").toString(), "2005");
+
   const QString misto = dir_.filePath("misto.prf");
   test::WriteFile(misto, test::ArquivoPrf({test::LinhaContribuinte("300000000016", "Gama & Cia"),
                                            test::LinhaQur("300000000016", "01", "12/2005"), kCfop,
