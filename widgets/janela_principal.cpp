@@ -68,7 +68,6 @@ JanelaPrincipal::JanelaPrincipal(Dialogs* dialogs, const QString& pasta_componen
     : QMainWindow(parent),
       banco_da_sessão_(std::move(banco_da_sessão)),
       dialogs_(std::make_unique<DiálogosComProgresso>(this, dialogs)) {
-  setWindowTitle(QStringLiteral("Importar arquivo pré-formatado"));
   widget_ = new OrlanWidget(dialogs_.get(), this);
   if (!pasta_componente.isEmpty()) widget_->control().setPastaComponente(pasta_componente);
   // The name chosen in this session may hold a password the setting lacks.
@@ -99,8 +98,6 @@ void JanelaPrincipal::criarMenu() {
 void JanelaPrincipal::criarBarraDeStatus() {
   mensagem_ = new QLabel(this);
   mensagem_->setObjectName(QStringLiteral("mensagem"));
-  banco_ = new QLabel(this);
-  banco_->setObjectName(QStringLiteral("bancoAtual"));
   barra_ = new QProgressBar(this);
   barra_->setMaximumWidth(160);
   barra_->setTextVisible(false);
@@ -109,7 +106,6 @@ void JanelaPrincipal::criarBarraDeStatus() {
   statusBar()->addWidget(mensagem_, 1);
   statusBar()->addPermanentWidget(passos_label_);
   statusBar()->addPermanentWidget(barra_);
-  statusBar()->addPermanentWidget(banco_);
   barra_->hide();
   passos_label_->hide();
   mostrarBancoAtual();
@@ -194,10 +190,11 @@ QString JanelaPrincipal::textoDoEstado() const {
   return QStringLiteral("Escolha o arquivo pré-formatado com o botão \"...\".");
 }
 
+// In the title, where it leaves the status bar's width to the messages.
 void JanelaPrincipal::mostrarBancoAtual() {
   const QString db = LerCaminhoBancoAtual();
-  banco_->setText(db.isEmpty() ? QStringLiteral("Nenhum banco atual escolhido (menu Banco de dados)")
-                               : QStringLiteral("Banco atual: ") + db);
+  setWindowTitle(QStringLiteral("Importar arquivo pré-formatado - ") +
+                 (db.isEmpty() ? QStringLiteral("nenhum banco atual") : QStringLiteral("banco atual: ") + db));
 }
 
 // The control works on this thread: paint and animate, but let no input in

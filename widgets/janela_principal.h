@@ -1,10 +1,11 @@
 // The desktop host's main window: the import dialog as the tax program holds
-// it. It closes on Fechar; its status bar shows the progress of the control's
-// work, then what the list or the import came to (how many returns the
-// current database's year limit hides, why a list is empty); its menu
-// "Banco de dados" chooses (a file or a PostgreSQL server) or creates the
-// current database and changes its year limit. A change of database keeps the
-// window's size and its list, filled again under the new database.
+// it. It closes on Fechar; its title names the current database; its status
+// bar shows the progress of the control's work, then what the list or the
+// import came to (how many returns the current database's year limit hides,
+// why a list is empty); its menu "Banco de dados" chooses (a file or a
+// PostgreSQL server) or creates the current database and changes its year
+// limit. A change of database keeps the window's size and its list, filled
+// again under the new database.
 //
 // Every control action ends with the status bar telling the state it left,
 // so that no progress or count of an earlier moment stays behind.
@@ -74,7 +75,6 @@ class JanelaPrincipal : public QMainWindow {
   std::unique_ptr<DiálogosComProgresso> dialogs_;
   OrlanWidget* widget_ = nullptr;
   QLabel* mensagem_ = nullptr;
-  QLabel* banco_ = nullptr;
   QProgressBar* barra_ = nullptr;
   QLabel* passos_label_ = nullptr;
   QElapsedTimer relógio_;
