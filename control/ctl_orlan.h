@@ -61,12 +61,12 @@ class ctlOrlan {
   // box is visible (and the host focused it).
   void setFocoReferência(std::function<bool()> foco);
 
-  // Asked, in place of a message, when "..." finds no current database named
-  // in the configuration: the host may let the user choose or create one
-  // (and name it in the configuration) and answer true to go on with it;
-  // false ends the click. Without it the control tells the user to choose
-  // one and ends the click. Either way no file dialog opens without a
-  // current database.
+  // Asked, in place of a message, when the control needs the current
+  // database and the configuration names none ("..." or trocarBancoAtual):
+  // the host may let the user choose or create one (and name it in the
+  // configuration) and answer true to go on with it; false ends the action.
+  // Without it the control tells the user to choose one and ends the action.
+  // Either way no file dialog opens without a current database.
   void setSemBancoAtual(std::function<bool()> escolher);
 
   // Polled before each document of an import: true ends the run there, as

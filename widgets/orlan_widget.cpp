@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -91,7 +90,8 @@ class CaixaReferência : public QLineEdit {
   // A click in an empty box starts the month at its first digit, wherever
   // the click fell among the mask's blanks.
   void mousePressEvent(QMouseEvent* event) override {
-    const bool vazia = !displayText().contains(QRegularExpression(QStringLiteral("\\d")));
+    const QString texto = displayText();
+    const bool vazia = std::none_of(texto.begin(), texto.end(), [](QChar c) { return c.isDigit(); });
     QLineEdit::mousePressEvent(event);
     if (vazia && !hasSelectedText()) setCursorPosition(0);
   }
