@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "database/banco_atual.h"
 #include "linha_de_comando.h"
 
 namespace orlan::cli {
@@ -22,9 +23,11 @@ bool ReferênciaVálida(const QString& ref) {
 std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   *opções = Opções();
   LinhaDeComando linha(
-      QStringLiteral("orlan-import"), QStringLiteral("[opções] ARQUIVO  ou  orlan-import [--db CAMINHO] --history N"),
+      QStringLiteral("orlan-import"),
+      QStringLiteral("[opções] ARQUIVO  ou  orlan-import [--db CAMINHO] --history N  ou  "
+                     "orlan-import [--db CAMINHO] --ref-limit AAAA"),
       QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual,\n"
-                     "ou mostra o histórico das últimas importações desse banco."));
+                     "mostra o histórico das últimas importações desse banco, ou muda o seu ano limite."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
   const QCommandLineOption db(
       QStringLiteral("db"),
@@ -54,20 +57,41 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
       QStringLiteral("history"),
       QStringLiteral("mostra as N últimas importações registradas no banco atual e não importa nada"),
       QStringLiteral("N"));
-  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta, histórico}) {
+  const QCommandLineOption limite(
+      QStringLiteral("ref-limit"),
+      QStringLiteral("muda o ano limite das referências do banco atual (tblPerola.RefLimite) para AAAA e não "
+                     "importa nada"),
+      QStringLiteral("AAAA"));
+  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite}) {
     linha.adicionar(o);
   }
   linha.setRodapé(QStringLiteral(
       "--history imprime uma linha por documento, da importação mais recente à mais antiga, com os campos\n"
       "separados por tabulações: momento (UTC), usuário, máquina, arquivo, SHA-256 do arquivo, IE, referência\n"
       "(AAAA-MM-DD), resultado (importado, substituído, ignorado ou falhou), NroQUR anterior e NroQUR novo.\n\n"
-      "Saída: 0 importação concluída (ou lista ou histórico impresso); 1 interrompida; 2 arquivo inexistente ou\n"
+      "A lista só mostra as declarações até o ano limite do banco atual; --ref-limit o muda (num arquivo ou\n"
+      "num servidor PostgreSQL) e imprime o novo e o anterior.\n\n"
+      "Saída: 0 importação concluída (ou lista ou histórico impresso, ou ano limite mudado); 1 interrompida; 2 arquivo inexistente ou\n"
       "rejeitado; 3 nada listado ou selecionado (também: histórico vazio, ou banco sem histórico);\n"
       "4 um erro encerrou a execução (também: a saída não pôde ser gravada); 64 uso incorreto;\n"
       "129, 130, 143 interrompida por SIGHUP, SIGINT, SIGTERM.\n"));
   if (const auto status = linha.analisar(args)) return status;
   const QCommandLineParser& p = linha.parser();
 
+  // --history and --ref-limit work on the current database alone: no file,
+  // no import option, not both.
+  for (const QCommandLineOption& só : {histórico, limite}) {
+    if (!p.isSet(só)) continue;
+    const QString nome = só.names().front();
+    for (const QCommandLineOption& o : {ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite}) {
+      if (o.names() != só.names() && p.isSet(o)) {
+        return linha.erroDeUso(QStringLiteral("--%1 não se combina com --%2").arg(nome, o.names().front()));
+      }
+    }
+    if (!p.positionalArguments().isEmpty()) {
+      return linha.erroDeUso(QStringLiteral("--%1 não lê ARQUIVO: \"%2\"").arg(nome, p.positionalArguments().front()));
+    }
+  }
   if (p.isSet(histórico)) {
     const QString n = p.value(histórico);
     static const QRegularExpression só_algarismos(QStringLiteral("^[0-9]+$"));
@@ -76,15 +100,14 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
     if (!só_algarismos.match(n).hasMatch() || !ok || execuções <= 0) {
       return linha.erroDeUso(QStringLiteral("--history pede um número inteiro positivo: \"%1\"").arg(n));
     }
-    for (const QCommandLineOption& o : {ref, selecionar, sobrescrever, listar, simular, pasta}) {
-      if (p.isSet(o)) {
-        return linha.erroDeUso(QStringLiteral("--history não se combina com --%1").arg(o.names().front()));
-      }
-    }
-    if (!p.positionalArguments().isEmpty()) {
-      return linha.erroDeUso(QStringLiteral("--history não lê ARQUIVO: \"%1\"").arg(p.positionalArguments().front()));
-    }
     opções->histórico = execuções;
+  }
+  if (p.isSet(limite)) {
+    opções->refLimite = p.value(limite);
+    if (!ÉAnoLimite(opções->refLimite)) {
+      return linha.erroDeUso(
+          QStringLiteral("--ref-limit deve ser um ano de quatro dígitos: \"%1\"").arg(opções->refLimite));
+    }
   }
 
   if (p.isSet(db)) {
@@ -124,7 +147,7 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
     opções->pasta_componente = p.value(pasta);
     if (opções->pasta_componente.isEmpty()) return linha.erroDeUso(QStringLiteral("--component-dir pede uma pasta"));
   }
-  if (opções->histórico > 0) return std::nullopt;
+  if (opções->histórico > 0 || !opções->refLimite.isEmpty()) return std::nullopt;
   const QStringList posicionais = p.positionalArguments();
   if (posicionais.size() != 1) {
     return linha.erroDeUso(posicionais.isEmpty() ? QStringLiteral("falta o ARQUIVO")

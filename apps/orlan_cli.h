@@ -29,6 +29,9 @@ struct Opções {
   // --history N: the last N runs of the current database's import log are
   // printed, and nothing else is done (no file, no import); 0: not asked.
   int histórico = 0;
+  // --ref-limit AAAA: the current database's year limit becomes AAAA, and
+  // nothing else is done; empty: not asked.
+  QString refLimite;
 };
 
 // Reads orlan-import's command line (the program's name first). Empty when

@@ -131,19 +131,6 @@ class Ouvinte : public OuvinteOrlan {
   QString desenhada_;
 };
 
-// Why the list is empty, from the counts of its last fill.
-QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c, const QString& ref) {
-  if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
-  if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(ref);
-  if (c.apósLimite >= c.daReferência) {
-    const QString de = ref.isEmpty() ? QStringLiteral("do arquivo") : QStringLiteral("da referência ") + ref;
-    return c.daReferência == 1 ? QStringLiteral("a declaração %1 é posterior a %2").arg(de, c.anoLimite)
-                               : QStringLiteral("as %1 declarações %2 são posteriores a %3")
-                                     .arg(QString::number(c.daReferência), de, c.anoLimite);
-  }
-  return QStringLiteral("nenhuma declaração foi listada");
-}
-
 void ImprimirResumo(const ResumoImportação& r) {
   QString text = QStringLiteral("Resumo: %1 importado(s), %2 substituído(s), %3 ignorado(s)\n")
                      .arg(r.importados)
@@ -171,10 +158,15 @@ QString Campo(const std::optional<std::int64_t>& chave) {
   return chave ? QString::number(static_cast<qlonglong>(*chave)) : QString();
 }
 
-// --history N: the log of the current database named as an import would
-// name it (--db or "DbAtual"). Its messages go to standard error, so that
-// standard output holds the log's lines alone.
-int ListarHistórico(const Opções& opções) {
+int BancoNãoAbriu() {
+  return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
+               kSaídaErro);
+}
+
+// The current database named as an import would name it (--db or
+// "DbAtual"), for the options that need no file. Why it cannot be opened
+// goes to standard error, so that standard output holds their lines alone.
+std::shared_ptr<BancoAtual> AbrirBancoDasOpções(const Opções& opções) {
   QString nome = opções.db;
   if (nome.isEmpty()) {
     nome = ConfiguraçãoUsuário().bancoAtual();
@@ -182,12 +174,33 @@ int ListarHistórico(const Opções& opções) {
     nome = QFileInfo(nome).absoluteFilePath();
   }
   ConsoleDialogs dialogs(QString(), Sobrescrever::kCancelar, stderr, false);
-  DatabaseOpener abridor(&dialogs);
-  const std::shared_ptr<BancoAtual> banco = abridor.AbrirBancoAtual(nome);
-  if (!banco) {
-    return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
+  return DatabaseOpener(&dialogs).AbrirBancoAtual(nome);
+}
+
+// --ref-limit AAAA: the year limit of the current database, on either
+// backend; the new one and the one before are printed.
+int MudarRefLimite(const Opções& opções) {
+  const std::shared_ptr<BancoAtual> banco = AbrirBancoDasOpções(opções);
+  if (!banco) return BancoNãoAbriu();
+  QString antes;
+  try {
+    const std::optional<QVariant> lido = banco->refLimite();
+    antes = lido && !lido->isNull() ? lido->toString() : QStringLiteral("nenhum");
+    banco->definirRefLimite(opções.refLimite);
+  } catch (const DbError& e) {
+    return Falha(QStringLiteral("o ano limite de \"%1\" não foi mudado: %2")
+                     .arg(NomeSemSenha(banco->nome()), QString::fromStdString(e.status().ToString())),
                  kSaídaErro);
   }
+  const bool ok = Escrever(
+      stdout, QStringLiteral("%1: RefLimite %2 (antes: %3)\n").arg(NomeSemSenha(banco->nome()), opções.refLimite, antes));
+  return ok ? kSaídaConcluída : kSaídaErro;
+}
+
+// --history N: the log of the current database.
+int ListarHistórico(const Opções& opções) {
+  const std::shared_ptr<BancoAtual> banco = AbrirBancoDasOpções(opções);
+  if (!banco) return BancoNãoAbriu();
   std::vector<LinhaHistórico> linhas;
   try {
     if (!banco->temHistórico()) {
@@ -227,6 +240,7 @@ int ListarHistórico(const Opções& opções) {
 
 int Executar(const Opções& opções) {
   if (opções.histórico > 0) return ListarHistórico(opções);
+  if (!opções.refLimite.isEmpty()) return MudarRefLimite(opções);
   const bool terminal_out = ::isatty(STDERR_FILENO) != 0;
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 
@@ -252,6 +266,8 @@ int Executar(const Opções& opções) {
   if (!opções.ref.isEmpty() && !control.txtRef_Alterar(opções.ref).ok()) return kSaídaErro;
 
   if (!control.butSelecionarArquivo_Click().ok()) return kSaídaErro;
+  // The control has said why; no file was read.
+  if (!control.bancoAtualAberto()) return BancoNãoAbriu();
   if (!ouvinte.houve(Evento::IniciouLeitura)) {
     // The only way a click with a given file ends before its check run: the
     // file does not exist (the control said so and the second dialog was
@@ -265,25 +281,15 @@ int Executar(const Opções& opções) {
     return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
   }
   if (control.resultadoVerificação() != kVerificaçãoAceita) return kSaídaArquivo;
-  if (!control.bancoAtualAberto()) {
-    return Falha(QStringLiteral("o banco de dados atual não pôde ser aberto (use --db ou a configuração \"DbAtual\")"),
-                 kSaídaErro);
-  }
   // A signal during the check: nothing is imported.
   if (g_sinal != 0) return kSaídaInterrompida;
 
   const std::vector<ItemLista>& itens = control.itens();
   const ctlOrlan::ContagemLista& contagem = control.contagemLista();
   if (itens.empty()) {
-    Escrever(stderr, QStringLiteral("orlan-import: lista vazia: %1\n").arg(MotivoDaListaVazia(contagem, opções.ref)));
+    Escrever(stderr, QStringLiteral("orlan-import: lista vazia: %1\n").arg(MotivoDaListaVazia(contagem)));
   } else if (contagem.apósLimite > 0) {
-    Escrever(
-        stderr,
-        contagem.apósLimite == 1
-            ? QStringLiteral("orlan-import: 1 declaração posterior a %1 não aparece na lista\n").arg(contagem.anoLimite)
-            : QStringLiteral("orlan-import: %1 declarações posteriores a %2 não aparecem na lista\n")
-                  .arg(contagem.apósLimite)
-                  .arg(contagem.anoLimite));
+    Escrever(stderr, QStringLiteral("orlan-import: %1\n").arg(TextoOcultasPeloLimite(contagem)));
   }
 
   // The selection as --select makes it; --list and --dry-run show that same

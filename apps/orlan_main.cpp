@@ -1,35 +1,27 @@
-// orlan: the desktop host. A main window holds the import dialog as the tax
-// program would: it closes on Fechar, shows progress in its status bar while
-// the control works, and lets the user choose (a file or a PostgreSQL
-// server) or create the current database. --screenshot draws the window at
-// one of three moments for the user guide.
-#include <QAction>
+// orlan: the desktop host. Its window (widgets/janela_principal.h) holds
+// the import dialog as the tax program would; --screenshot draws it at one
+// of three moments for the user guide.
 #include <QApplication>
-#include <QDate>
-#include <QDialog>
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
-#include <QProgressBar>
+#include <QPointer>
 #include <QPushButton>
-#include <QSettings>
-#include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "control/ctl_orlan.h"
 #include "database/banco_atual.h"
-#include "database/schema.h"
 #include "linha_de_comando.h"
 #include "widgets/escolha_banco.h"
+#include "widgets/janela_principal.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
 #include "widgets/traducao_qt.h"
@@ -39,203 +31,25 @@ namespace {
 using namespace orlan;
 using namespace orlan::cli;
 
-// The window's dialogs: Qt's, except that the first file dialog may be
-// answered in advance (orlan --open FILE).
+// The window's dialogs: Qt's, modal to the window once it is named, except
+// that the first file dialog may be answered in advance (orlan --open FILE).
 class DiálogosDaJanela : public Dialogs {
  public:
-  DiálogosDaJanela(QWidget* window, QString arquivo_inicial)
-      : qt_(window), arquivo_inicial_(std::move(arquivo_inicial)) {}
+  explicit DiálogosDaJanela(QString arquivo_inicial) : arquivo_inicial_(std::move(arquivo_inicial)) {}
 
-  MessageReply showMessage(const MessageRequest& request) override { return qt_.showMessage(request); }
+  void setJanela(QWidget* janela) { janela_ = janela; }
+
+  MessageReply showMessage(const MessageRequest& request) override { return QtDialogs(janela_).showMessage(request); }
   FileDialogReply openFile(const FileDialogRequest& request) override {
-    if (arquivo_inicial_.isEmpty()) return qt_.openFile(request);
+    if (arquivo_inicial_.isEmpty()) return QtDialogs(janela_).openFile(request);
     FileDialogReply reply{false, QFileInfo(arquivo_inicial_).absoluteFilePath()};
     arquivo_inicial_.clear();
     return reply;
   }
 
  private:
-  QtDialogs qt_;
+  QPointer<QWidget> janela_;
   QString arquivo_inicial_;
-};
-
-QString TextoResumo(const ResumoImportação& r) {
-  return QStringLiteral("Importação concluída: %1 importado(s), %2 substituído(s), %3 ignorado(s)")
-      .arg(r.importados)
-      .arg(r.substituídos)
-      .arg(r.ignorados);
-}
-
-class JanelaPrincipal : public QMainWindow {
- public:
-  // `banco_da_sessão`: the current database named on the command line,
-  // password included (the setting keeps it without); empty: the setting.
-  JanelaPrincipal(QString pasta_componente, const QString& arquivo_inicial, QString banco_da_sessão)
-      : pasta_componente_(std::move(pasta_componente)),
-        banco_da_sessão_(std::move(banco_da_sessão)),
-        dialogs_(std::make_unique<DiálogosDaJanela>(this, arquivo_inicial)) {
-    setWindowTitle(QStringLiteral("Importar arquivo pré-formatado"));
-    criarMenu();
-    criarBarraDeStatus();
-    criarWidget();
-  }
-
-  OrlanWidget* widget() const { return widget_; }
-
- private:
-  void criarMenu() {
-    QMenu* menu = menuBar()->addMenu(QStringLiteral("&Banco de dados"));
-    menu->addAction(QStringLiteral("&Escolher o banco atual..."), this, [this] { escolherBanco(); });
-    menu->addAction(QStringLiteral("&Criar um banco novo..."), this, [this] { criarBanco(); });
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("&Sair"), this, [this] { close(); });
-  }
-
-  void criarBarraDeStatus() {
-    mensagem_ = new QLabel(this);
-    barra_ = new QProgressBar(this);
-    barra_->setMaximumWidth(160);
-    barra_->setTextVisible(false);
-    passos_label_ = new QLabel(this);
-    passos_label_->setObjectName(QStringLiteral("progresso"));
-    statusBar()->addWidget(mensagem_, 1);
-    statusBar()->addPermanentWidget(passos_label_);
-    statusBar()->addPermanentWidget(barra_);
-    barra_->hide();
-    passos_label_->hide();
-    mostrarBancoAtual();
-  }
-
-  // A new control for each current database: the control opens the current
-  // database once in its life, so a changed "DbAtual" needs a fresh one.
-  void criarWidget() {
-    auto* widget = new OrlanWidget(dialogs_.get(), this);
-    if (!pasta_componente_.isEmpty()) widget->control().setPastaComponente(pasta_componente_);
-    // The name chosen in this session may hold a password the setting lacks.
-    if (!banco_da_sessão_.isEmpty()) {
-      widget->control().setFonteConfiguração(std::make_unique<ConfiguraçãoFixa>(banco_da_sessão_));
-    }
-    connect(widget, &OrlanWidget::Fechar, this, [this] { close(); });
-    connect(widget, &OrlanWidget::IniciouLeitura, this,
-            [this] { iniciar(QStringLiteral("Verificando o arquivo...")); });
-    connect(widget, &OrlanWidget::IniciouImportacao, this, [this] {
-      importando_ = true;
-      iniciar(QStringLiteral("Importando..."));
-    });
-    connect(widget, &OrlanWidget::NoMeio, this, [this] { passo(); });
-    connect(widget, &OrlanWidget::FinalizouLeitura, this,
-            [this] { terminar(QStringLiteral("%1 documento(s) na lista").arg(widget_->control().itens().size())); });
-    connect(widget, &OrlanWidget::FinalizouImportacao, this, [this] {
-      importando_ = false;
-      terminar(TextoResumo(widget_->control().resumo()));
-    });
-    connect(widget, &OrlanWidget::acaoConcluida, this, [this] {
-      if (importando_) {
-        importando_ = false;
-        terminar(QStringLiteral("Importação interrompida. ") + TextoResumo(widget_->control().resumo()));
-      } else if (barra_->isVisible()) {
-        terminar(QStringLiteral("Interrompido."));
-      }
-    });
-    QWidget* antigo = takeCentralWidget();
-    setCentralWidget(widget);
-    widget_ = widget;
-    delete antigo;
-    adjustSize();
-  }
-
-  void iniciar(const QString& text) {
-    mensagem_->setText(text);
-    mostrarProgresso();
-    barra_->show();
-    passos_label_->show();
-    relógio_.start();
-    manterVivo();
-  }
-
-  void passo() {
-    // Redraw at a human rate: NoMeio may come thousands of times a second.
-    if (relógio_.isValid() && relógio_.elapsed() < 40) return;
-    relógio_.restart();
-    mostrarProgresso();
-    manterVivo();
-  }
-
-  // The check: the share of the file read; the import: the document in
-  // progress among those selected.
-  void mostrarProgresso() {
-    const ctlOrlan& control = widget_->control();
-    if (importando_) {
-      const int total = std::max(1, static_cast<int>(control.QtdeSelecionados()));
-      const int atual = std::clamp(control.documentoEmCurso(), 1, total);
-      barra_->setRange(0, total);
-      barra_->setValue(atual);
-      passos_label_->setText(QStringLiteral("documento %1 de %2").arg(atual).arg(total));
-    } else {
-      const int porcento = static_cast<int>(std::clamp(control.progressoVerificação(), 0.0, 1.0) * 100);
-      barra_->setRange(0, 100);
-      barra_->setValue(porcento);
-      passos_label_->setText(QStringLiteral("%1%").arg(porcento));
-    }
-  }
-
-  void terminar(const QString& text) {
-    barra_->hide();
-    passos_label_->hide();
-    mensagem_->setText(text);
-  }
-
-  // The control works on this thread: paint and animate, but let no input in
-  // (a second action inside a running one is not allowed).
-  void manterVivo() {
-    statusBar()->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  }
-
-  void mostrarBancoAtual() {
-    const QString db = LerCaminhoBancoAtual();
-    mensagem_->setText(db.isEmpty() ? QStringLiteral("Nenhum banco atual escolhido (menu Banco de dados)")
-                                    : QStringLiteral("Banco atual: ") + db);
-  }
-
-  void escolherBanco() {
-    DiálogoBancoAtual diálogo(this);
-    if (diálogo.exec() != QDialog::Accepted) return;
-    GravarBancoAtual(diálogo.nome());
-    banco_da_sessão_ = diálogo.nome();
-    criarWidget();
-    mostrarBancoAtual();
-  }
-
-  void criarBanco() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Novo banco de dados"), QDir::homePath(),
-                                                      QStringLiteral("Bancos de dados (*.db)"), nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
-    if (path.isEmpty()) return;
-    const QString absoluto = QFileInfo(path).absoluteFilePath();
-    const Status s =
-        schema::CreateCurrentDatabase(absoluto.toStdString(), QString::number(QDate::currentDate().year()));
-    if (!s.ok()) {
-      QMessageBox::critical(
-          this, QStringLiteral("Atenção!"),
-          QStringLiteral("O banco de dados não foi criado:\n") + QString::fromStdString(s.ToString()));
-      return;
-    }
-    GravarBancoAtual(absoluto);
-    banco_da_sessão_.clear();
-    criarWidget();
-    mostrarBancoAtual();
-  }
-
-  QString pasta_componente_;
-  QString banco_da_sessão_;
-  std::unique_ptr<DiálogosDaJanela> dialogs_;
-  OrlanWidget* widget_ = nullptr;
-  QLabel* mensagem_ = nullptr;
-  QProgressBar* barra_ = nullptr;
-  QLabel* passos_label_ = nullptr;
-  QElapsedTimer relógio_;
-  bool importando_ = false;
 };
 
 void clicar(QWidget* widget, const char* nome) {
@@ -245,10 +59,13 @@ void clicar(QWidget* widget, const char* nome) {
 enum class Momento { kJanela, kPergunta, kResumo };
 
 // Draws the window for --screenshot at the moment asked, then ends the
-// program: 0 when the picture was saved, 1 otherwise. For the question and
-// the summary it selects every listed return and presses Importar; a box
-// that is open is drawn over the middle of the window. Every other message
-// is answered OK (and a question Sim), so that nothing waits for a user.
+// program: 0 when the picture was saved, 1 otherwise; 3, saying why, when
+// there is nothing to show: an empty list, or (for the question) no listed
+// return that the current database holds already, found before anything is
+// imported. For the question and the summary it selects every listed return
+// and presses Importar; a box that is open is drawn over the middle of the
+// window. Every other message is answered OK (a question Sim, any other box
+// Cancel), so that nothing waits for a user.
 class Fotógrafo {
  public:
   Fotógrafo(JanelaPrincipal* janela, QString png, Momento momento)
@@ -265,11 +82,29 @@ class Fotógrafo {
       QTimer::singleShot(300, janela_, [this] { terminar(salvar(janela_->grab())); });
       return;
     }
-    auto* lista = janela_->widget()->findChild<QTreeWidget*>(QStringLiteral("ListViewQURs"));
-    if (lista == nullptr || lista->topLevelItemCount() == 0) {
-      terminar(false);
+    ctlOrlan& control = janela_->widget()->control();
+    const ctlOrlan::ContagemLista& contagem = control.contagemLista();
+    if (control.itens().empty()) {
+      desistir(QStringLiteral("lista vazia: ") + (contagem.feita ? MotivoDaListaVazia(contagem)
+                                                                 : QStringLiteral("nenhum arquivo foi verificado")));
       return;
     }
+    if (momento_ == Momento::kPergunta) {
+      std::vector<bool> existe;
+      const Status s = control.existentesNoBancoAtual(&existe);
+      if (!s.ok()) {
+        Escrever(stderr, QStringLiteral("orlan: %1\n").arg(QString::fromStdString(s.ToString())));
+        terminar(false);
+        return;
+      }
+      if (std::find(existe.begin(), existe.end(), true) == existe.end()) {
+        desistir(QStringLiteral("nenhuma declaração da lista está no banco atual, e a pergunta de substituição só "
+                                "aparece para uma que já está lá (importe o arquivo antes, por exemplo com "
+                                "--screenshot-of summary)"));
+        return;
+      }
+    }
+    auto* lista = janela_->widget()->findChild<QTreeWidget*>(QStringLiteral("ListViewQURs"));
     lista->selectAll();
     clicar(janela_->widget(), "butImportar");
     if (momento_ == Momento::kResumo) {
@@ -283,14 +118,16 @@ class Fotógrafo {
   void olharCaixas() {
     auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (caixa == nullptr) return;
-    const bool pergunta = caixa->button(QMessageBox::Cancel) != nullptr;
+    const bool pergunta = caixa->button(QMessageBox::Yes) != nullptr;
     if (momento_ == Momento::kPergunta && pergunta && !salvo_) {
       salvo_ = salvar(sobrepor(caixa));
       caixa->button(QMessageBox::Cancel)->click();
     } else if (pergunta) {
       caixa->button(QMessageBox::Yes)->click();
+    } else if (QAbstractButton* ok = caixa->button(QMessageBox::Ok)) {
+      ok->click();
     } else {
-      caixa->button(QMessageBox::Ok)->click();
+      caixa->reject();
     }
   }
 
@@ -317,6 +154,12 @@ class Fotógrafo {
     QCoreApplication::exit(ok ? kSaídaConcluída : kSaídaInterrompida);
   }
 
+  void desistir(const QString& motivo) {
+    Escrever(stderr, QStringLiteral("orlan: não há o que mostrar: %1\n").arg(motivo));
+    vigia_.stop();
+    QCoreApplication::exit(kSaídaNadaListado);
+  }
+
   JanelaPrincipal* janela_;
   QString png_;
   Momento momento_;
@@ -324,13 +167,18 @@ class Fotógrafo {
   bool salvo_ = false;
 };
 
-}  // namespace
+struct Opções {
+  QString arquivo;
+  QString db;                // empty: the setting
+  QString pasta_componente;  // empty: the control's default
+  QString foto;              // --screenshot PNG; empty: none
+  Momento momento = Momento::kJanela;
+};
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("orlan"));
-  UsarPortuguêsDoBrasil();
-
+// Reads orlan's command line (the program's name first). Empty when the
+// program goes on, with `opções` filled; otherwise the status to exit with,
+// the usage or the message already printed (see LinhaDeComando::analisar).
+std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   LinhaDeComando linha(QStringLiteral("orlan"), QStringLiteral("[opções] [ARQUIVO]"),
                        QStringLiteral("Importa declarações de um arquivo pré-formatado (.prf) numa janela."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o mesmo que --open ARQUIVO"));
@@ -353,52 +201,86 @@ int main(int argc, char** argv) {
                      "(padrão: window)"),
       QStringLiteral("MOMENTO"));
   for (const QCommandLineOption& o : {db, pasta, abrir, foto, momento_foto}) linha.adicionar(o);
-  if (const auto status = linha.analisar(QCoreApplication::arguments())) return *status;
+  linha.setRodapé(QStringLiteral("Saída de --screenshot: 0 imagem gravada; 1 não gravada; 3 nada a mostrar (lista "
+                                 "vazia, ou, para question, nenhuma declaração da lista no banco atual); 4 o banco "
+                                 "de --db não abre; 64 uso incorreto.\n"));
+  if (const auto status = linha.analisar(args)) return status;
   const QCommandLineParser& parser = linha.parser();
   const QStringList posicionais = parser.positionalArguments();
   if (posicionais.size() > 1) return linha.erroDeUso(QStringLiteral("um só ARQUIVO, não %1").arg(posicionais.size()));
   if (!posicionais.isEmpty() && parser.isSet(abrir)) {
     return linha.erroDeUso(QStringLiteral("ARQUIVO e --open ao mesmo tempo"));
   }
-  const QString arquivo = parser.isSet(abrir) ? parser.value(abrir) : posicionais.value(0);
-
-  Momento momento = Momento::kJanela;
+  opções->arquivo = parser.isSet(abrir) ? parser.value(abrir) : posicionais.value(0);
+  opções->db = parser.value(db);
+  opções->pasta_componente = parser.value(pasta);
+  opções->foto = parser.value(foto);
   if (parser.isSet(momento_foto)) {
     const QString v = parser.value(momento_foto);
     if (v == QStringLiteral("window")) {
-      momento = Momento::kJanela;
+      opções->momento = Momento::kJanela;
     } else if (v == QStringLiteral("question")) {
-      momento = Momento::kPergunta;
+      opções->momento = Momento::kPergunta;
     } else if (v == QStringLiteral("summary")) {
-      momento = Momento::kResumo;
+      opções->momento = Momento::kResumo;
     } else {
       return linha.erroDeUso(QStringLiteral("--screenshot-of deve ser window, question ou summary: \"%1\"").arg(v));
     }
     if (!parser.isSet(foto)) return linha.erroDeUso(QStringLiteral("--screenshot-of pede --screenshot PNG"));
-    if (momento != Momento::kJanela && arquivo.isEmpty()) {
+    if (opções->momento != Momento::kJanela && opções->arquivo.isEmpty()) {
       return linha.erroDeUso(QStringLiteral("--screenshot-of %1 pede um ARQUIVO para importar").arg(v));
     }
   }
+  if (parser.isSet(db)) {
+    const Status s = VerificarBancoAtual(opções->db);
+    if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(opções->db, s), kSaídaErro);
+  }
+  return std::nullopt;
+}
+
+// -h, --help and --version only print: they are read before QApplication,
+// which needs a display (and there may be none, over ssh).
+bool SóImprime(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a(argv[i]);
+    if (a == "--") return false;
+    if (a == "-h" || a == "--help" || a == "--version") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Opções opções;
+  if (SóImprime(argc, argv)) {
+    const QCoreApplication sem_tela(argc, argv);
+    if (const auto status = LerOpções(QCoreApplication::arguments(), &opções)) return *status;
+  }
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("orlan"));
+  UsarPortuguêsDoBrasil();
+  if (const auto status = LerOpções(QCoreApplication::arguments(), &opções)) return *status;
 
   // The setting gets the name without its password; this session keeps it whole.
   QString banco_da_sessão;
-  if (parser.isSet(db)) {
-    const QString v = parser.value(db);
-    const Status s = VerificarBancoAtual(v);
-    if (!s.ok()) return linha.falha(TextoBancoNãoTrocado(v, s), kSaídaErro);
-    GravarBancoAtual(v);
-    banco_da_sessão = ÉEndereçoServidor(v) ? v : QFileInfo(v).absoluteFilePath();
+  if (!opções.db.isEmpty()) {
+    GravarBancoAtual(opções.db);
+    banco_da_sessão = ÉEndereçoServidor(opções.db) ? opções.db : QFileInfo(opções.db).absoluteFilePath();
   }
-  const QString pasta_componente = parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
+  const QString pasta_componente =
+      opções.pasta_componente.isEmpty() ? QString() : QFileInfo(opções.pasta_componente).absoluteFilePath();
   if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
 
-  JanelaPrincipal janela(pasta_componente, arquivo, banco_da_sessão);
+  DiálogosDaJanela dialogs(opções.arquivo);
+  JanelaPrincipal janela(&dialogs, pasta_componente, banco_da_sessão);
+  dialogs.setJanela(&janela);
   janela.resize(janela.sizeHint());
   janela.show();
   std::unique_ptr<Fotógrafo> fotógrafo;
-  if (parser.isSet(foto)) fotógrafo = std::make_unique<Fotógrafo>(&janela, parser.value(foto), momento);
+  if (!opções.foto.isEmpty()) fotógrafo = std::make_unique<Fotógrafo>(&janela, opções.foto, opções.momento);
 
-  if (!arquivo.isEmpty()) {
+  if (!opções.arquivo.isEmpty()) {
     QTimer::singleShot(0, &janela, [&janela, &fotógrafo] {
       clicar(janela.widget(), "butSelecionarArquivo");
       if (fotógrafo) fotógrafo->depoisDaVerificação();

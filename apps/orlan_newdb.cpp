@@ -1,7 +1,6 @@
 // orlan-newdb CAMINHO [--ref-limit AAAA]: creates an empty current database.
 #include <QCoreApplication>
 #include <QDate>
-#include <QRegularExpression>
 
 #include "database/banco_atual.h"
 #include "database/schema.h"
@@ -19,7 +18,9 @@ int main(int argc, char** argv) {
                                           "num servidor, onde as tabelas são criadas"));
   const QCommandLineOption limite(
       QStringLiteral("ref-limit"),
-      QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual)"), QStringLiteral("AAAA"),
+      QStringLiteral("ano limite das referências (tblPerola.RefLimite; padrão: o ano atual; o de um banco que "
+                     "já existe muda com orlan-import --ref-limit)"),
+      QStringLiteral("AAAA"),
       QString::number(QDate::currentDate().year()));
   linha.adicionar(limite);
   linha.setRodapé(QStringLiteral("Saída: 0 banco criado; 1 o arquivo ou as tabelas já existiam e nada foi mudado; "
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
                                               : QStringLiteral("um só CAMINHO, não %1").arg(caminhos.size()));
   }
   const QString ano = linha.parser().value(limite);
-  if (!QRegularExpression(QStringLiteral("^\\d{4}$")).match(ano).hasMatch()) {
+  if (!orlan::ÉAnoLimite(ano)) {
     return linha.erroDeUso(QStringLiteral("--ref-limit deve ser um ano de quatro dígitos: \"%1\"").arg(ano));
   }
   const QString& caminho = caminhos.front();

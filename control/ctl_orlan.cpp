@@ -63,6 +63,20 @@ bool ReferênciaCompleta(const QString& mostrado) {
   return mês >= 1 && mês <= 12;
 }
 
+// The order of a column heading's click: the reference by year and month,
+// then its semester; the other columns as the user's language sorts text.
+bool Antes(const ItemLista& a, const ItemLista& b, int coluna) {
+  const QString& x = a.colunas[coluna];
+  const QString& y = b.colunas[coluna];
+  if (coluna == 2) {
+    const QString mês_x = x.mid(3, 4) + x.left(2);
+    const QString mês_y = y.mid(3, 4) + y.left(2);
+    if (mês_x != mês_y) return mês_x < mês_y;
+    return x < y;
+  }
+  return x.localeAwareCompare(y) < 0;
+}
+
 [[noreturn]] void ErroDeArquivo(const QString& doing) { throw DbError(kErrIo, doing.toStdString()); }
 
 // Places a component folder offers: one per window or batch run of its user
@@ -73,6 +87,27 @@ constexpr int kLugaresNaPasta = 16;
 QString SufixoDoLugar(int n) { return n == 1 ? QString() : QStringLiteral("-%1").arg(n); }
 
 }  // namespace
+
+QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c) {
+  if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
+  if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(c.referência);
+  if (c.apósLimite >= c.daReferência) {
+    const QString de =
+        c.referência.isEmpty() ? QStringLiteral("do arquivo") : QStringLiteral("da referência ") + c.referência;
+    return c.daReferência == 1 ? QStringLiteral("a declaração %1 é posterior a %2").arg(de, c.anoLimite)
+                               : QStringLiteral("as %1 declarações %2 são posteriores a %3")
+                                     .arg(QString::number(c.daReferência), de, c.anoLimite);
+  }
+  return QStringLiteral("nenhuma declaração foi listada");
+}
+
+QString TextoOcultasPeloLimite(const ctlOrlan::ContagemLista& c) {
+  if (c.apósLimite == 0) return QString();
+  return c.apósLimite == 1 ? QStringLiteral("1 declaração posterior a %1 não aparece na lista").arg(c.anoLimite)
+                           : QStringLiteral("%1 declarações posteriores a %2 não aparecem na lista")
+                                 .arg(c.apósLimite)
+                                 .arg(c.anoLimite);
+}
 
 QString PastaComponentePadrão() {
   const QString folder =
@@ -144,6 +179,11 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   }
 
   void selecionarArquivo();
+  // Opens the current database the configuration names, unless one is held;
+  // false (the user told why) when there is none to work with.
+  bool abrirBancoAtual();
+  void trocarBancoAtual();
+  void ordenar();
   QString passoDiálogoArquivo();
   void execuçãoVerificação();
   QString mensagemRejeição() const;
@@ -164,6 +204,7 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   std::unique_ptr<FonteConfiguração> configuração_;
   std::function<bool()> pedido_interrupção_;
   std::function<bool()> foco_ref_;
+  std::function<bool()> sem_banco_;
   bool aguardando_ = false;  // an import waits for another user's returns
   QString pasta_;
   QString sufixo_;                       // the reserved place's suffix of the file names
@@ -188,6 +229,8 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   QString nome_diálogo_;       // the file dialog keeps the name of its previous opening
   QString arquivo_escolhido_;  // the name the user picked; ArquivoPre may be its local copy
   ContagemLista contagem_;
+  int coluna_ordem_ = -1;  // the heading clicked last; -1: the fill's order
+  bool crescente_ = true;
   ImportaçãoPorDiálogos anfitrião_;
 };
 
@@ -230,11 +273,32 @@ void ctlOrlan::Impl::reservarLugar() {
                                 .toStdString());
 }
 
+bool ctlOrlan::Impl::abrirBancoAtual() {
+  CaminhoBancoAtual = configuração_->bancoAtual();
+  if (estado_.BancoAtual) return true;
+  if (CaminhoBancoAtual.isEmpty()) {
+    if (!sem_banco_) {
+      dialogs_->message(QStringLiteral("Nenhum banco de dados atual foi escolhido.\r\n\r\n"
+                                       "Escolha o banco de dados em que as declarações serão gravadas "
+                                       "antes de escolher o arquivo pré-formatado."),
+                        kTítuloAtenção, kEstiloCritico);
+      return false;
+    }
+    if (!sem_banco_()) return false;
+    CaminhoBancoAtual = configuração_->bancoAtual();
+    if (CaminhoBancoAtual.isEmpty()) return false;
+  }
+  estado_.BancoAtual = abridor().AbrirBancoAtual(CaminhoBancoAtual);
+  return estado_.BancoAtual != nullptr;
+}
+
 void ctlOrlan::Impl::selecionarArquivo() {
   reservarLugar();
-  CaminhoBancoAtual = configuração_->bancoAtual();
-  if (!estado_.BancoAtual) estado_.BancoAtual = abridor().AbrirBancoAtual(CaminhoBancoAtual);
   itens_.clear();
+  contagem_ = ContagemLista{};
+  // Without a current database no list can be filled: the file dialog
+  // would lead nowhere.
+  if (!abrirBancoAtual()) return;
   for (;;) {
     ArquivoPre = passoDiálogoArquivo();
     if (ArquivoPre.isEmpty()) return;
@@ -358,6 +422,7 @@ void ctlOrlan::Impl::preencherLista() {
   if (!estado_.BancoTemp || !estado_.BancoAtual) return;
   itens_.clear();
   contagem_ = ContagemLista{};
+  contagem_.feita = true;
 
   // One row per document with a Ref1. A file may repeat a taxpayer's record;
   // the first one names the document, so that no document is listed twice.
@@ -374,6 +439,7 @@ void ctlOrlan::Impl::preencherLista() {
   if (filtro.isValid()) {
     sql += " AND q.Ref1 = ?";
     params.push_back(filtro);
+    contagem_.referência = filtro.toString(QStringLiteral("MM/yyyy"));
   }
   sql += " ORDER BY substr(q.IE, -1), q.IE, q.NroQUR";
   contagem_.documentos = estado_.BancoTemp->scalar("SELECT count(*) " + documentos).toInt();
@@ -421,6 +487,35 @@ void ctlOrlan::Impl::preencherLista() {
     itens_.push_back(std::move(item));
   }
   limparSeleção();
+  ordenar();
+}
+
+void ctlOrlan::Impl::ordenar() {
+  if (coluna_ordem_ < 0) return;
+  const int coluna = coluna_ordem_;
+  const bool crescente = crescente_;
+  std::stable_sort(itens_.begin(), itens_.end(), [coluna, crescente](const ItemLista& a, const ItemLista& b) {
+    return crescente ? Antes(a, b, coluna) : Antes(b, a, coluna);
+  });
+}
+
+void ctlOrlan::Impl::trocarBancoAtual() {
+  if (estado_.BancoAtual) {
+    estado_.BancoAtual->fechar();
+    estado_.BancoAtual.reset();
+  }
+  if (!contagem_.feita) return;
+  std::vector<std::int32_t> selecionados;
+  for (const ItemLista& item : itens_) {
+    if (item.selecionado) selecionados.push_back(item.chave);
+  }
+  itens_.clear();
+  contagem_ = ContagemLista{};
+  if (!abrirBancoAtual()) return;
+  preencherLista();
+  for (ItemLista& item : itens_) {
+    item.selecionado = std::find(selecionados.begin(), selecionados.end(), item.chave) != selecionados.end();
+  }
 }
 
 void ctlOrlan::Impl::limparSeleção() {
@@ -482,6 +577,7 @@ QString ctlOrlan::TextoAguardando() {
 }
 QString ctlOrlan::caminhoCópiaRede() const { return d_->caminhoCópiaRede(); }
 void ctlOrlan::setFocoReferência(std::function<bool()> foco) { d_->foco_ref_ = std::move(foco); }
+void ctlOrlan::setSemBancoAtual(std::function<bool()> escolher) { d_->sem_banco_ = std::move(escolher); }
 void ctlOrlan::setPedidoDeInterrupção(std::function<bool()> pedido) { d_->pedido_interrupção_ = std::move(pedido); }
 
 Status ctlOrlan::cmdFim_Click() {
@@ -524,6 +620,22 @@ Status ctlOrlan::txtRef_SegundaNotificação() {
 void ctlOrlan::selecionarItem(int index, bool selected) {
   if (d_->ocupado_) return;
   if (index >= 0 && index < static_cast<int>(d_->itens_.size())) d_->itens_[index].selecionado = selected;
+}
+
+Status ctlOrlan::ordenarLista(int coluna, bool crescente) {
+  if (coluna < 0 || coluna > 2) {
+    return Status(kErrInvalidOperation, "A lista só se ordena pelas colunas 0 a 2, não pela " +
+                                            std::to_string(coluna) + ".");
+  }
+  return d_->ação([this, coluna, crescente] {
+    d_->coluna_ordem_ = coluna;
+    d_->crescente_ = crescente;
+    d_->ordenar();
+  });
+}
+
+Status ctlOrlan::trocarBancoAtual() {
+  return d_->ação([this] { d_->trocarBancoAtual(); });
 }
 
 Status ctlOrlan::GravaIERemetentes() {

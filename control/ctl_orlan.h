@@ -68,6 +68,14 @@ class ctlOrlan {
   // box is visible (and the host focused it).
   void setFocoReferência(std::function<bool()> foco);
 
+  // Asked, in place of a message, when the control needs the current
+  // database and the configuration names none ("..." or trocarBancoAtual):
+  // the host may let the user choose or create one (and name it in the
+  // configuration) and answer true to go on with it; false ends the action.
+  // Without it the control tells the user to choose one and ends the action.
+  // Either way no file dialog opens without a current database.
+  void setSemBancoAtual(std::function<bool()> escolher);
+
   // Polled before each document of an import: true ends the run there, as
   // Cancel would, after the document in progress (whole or rolled back).
   // The function may be called from a signal handler's flag; it must not
@@ -88,6 +96,19 @@ class ctlOrlan {
   // Selects or clears list item `index` (0-based); ignored out of range and
   // while an action runs.
   void selecionarItem(int index, bool selected);
+  // A click on the heading of column `coluna` (0 to 2): sorts the list by it,
+  // the reference by month, ascending or not, keeping the selection; every
+  // later fill keeps that order. Until the first call the list keeps the
+  // order of its fill. kErrInvalidOperation for another column.
+  Status ordenarLista(int coluna, bool crescente);
+
+  // The host has named another current database in the configuration (or
+  // changed the one named): the one the control holds is closed, and the
+  // next click of "..." opens the new one. When a check run was accepted the
+  // new one is opened now and the list filled again under its year limit,
+  // keeping the selection of the documents that stay; when it cannot be
+  // opened, the message says why and the list is left empty.
+  Status trocarBancoAtual();
 
   // --- public methods ---
   Status GravaIERemetentes();
@@ -148,7 +169,9 @@ class ctlOrlan {
 
   // How the last list fill came out, for telling why a list is empty.
   struct ContagemLista {
+    bool feita = false;     // the list holds a fill: false after it was emptied for another file
     int documentos = 0;     // returns in the file, before any filter
+    QString referência;     // the month filtered, "MM/yyyy"; empty for every month
     int daReferência = 0;   // of those, the ones of the reference typed (all, with an empty box)
     int apósLimite = 0;     // of those, the ones hidden by the year limit
     QString anoLimite;      // the year limit, empty when none
@@ -163,6 +186,16 @@ class ctlOrlan {
   class Impl;
   std::unique_ptr<Impl> d_;
 };
+
+// Why a list filled as `c` tells is empty, in the user's words ("o arquivo
+// não tem declarações", "as 3 declarações do arquivo são posteriores a
+// 2005", ...).
+QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c);
+
+// How many returns the year limit hid from a list filled as `c`, and after
+// which year ("2 declarações posteriores a 2005 não aparecem na lista");
+// empty when it hid none.
+QString TextoOcultasPeloLimite(const ctlOrlan::ContagemLista& c);
 
 // The folder the component uses by default: a per-user data folder
 // ($XDG_DATA_HOME/VmbOrlan, mode 0700), since the temporary database holds

@@ -1,6 +1,7 @@
 #include "database/banco_atual.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "database/pg/pg_conexao.h"
 #include "database/sqlite_banco_atual.h"
@@ -30,6 +31,19 @@ std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto) {
     if (t == texto) return valor;
   }
   return std::nullopt;
+}
+
+bool ÉAnoLimite(const QString& ano) {
+  static const QRegularExpression quatro_dígitos(QStringLiteral("^[0-9]{4}$"));
+  return quatro_dígitos.match(ano).hasMatch();
+}
+
+void BancoAtual::definirRefLimite(const QString& ano) {
+  if (!ÉAnoLimite(ano)) {
+    throw DbError(kErrInvalidOperation, "O ano limite de referência deve ter quatro algarismos: \"" +
+                                            ano.toStdString() + "\".");
+  }
+  gravarRefLimite(ano);
 }
 
 // As libpq reads a URI: the scheme in small letters.

@@ -260,6 +260,10 @@ class BancoAtual {
   // tblPerola's RefLimite: nullopt when the table has no row; a Null value
   // when the row holds none.
   virtual std::optional<QVariant> refLimite() = 0;
+  // Makes `ano` tblPerola's RefLimite, adding the row when the table has
+  // none, in one transaction. A text that is not ÉAnoLimite is refused with
+  // kErrInvalidOperation, and nothing is written.
+  void definirRefLimite(const QString& ano);
 
   // A session copying from `temp` (an open temporary database).
   virtual std::unique_ptr<SessãoCópia> abrirSessão(std::shared_ptr<Database> temp) = 0;
@@ -272,7 +276,14 @@ class BancoAtual {
   virtual std::vector<LinhaHistórico> histórico(int execuções) = 0;
 
   virtual ContagemBanco contagem() const = 0;
+
+ private:
+  // definirRefLimite's work, with `ano` checked.
+  virtual void gravarRefLimite(const QString& ano) = 0;
 };
+
+// True for a year as RefLimite holds it: four digits.
+bool ÉAnoLimite(const QString& ano);
 
 // True for a name that addresses a PostgreSQL server ("postgresql://" or
 // "postgres://"); any other name is an SQLite file's path.

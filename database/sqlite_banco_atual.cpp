@@ -640,6 +640,15 @@ std::optional<QVariant> SqliteBancoAtual::refLimite() {
   return perola.value("RefLimite");
 }
 
+void SqliteBancoAtual::gravarRefLimite(const QString& ano) {
+  const std::string tabela = QuoteIdentifier(schema::kLimitTable);
+  Transaction t(*db_);
+  if (db_->execute("UPDATE " + tabela + " SET RefLimite = ?", {ano}) == 0) {
+    db_->execute("INSERT INTO " + tabela + " (RefLimite) VALUES (?)", {ano});
+  }
+  t.commit();
+}
+
 bool SqliteBancoAtual::temHistórico() { return db_->hasTable(kTabelaHistórico); }
 
 std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {

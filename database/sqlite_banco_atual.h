@@ -33,6 +33,8 @@ class SqliteBancoAtual : public BancoAtual {
   Database& banco() { return *db_; }
 
  private:
+  void gravarRefLimite(const QString& ano) override;
+
   std::shared_ptr<Database> db_;
 };
 

@@ -28,6 +28,7 @@ struct Ambiente {
   QString pasta;        // working folder; empty: the test's own
   QString saída;        // file that receives standard output; empty: captured
   QByteArray entrada;   // written to standard input, which then stays open until the end
+  bool sem_tela = false;  // no display at all, as over ssh
 };
 
 test::ProcessResult Rodar(const QString& program, const QStringList& args, const Ambiente& ambiente) {
@@ -35,6 +36,12 @@ test::ProcessResult Rodar(const QString& program, const QStringList& args, const
   if (!ambiente.pasta.isEmpty()) p.setWorkingDirectory(ambiente.pasta);
   if (!ambiente.saída.isEmpty()) p.setStandardOutputFile(ambiente.saída);
   if (ambiente.entrada.isEmpty()) p.setStandardInputFile(QProcess::nullDevice());
+  if (ambiente.sem_tela) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    p.setProcessEnvironment(env);
+  }
   p.start(program, args);
   test::ProcessResult r;
   if (!p.waitForStarted()) return r;
@@ -144,14 +151,15 @@ void TestCli::helpAndVersionOfEveryProgram() {
     QVERIFY2(QFile::exists(program), qPrintable(program));
     for (const QString option : {"-h", "--help"}) {
       // Run where a created file would show: "-h" used to become a database.
+      // No display is needed to read the usage.
       QTemporaryDir empty;
-      const test::ProcessResult r = Rodar(program, {option}, {empty.path(), {}, {}});
+      const test::ProcessResult r = Rodar(program, {option}, {empty.path(), {}, {}, true});
       QVERIFY2(r.exit_code == 0, qPrintable(name + ' ' + option + ": " + r.err));
       QVERIFY2(r.out.startsWith("Uso: " + name + ' '), qPrintable(r.out));
       QVERIFY(r.out.contains("--version"));
       QCOMPARE(QDir(empty.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
-    const test::ProcessResult v = test::Run(program, {"--version"});
+    const test::ProcessResult v = Rodar(program, {"--version"}, {{}, {}, {}, true});
     QCOMPARE(v.exit_code, 0);
     QVERIFY2(QRegularExpression("^" + name + " \\d+\\.\\d+\\.\\d+\n$").match(v.out).hasMatch(), qPrintable(v.out));
   }
@@ -417,6 +425,12 @@ void TestCli::desktopChecksTheDatabaseBeforeSaving() {
 
   const QString outro = dir_.filePath("outro-janela.db");
   test::CreateCurrentDatabase(outro);
+  // The question cannot be drawn when the database holds none of the file's
+  // returns: found before anything is imported, and said.
+  const test::ProcessResult sem = test::Run(orlan, {"--db", outro, "--screenshot", png, "--screenshot-of", "question", amostra_});
+  QVERIFY2(sem.exit_code == 3 && sem.err.contains("nenhuma declaração da lista está no banco atual"), qPrintable(sem.err));
+  QCOMPARE(test::Count(*test::OpenExisting(outro), "tblQUR"), 0);
+  QVERIFY(!QFile::exists(png));
   const test::ProcessResult ok = test::Run(orlan, {"--db", outro, "--screenshot", png});
   QVERIFY2(ok.exit_code == 0, qPrintable(ok.err));
   QCOMPARE(QSettings("Selmar", "Selmar").value("DB/DbAtual").toString(), outro);
@@ -460,6 +474,22 @@ void TestCli::emptyListSaysWhy() {
   const test::ProcessResult limit = Import({"--db", antigo, "--list", amostra_});
   QCOMPARE(limit.exit_code, 3);
   QVERIFY2(limit.err.contains("as 3 declarações do arquivo são posteriores a 2005"), qPrintable(limit.err));
+
+  // --ref-limit changes the limit of an existing database, and nothing else;
+  // a database whose limit row is gone gets one.
+  const test::ProcessResult mudou = test::Run(program_, {"--db", antigo, "--ref-limit", "2006"});
+  QVERIFY2(mudou.exit_code == 0, qPrintable(mudou.err));
+  QCOMPARE(mudou.out, antigo + ": RefLimite 2006 (antes: 2005)\n");
+  QCOMPARE(Import({"--db", antigo, "--list", amostra_}).exit_code, 0);
+  test::OpenExisting(antigo)->execute("DELETE FROM tblPerola");
+  QCOMPARE(test::Run(program_, {"--db", antigo, "--ref-limit", "2005"}).out, antigo + ": RefLimite 2005 (antes: nenhum)\n");
+  QCOMPARE(test::OpenExisting(antigo)->scalar("SELECT group_concat(RefLimite) FROM tblPerola").toString(), "2005");
+  for (const QStringList& ruim : {QStringList{"--ref-limit", "26"}, {"--ref-limit", "2006", amostra_},
+                                  {"--ref-limit", "2006", "--list"}, {"--ref-limit", "2006", "--history", "1"}}) {
+    const test::ProcessResult r = test::Run(program_, QStringList{"--db", antigo} + ruim);
+    QVERIFY2(r.exit_code == 64 && r.err.contains("--ref-limit"), qPrintable(ruim.join(' ') + ": " + r.err));
+  }
+  QCOMPARE(test::OpenExisting(antigo)->scalar("SELECT RefLimite FROM tblPerola").toString(), "2005");
 
   const QString misto = dir_.filePath("misto.prf");
   test::WriteFile(misto, test::ArquivoPrf({test::LinhaContribuinte("300000000016", "Gama & Cia"),

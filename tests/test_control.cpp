@@ -270,20 +270,40 @@ class TestControl : public QObject {
     QCOMPARE(registro_.eventos().back(), Evento::FinalizouLeitura);
   }
 
-  void emptyDbAtualStillChecks() {
+  // No current database: no file dialog into a list that cannot be filled.
+  // The user is told what to do (never a setting's name); a host that offers
+  // a choice goes on with the database it named.
+  void noCurrentDatabaseOpensNoFileDialog() {
     test::WriteDbAtual(QString());
-    Escolher(Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")})));
-    QCOMPARE(ctl_->CaminhoBancoAtual(), QString());
+    const QString prf = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("1", "A"), test::LinhaQur("1", "01", "03/2006")}));
+    dialogs_->queueFile(prf);
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
     QVERIFY(!ctl_->bancoAtualAberto());
-    QVERIFY(ctl_->itens().empty());
-    QCOMPARE(registro_.eventos().back(), Evento::FinalizouLeitura);
-    QCOMPARE(int(dialogs_->messages().size()), 1);  // the opener's, naming the reason
-    QCOMPARE(dialogs_->messages()[0].title, QStringLiteral("Atenção!"));
-    // Nothing selected: the import says so and raises nothing.
-    registro_.vistos.clear();
-    QVERIFY(ctl_->butImportar_Click().ok());
+    QVERIFY(dialogs_->fileDialogs().empty());
     QVERIFY(registro_.vistos.empty());
-    QCOMPARE(dialogs_->messages().back().text, QStringLiteral("Não foi selecionado nenhum documento para ser importado!"));
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    const QString texto = dialogs_->messages()[0].text;
+    QVERIFY2(texto.contains(QStringLiteral("Escolha o banco de dados")) && !texto.contains(QStringLiteral("DbAtual")),
+             qPrintable(texto));
+
+    int perguntas = 0;
+    ctl_->setSemBancoAtual([&] {
+      ++perguntas;
+      return false;
+    });
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
+    QCOMPARE(perguntas, 1);
+    QCOMPARE(int(dialogs_->messages().size()), 1);
+    QVERIFY(dialogs_->fileDialogs().empty());
+    ctl_->setSemBancoAtual([&] {
+      ++perguntas;
+      test::WriteDbAtual(atual_);
+      return true;
+    });
+    QVERIFY(ctl_->butSelecionarArquivo_Click().ok());
+    QCOMPARE(perguntas, 2);
+    QVERIFY(ctl_->bancoAtualAberto());
+    QCOMPARE(Coluna(2), QStringList{"03/2006"});
   }
 
   void failureLeavesTheControlUsable() {

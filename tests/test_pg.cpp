@@ -697,6 +697,15 @@ void TestPg::ocorrenciasELimite() {
   QVERIFY(banco->refLimite()->isNull());
   pg->executar("DELETE FROM \"tblPerola\"");
   QVERIFY(!banco->refLimite().has_value());
+  // orlan-import --ref-limit: a row where there was none, then a new year in it.
+  for (const char* ano : {"2041", "2042"}) {
+    const test::ProcessResult r = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {"--db", uri, "--ref-limit", ano});
+    QVERIFY2(r.exit_code == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("RefLimite %1 (antes: %2)").arg(ano, ano == QLatin1String("2041") ? "nenhum" : "2041")),
+             qPrintable(r.out));
+  }
+  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblPerola\""), 1);
+  QCOMPARE(banco->refLimite().value().toString(), QStringLiteral("2042"));
   // Closed: every later call says so.
   banco->fechar();
   QVERIFY(!banco->aberto());

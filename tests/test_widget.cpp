@@ -2,6 +2,7 @@
 // control and passes the user's actions on, the order of its signals, the
 // reference box, and the Qt dialogs in Portuguese. Offscreen, on real files,
 // with scripted answers.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
@@ -9,10 +10,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStyle>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,6 +31,7 @@
 #include "control/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "widgets/escolha_banco.h"
+#include "widgets/janela_principal.h"
 #include "widgets/orlan_widget.h"
 #include "widgets/qt_dialogs.h"
 #include "widgets/traducao_qt.h"
@@ -91,6 +95,8 @@ class TestWidget : public QObject {
   void qtTextsInPortuguese();
   void databaseChoiceCheckedBeforeTaken();
   void fileDialogEntriesAndCancel();
+  void windowKeepsItsListAndTellsTheYearLimit();
+  void windowWithoutDatabaseAndItsStatusBar();
 
  private:
   // Picks `file` through "..." and gives back the log of that click.
@@ -350,6 +356,29 @@ void TestWidget::listAfterCheckRun() {
   QVERIFY(!widget_->control().itens()[0].selecionado);
   QVERIFY(widget_->control().itens()[1].selecionado);
 
+  // A heading's click sorts by its column (the reference by month), a
+  // second click the other way; the selection goes along.
+  auto clicarCabeçalho = [list](int coluna) {
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(header->sectionViewportPosition(coluna) + 5, header->height() / 2));
+  };
+  auto coluna = [list](int c) {
+    QStringList textos;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) textos << list->topLevelItem(i)->text(c);
+    return textos;
+  };
+  clicarCabeçalho(1);
+  QCOMPARE(coluna(1), QStringList({"Beta S/A", "Comércio Alfa Ltda", "Comércio Alfa Ltda"}));
+  QCOMPARE(coluna(3), QStringList({"3", "1", "2"}));
+  QVERIFY(list->topLevelItem(2)->isSelected() && widget_->control().itens()[2].selecionado);
+  clicarCabeçalho(2);
+  QCOMPARE(coluna(2), QStringList({"03/2006", "03/2006 (ABR/JUN)", "04/2006"}));
+  clicarCabeçalho(2);
+  QCOMPARE(coluna(2), QStringList({"04/2006", "03/2006 (ABR/JUN)", "03/2006"}));
+  QCOMPARE(list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+  QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(0)});
+
   // A second pick empties the list first, and the drawn list follows.
   dialogs_->queueCancel();
   QTest::mouseClick(Filho<QPushButton>(*widget_, "butSelecionarArquivo"), Qt::LeftButton);
@@ -488,6 +517,15 @@ void TestWidget::referenceBoxMaskAndNotifications() {
   QCOMPARE(box->displayText(), QStringLiteral("__/____"));
   QCOMPARE(widget_->control().txtRefTexto(), QStringLiteral("__/____"));
   QCOMPARE(list->topLevelItemCount(), 3);
+
+  // A click anywhere in the empty box: the month starts at its first digit.
+  for (const QPoint& onde : {box->rect().center(), QPoint(box->width() - 3, box->height() / 2)}) {
+    box->clear();
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, onde);
+    QTest::keyClicks(box, "032024");
+    QCOMPARE(box->displayText(), QStringLiteral("03/2024"));
+  }
+  box->clear();
 }
 
 void TestWidget::messageBoxAnswersAndCheckBox() {
@@ -630,6 +668,149 @@ void TestWidget::fileDialogEntriesAndCancel() {
   r = dialogs.openFile(request);
   QVERIFY(r.cancelled);
   QVERIFY(r.path.isEmpty());
+}
+
+// The window of orlan: its status bar tells what the year limit hides; its
+// menu changes the limit and the database, and the window keeps its size,
+// its list and the selection.
+void TestWidget::windowKeepsItsListAndTellsTheYearLimit() {
+  const QString atual = dir_.filePath("limite2005.db");
+  test::CreateCurrentDatabase(atual, "2005");
+  test::WriteDbAtual(atual);
+  const QString prf = dir_.filePath("anos.prf");
+  QStringList linhas{test::LinhaContribuinte("110042490114", "Comércio Alfa Ltda")};
+  for (const char* mês : {"11/2005", "12/2005", "01/2006", "02/2006"}) linhas << test::LinhaQur("110042490114", "01", mês) << kCfop;
+  test::WriteFile(prf, test::ArquivoPrf(linhas));
+
+  ScriptedDialogs dialogs;
+  JanelaPrincipal janela(&dialogs, dir_.filePath("componente-janela"), QString());
+  janela.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&janela));
+  janela.resize(janela.sizeHint() + QSize(40, 60));
+  const QSize tamanho = janela.size();
+  auto* status = Filho<QLabel>(janela, "mensagem");
+  auto* lista = Filho<QTreeWidget>(janela, "ListViewQURs");
+  auto* ref = Filho<QLineEdit>(janela, "txtRef");
+  dialogs.queueFile(prf);
+  Filho<QPushButton>(janela, "butSelecionarArquivo")->click();
+  QCOMPARE(lista->topLevelItemCount(), 2);
+  QCOMPARE(status->text(), QStringLiteral("2 documento(s) na lista; 2 declarações posteriores a 2005 não aparecem na "
+                                          "lista (ano limite do banco atual)"));
+  ref->setText("12/2005");
+  QCOMPARE(status->text(), QStringLiteral("1 documento(s) na lista"));
+  ref->setText("01/2006");
+  QCOMPARE(lista->topLevelItemCount(), 0);
+  QCOMPARE(status->text(), QStringLiteral("Lista vazia: a declaração da referência 01/2006 é posterior a 2005 (ano "
+                                          "limite do banco atual)"));
+
+  QuandoAbrir<QInputDialog>([](QInputDialog* d) {
+    QCOMPARE(d->intValue(), 2005);
+    d->setIntValue(2006);
+    d->accept();
+  });
+  Filho<QAction>(janela, "mudarAnoLimite")->trigger();
+  QCOMPARE(test::OpenExisting(atual)->scalar("SELECT RefLimite FROM tblPerola").toString(), QStringLiteral("2006"));
+  QCOMPARE(lista->topLevelItemCount(), 1);
+  QCOMPARE(status->text(), QStringLiteral("1 documento(s) na lista"));
+
+  ref->clear();
+  QCOMPARE(lista->topLevelItemCount(), 4);
+  lista->topLevelItem(3)->setSelected(true);
+  const QString outro = dir_.filePath("outro-janela.db");
+  test::CreateCurrentDatabase(outro);
+  QuandoAbrir<QDialog>([&outro](QDialog* d) {
+    Filho<QLineEdit>(*d, "arquivo")->setText(outro);
+    d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  });
+  Filho<QAction>(janela, "escolherBanco")->trigger();
+  QCOMPARE(QSettings("Selmar", "Selmar").value("DB/DbAtual").toString(), outro);
+  QVERIFY(janela.windowTitle().endsWith(QStringLiteral("banco atual: ") + outro));
+  QCOMPARE(janela.size(), tamanho);
+  QCOMPARE(Filho<QLineEdit>(janela, "txtArqPre")->text(), prf);
+  QCOMPARE(lista->topLevelItemCount(), 4);
+  QCOMPARE(lista->selectedItems(), QList<QTreeWidgetItem*>{lista->topLevelItem(3)});
+  QCOMPARE(status->text(), QStringLiteral("4 documento(s) na lista"));
+  lista->selectAll();
+  QTest::mouseClick(Filho<QPushButton>(janela, "butImportar"), Qt::LeftButton);
+  QCOMPARE(test::Count(*test::OpenExisting(outro), "tblQUR"), 4);
+  QCOMPARE(test::Count(*test::OpenExisting(atual), "tblQUR"), 0);
+}
+
+// A new user's window: "..." offers to choose or create the current
+// database instead of a file dialog that leads nowhere; the status bar
+// follows every action, and a question shows the document it is about.
+void TestWidget::windowWithoutDatabaseAndItsStatusBar() {
+  test::WriteDbAtual(QString());
+  ScriptedDialogs dialogs;
+  JanelaPrincipal janela(&dialogs, dir_.filePath("componente-novo"), QString());
+  janela.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&janela));
+  auto* status = Filho<QLabel>(janela, "mensagem");
+  auto* progresso = Filho<QLabel>(janela, "progresso");
+  auto* lista = Filho<QTreeWidget>(janela, "ListViewQURs");
+  auto* pontos = Filho<QPushButton>(janela, "butSelecionarArquivo");
+  const QString escolha = QStringLiteral("Escolha ou crie o banco atual no menu Banco de dados.");
+  QCOMPARE(status->text(), escolha);
+
+  QString oferta;
+  QuandoAbrir<QMessageBox>([&oferta](QMessageBox* b) {
+    oferta = b->text();
+    b->button(QMessageBox::Cancel)->click();
+  });
+  dialogs.queueFile(amostra_);
+  pontos->click();
+  QVERIFY2(oferta.contains("Banco de dados") && !oferta.contains("DbAtual"), qPrintable(oferta));
+  QVERIFY(dialogs.fileDialogs().empty() && dialogs.messages().empty());
+  QCOMPARE(status->text(), escolha);
+
+  // Created from the offer: a name without a suffix gets ".db", and the
+  // click goes on to the file.
+  QuandoAbrir<QMessageBox>([this](QMessageBox* b) {
+    QuandoAbrir<QFileDialog>([this](QFileDialog* d) {
+      d->setDirectory(dir_.path());
+      QLineEdit* nome = Filho<QLineEdit>(*d, "fileNameEdit");
+      nome->setText("primeiro");  // as typed by the user, who then presses Enter
+      QTest::keyClick(nome, Qt::Key_Return);
+    });
+    for (QAbstractButton* botão : b->buttons()) {
+      if (botão->text() == QStringLiteral("Criar um banco novo...")) botão->click();
+    }
+  });
+  pontos->click();
+  const QString novo = dir_.filePath("primeiro.db");
+  QCOMPARE(QSettings("Selmar", "Selmar").value("DB/DbAtual").toString(), novo);
+  QCOMPARE(test::Count(*test::OpenExisting(novo), "tblQUR"), 0);
+  QCOMPARE(lista->topLevelItemCount(), 3);
+  QCOMPARE(status->text(), QStringLiteral("3 documento(s) na lista"));
+
+  lista->selectAll();
+  QTest::mouseClick(Filho<QPushButton>(janela, "butImportar"), Qt::LeftButton);
+  QCOMPARE(status->text(), QStringLiteral("Importação concluída: 3 importado(s), 0 substituído(s), 0 ignorado(s)"));
+  QVERIFY(!progresso->isVisible());
+  QStringList na_pergunta;
+  dialogs.setObserver([&](const MessageRequest& m) {
+    if (m.style == kEstiloCriticoSimNaoCancelar) na_pergunta << progresso->text();
+  });
+  dialogs.queueAnswer(kRespostaNao);
+  dialogs.queueAnswer(kRespostaCancelar);
+  QTest::mouseClick(Filho<QPushButton>(janela, "butImportar"), Qt::LeftButton);
+  QCOMPARE(na_pergunta, QStringList({"documento 1 de 3", "documento 2 de 3"}));
+  QCOMPARE(status->text(), QStringLiteral("Importação interrompida: 0 importado(s), 0 substituído(s), 1 ignorado(s)"));
+  QVERIFY(!progresso->isVisible());
+
+  // A rejected file, then a pick cancelled: the emptied list is told.
+  const QString ruim = dir_.filePath("ruim-janela.prf");
+  test::WriteFile(ruim, "PRF|1|x\nFIM|9\n");
+  dialogs.queueFile(ruim);
+  pontos->click();
+  QCOMPARE(status->text(), QStringLiteral("Lista vazia: o arquivo não foi aceito."));
+  dialogs.queueFile(amostra_);
+  pontos->click();
+  dialogs.queueCancel();
+  pontos->click();
+  QCOMPARE(lista->topLevelItemCount(), 0);
+  QCOMPARE(status->text(), QStringLiteral("Escolha o arquivo pré-formatado com o botão \"...\"."));
+  test::WriteDbAtual(db_path_);
 }
 
 QTEST_MAIN(TestWidget)

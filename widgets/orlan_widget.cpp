@@ -85,6 +85,16 @@ class CaixaReferência : public QLineEdit {
     return QSize(base.width() - 17 * fm.horizontalAdvance(QLatin1Char('x')) + texto + cursor, base.height());
   }
   QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  // A click in an empty box starts the month at its first digit, wherever
+  // the click fell among the mask's blanks.
+  void mousePressEvent(QMouseEvent* event) override {
+    const QString texto = displayText();
+    const bool vazia = std::none_of(texto.begin(), texto.end(), [](QChar c) { return c.isDigit(); });
+    QLineEdit::mousePressEvent(event);
+    if (vazia && !hasSelectedText()) setCursorPosition(0);
+  }
 };
 
 }  // namespace
@@ -208,6 +218,8 @@ void OrlanWidget::criarControles() {
           [this] { executar([this] { return control_->butImportar_Click(); }); });
   connect(list_view_qurs_, &QTreeWidget::itemSelectionChanged, this, [this] { seleçãoDoUsuário(); });
   connect(txt_ref_, &QLineEdit::textChanged, this, [this] { referênciaDigitada(); });
+  connect(list_view_qurs_->header(), &QHeaderView::sectionClicked, this,
+          [this](int coluna) { cabeçalhoClicado(coluna); });
 }
 
 void OrlanWidget::criarLayout() {
@@ -250,6 +262,8 @@ void OrlanWidget::aplicarColunas() {
   list_view_qurs_->setHeaderLabels(headers);
   list_view_qurs_->setHeaderHidden(false);
   QHeaderView* header = list_view_qurs_->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(coluna_ordem_ >= 0);
   // The last visible column takes what the columns leave of the list's
   // width, so the list never scrolls sideways while the columns fit.
   header->setStretchLastSection(true);
@@ -352,6 +366,25 @@ void OrlanWidget::referênciaDigitada() {
   }
   const QString shown = txt_ref_->displayText();
   executar([this, shown] { return control_->txtRef_Alterar(shown); });
+}
+
+void OrlanWidget::cabeçalhoClicado(int coluna) {
+  const bool crescente = coluna == coluna_ordem_ ? !crescente_ : true;
+  executar([this, coluna, crescente] {
+    const Status s = control_->ordenarLista(coluna, crescente);
+    if (s.ok()) {
+      coluna_ordem_ = coluna;
+      crescente_ = crescente;
+    }
+    return s;
+  });
+  QHeaderView* header = list_view_qurs_->header();
+  header->setSortIndicatorShown(coluna_ordem_ >= 0);
+  if (coluna_ordem_ >= 0) header->setSortIndicator(coluna_ordem_, crescente_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void OrlanWidget::trocarBancoAtual() {
+  executar([this] { return control_->trocarBancoAtual(); });
 }
 
 void OrlanWidget::onEvento(Evento evento) {

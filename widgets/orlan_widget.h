@@ -57,6 +57,11 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   // widget's logical DPI when that is larger.
   QSize sizeHint() const override;
 
+  // The host named another current database, or changed the one named: the
+  // control takes it (ctlOrlan::trocarBancoAtual) and the list is drawn
+  // again. Ends with acaoConcluida, as a handler does.
+  void trocarBancoAtual();
+
  signals:
   void Fechar();
   void IniciouLeitura();
@@ -87,6 +92,9 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   void executar(const std::function<Status()>& handler);
   void seleçãoDoUsuário();
   void referênciaDigitada();
+  // A click on a heading sorts by that column; a second click on the same
+  // one, the other way.
+  void cabeçalhoClicado(int coluna);
 
   class DiálogosSincronizados;
 
@@ -96,6 +104,8 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   bool ocupado_ = false;
   bool ref_pendente_ = false;
   bool colunas_aplicadas_ = false;
+  int coluna_ordem_ = -1;
+  bool crescente_ = true;
   QString arq_pre_desenhado_;
 
   QLabel* label1_ = nullptr;

@@ -138,6 +138,13 @@ class PgBancoAtual : public BancoAtual {
   }
 
  private:
+  // One statement, so that it is whole without a transaction of its own.
+  void gravarRefLimite(const QString& ano) override {
+    conexão_->executar("WITH alterada AS (UPDATE \"tblPerola\" SET \"RefLimite\" = $1 RETURNING 1) "
+                       "INSERT INTO \"tblPerola\" (\"RefLimite\") SELECT $1 WHERE NOT EXISTS (SELECT 1 FROM alterada)",
+                       {ano}, "gravar o limite de referência");
+  }
+
   QString uri_;
   std::shared_ptr<PgConexão> conexão_;
 };

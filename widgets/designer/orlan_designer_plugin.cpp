@@ -35,7 +35,15 @@ QString OrlanWidgetPlugin::whatsThis() const {
 
 QString OrlanWidgetPlugin::includeFile() const { return QString::fromLatin1(kCabeçalho); }
 
-QIcon OrlanWidgetPlugin::icon() const { return QIcon(QStringLiteral(":/vmborlan/orlan.svg")); }
+QIcon OrlanWidgetPlugin::icon() const {
+  // Bitmaps of the program's icon: an SVG would need Qt's SVG plugin, which
+  // a Designer installation may lack, and then draws nothing.
+  QIcon icone;
+  for (int lado : {16, 22, 32, 64}) {
+    icone.addFile(QStringLiteral(":/vmborlan/orlan-%1.png").arg(lado), QSize(lado, lado));
+  }
+  return icone;
+}
 
 bool OrlanWidgetPlugin::isContainer() const { return false; }
 
