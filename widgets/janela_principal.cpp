@@ -125,6 +125,11 @@ void JanelaPrincipal::ligarWidget() {
   connect(widget_, &OrlanWidget::NoMeio, this, [this] { passo(); });
   connect(widget_, &OrlanWidget::FinalizouImportacao, this, [this] { importação_ = Importação::kConcluída; });
   connect(widget_, &OrlanWidget::acaoConcluida, this, [this] { mostrarEstado(); });
+  // Said before the wait, which holds this thread: painted at once.
+  connect(widget_, &OrlanWidget::aguardandoOutroUsuario, this, [this](bool aguardando) {
+    mensagem_->setText(aguardando ? ctlOrlan::TextoAguardando() : QStringLiteral("Importando..."));
+    manterVivo();
+  });
 }
 
 void JanelaPrincipal::iniciar(const QString& text) {

@@ -73,6 +73,9 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   // the drawn state up to date. Hosts use it to end their progress display
   // when a run ended early.
   void acaoConcluida();
+  // An import waits for returns another user is writing (true), or the
+  // wait ended (false); ctlOrlan::TextoAguardando() says it in words.
+  void aguardandoOutroUsuario(bool aguardando);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -80,6 +83,7 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
 
  private:
   void onEvento(Evento evento) override;
+  void onAguardando(bool aguardando) override { emit aguardandoOutroUsuario(aguardando); }
 
   void criarControles();
   void criarLayout();
