@@ -394,7 +394,15 @@ Transaction::Transaction(Database& db, Mode mode) : db_(db) {
           "SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' LIMIT 1");
       db_.execute("BEGIN DEFERRED");
       active_ = true;
-      if (tabela.isValid()) db_.execute("DELETE FROM main." + QuoteIdentifier(tabela.toString().toStdString()) + " WHERE 0");
+      try {
+        if (tabela.isValid()) db_.execute("DELETE FROM main." + QuoteIdentifier(tabela.toString().toStdString()) + " WHERE 0");
+      } catch (const DbError&) {
+        // A constructor that throws leaves no destructor to end what BEGIN
+        // started: a later try would find a transaction open.
+        db_.execute("ROLLBACK");
+        active_ = false;
+        throw;
+      }
       return;
     }
   }

@@ -55,6 +55,11 @@ enum class Seguimento { kContinuar, kParar };
 // for long.
 constexpr size_t kDocumentosPorLote = 1000;
 
+// Lock waits (5 s each) in a row during which the holder made no progress
+// before a run gives up with 3218: 15 s, longer than a batch statement takes
+// on a busy server (one batch shows no progress until it commits).
+constexpr int kEsperasSemProgresso = 3;
+
 // A return's identity for the duplicate test: IE without regard to letter
 // case, and the day of Ref1.
 QString ChaveDocumento(const QString& ie, const QDate& ref1) {
@@ -176,8 +181,8 @@ class Importação {
   template <typename Tentar, typename Esperar>
   void bloquear(Tentar tentar, Esperar esperar);
   // Runs `esperar`, a step that may wait for a lock another user holds, again
-  // after each lock wait that ran out while that user made progress: it
-  // fails with kErrLocked only after a whole wait without progress. The host
+  // after each lock wait that ran out: it fails with kErrLocked only after
+  // kEsperasSemProgresso waits in a row without progress. The host
   // hears of the wait from the first one that ran out, or at once when
   // `esperando` (the lock is known to be held).
   template <typename Esperar>
@@ -701,6 +706,7 @@ void Importação::comEspera(Esperar esperar, bool esperando) {
   std::optional<Aviso> aviso;
   if (esperando) aviso.emplace(host_);
   std::int64_t marco = sessão_->marcoAlheio();
+  int sem_progresso = 0;
   for (;;) {
     try {
       esperar();
@@ -708,7 +714,8 @@ void Importação::comEspera(Esperar esperar, bool esperando) {
     } catch (const DbError& e) {
       if (!e.status().IsLocked()) throw;
       const std::int64_t agora = sessão_->marcoAlheio();
-      if (agora == marco) throw;
+      sem_progresso = agora == marco ? sem_progresso + 1 : 0;
+      if (sem_progresso >= kEsperasSemProgresso) throw;
       marco = agora;
       if (!aviso) aviso.emplace(host_);
     }
