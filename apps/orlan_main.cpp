@@ -195,7 +195,7 @@ class JanelaPrincipal : public QMainWindow {
   void mostrarBancoAtual() {
     const QString db = LerCaminhoBancoAtual();
     mensagem_->setText(db.isEmpty() ? QStringLiteral("Nenhum banco atual escolhido (menu Banco de dados)")
-                                    : QStringLiteral("Banco atual: ") + db);
+                                    : QStringLiteral("Banco atual: ") + NomeSemSenha(db));
   }
 
   void escolherBanco() {
