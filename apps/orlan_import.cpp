@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
@@ -127,6 +126,9 @@ class Ouvinte : public OuvinteOrlan {
 // Why the list is empty, from the counts of its last fill.
 QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c, const QString& ref) {
   if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
+  if (c.semAnoLimite) {
+    return QStringLiteral("o banco de dados atual não tem o ano limite de referência (tblPerola está vazia)");
+  }
   if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(ref);
   if (c.apósLimite >= c.daReferência) {
     const QString de = ref.isEmpty() ? QStringLiteral("do arquivo") : QStringLiteral("da referência ") + ref;
@@ -236,7 +238,9 @@ int Executar(const Opções& opções) {
   }
   if (!opções.pasta_componente.isEmpty()) {
     const QString pasta = QFileInfo(opções.pasta_componente).absoluteFilePath();
-    if (!QDir().mkpath(pasta)) return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
+    if (!CriarPastaComponente(pasta)) {
+      return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
+    }
     control.setPastaComponente(pasta);
   }
 
@@ -246,9 +250,9 @@ int Executar(const Opções& opções) {
 
   if (!control.butSelecionarArquivo_Click().ok()) return kSaídaErro;
   if (!ouvinte.houve(Evento::IniciouLeitura)) {
-    // The only way a click with a given file ends before its check run: the
-    // file does not exist (the control said so and the second dialog was
-    // cancelled).
+    // The only ways a click with a given file ends before its check run: the
+    // file is missing or no file, or its network copy failed (the control
+    // said why, and the second dialog was cancelled).
     return kSaídaArquivo;
   }
   if (!ouvinte.houve(Evento::FinalizouLeitura)) return kSaídaErro;
@@ -279,13 +283,14 @@ int Executar(const Opções& opções) {
                   .arg(contagem.anoLimite));
   }
 
-  // The selection as --select makes it; --list and --dry-run show that same
-  // selection.
-  const QSet<QString> ies(opções.ies.begin(), opções.ies.end());
+  // The selection as --select makes it (IEs in any letter case, as the
+  // databases compare them); --list and --dry-run show that same selection.
+  QSet<QString> ies;
+  for (const QString& ie : opções.ies) ies.insert(ie.toCaseFolded());
   QSet<QString> encontradas;
   int selecionados = 0;
   for (int i = 0; i < static_cast<int>(itens.size()); ++i) {
-    const QString& ie = itens[i].colunas[0];
+    const QString ie = itens[i].colunas[0].toCaseFolded();
     const bool escolhido = opções.selecionar_todos || ies.contains(ie);
     if (escolhido) {
       ++selecionados;
@@ -295,7 +300,7 @@ int Executar(const Opções& opções) {
   }
   if (!opções.selecionar_todos) {
     for (const QString& ie : opções.ies) {
-      if (!encontradas.contains(ie))
+      if (!encontradas.contains(ie.toCaseFolded()))
         Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
     }
   }

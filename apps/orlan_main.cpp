@@ -390,7 +390,7 @@ int main(int argc, char** argv) {
     banco_da_sessão = ÉEndereçoServidor(v) ? v : QFileInfo(v).absoluteFilePath();
   }
   const QString pasta_componente = parser.isSet(pasta) ? QFileInfo(parser.value(pasta)).absoluteFilePath() : QString();
-  if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
+  if (!pasta_componente.isEmpty()) CriarPastaComponente(pasta_componente);
 
   JanelaPrincipal janela(pasta_componente, arquivo, banco_da_sessão);
   janela.resize(janela.sizeHint());

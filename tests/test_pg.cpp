@@ -660,6 +660,23 @@ void TestPg::importacaoPeloPrograma() {
   const test::ProcessResult gerado = test::Run(test::ProgramPath(QStringLiteral("orlan-prf-gen")),
                                                {"--output", prf, "--taxpayers", "3", "--months", "2", "--rows", "30"});
   QVERIFY2(gerado.exit_code == 0, qPrintable(gerado.err));
+  // A clerk without the right to add taxpayers: the system's message, the
+  // server's refusal on the line under it, an error's status, nothing kept.
+  const QString papel = QStringLiteral("sem_cadastro_%1").arg(QCoreApplication::applicationPid());
+  const std::string escrivão = PgIdentificador(papel.toStdString());
+  auto admin = Conectar(uri);
+  admin->executarScript("CREATE ROLE " + escrivão + " LOGIN; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA "
+                        "public TO " + escrivão + "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + escrivão +
+                        "; REVOKE INSERT ON \"tblContribuinte\" FROM " + escrivão);
+  QString como_escrivão = uri;
+  como_escrivão.replace(QStringLiteral("user=orlan"), QStringLiteral("user=") + papel);
+  const test::ProcessResult recusada =
+      test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {"--db", como_escrivão, "--component-dir", pasta, prf});
+  const QString cadastro = QStringLiteral("[Atenção!] Erro na atualização do Cadastro (Arquivo Corrompido)!\nErro 3027: ");
+  QVERIFY2(recusada.exit_code == 4 && recusada.out.contains(cadastro),
+           qPrintable(QString::number(recusada.exit_code) + recusada.out + recusada.err));
+  QCOMPARE(Número(*admin, "SELECT count(*) FROM \"tblQUR\""), 0);
+
   const QStringList argumentos = {"--db", uri, "--component-dir", pasta, "--overwrite", "yes", prf};
   const test::ProcessResult primeira = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
   QVERIFY2(primeira.exit_code == 0, qPrintable(primeira.out + primeira.err));

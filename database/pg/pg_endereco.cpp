@@ -103,7 +103,8 @@ QString Reconstruir(const QString& esquema, const std::vector<std::pair<std::str
     }
   }
   const QStringList lista_hosts = QString::fromStdString(hosts).split(QLatin1Char(','));
-  const QStringList lista_portas = portas.empty() ? QStringList() : QString::fromStdString(portas).split(QLatin1Char(','));
+  const QStringList lista_portas =
+      portas.empty() ? QStringList() : QString::fromStdString(portas).split(QLatin1Char(','));
   const bool na_autoridade = !hosts.empty() && hosts.find('/') == std::string::npos &&
                              (lista_portas.isEmpty() || lista_portas.size() == lista_hosts.size());
   QString autoridade;
@@ -111,7 +112,9 @@ QString Reconstruir(const QString& esquema, const std::vector<std::pair<std::str
     QStringList partes;
     for (int i = 0; i < lista_hosts.size(); ++i) {
       const QString& h = lista_hosts[i];
-      QString parte = h.contains(QLatin1Char(':')) ? QLatin1Char('[') + h + QLatin1Char(']') : Codificar(h.toStdString());
+      // An IPv6 address goes in brackets.
+      QString parte =
+          h.contains(QLatin1Char(':')) ? QLatin1Char('[') + h + QLatin1Char(']') : Codificar(h.toStdString());
       if (i < lista_portas.size() && !lista_portas[i].isEmpty()) parte += QLatin1Char(':') + lista_portas[i];
       partes << parte;
     }
