@@ -191,6 +191,7 @@ void ConsoleDialogs::imprimir(const QString& text) {
 
 MessageReply ConsoleDialogs::showMessage(const MessageRequest& request) {
   imprimir(QStringLiteral("[%1] %2\n").arg(request.title, request.text));
+  if (!request.detail.isEmpty()) imprimir(request.detail + QLatin1Char('\n'));
   if (request.style != kEstiloCriticoSimNaoCancelar) return MessageReply{kRespostaOk, false};
   return perguntar(request);
 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
@@ -257,7 +256,9 @@ int Executar(const Opções& opções) {
   }
   if (!opções.pasta_componente.isEmpty()) {
     const QString pasta = QFileInfo(opções.pasta_componente).absoluteFilePath();
-    if (!QDir().mkpath(pasta)) return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
+    if (!CriarPastaComponente(pasta)) {
+      return Falha(QStringLiteral("não foi possível criar a pasta ") + pasta, kSaídaErro);
+    }
     control.setPastaComponente(pasta);
   }
 
@@ -269,9 +270,9 @@ int Executar(const Opções& opções) {
   // The control has said why; no file was read.
   if (!control.bancoAtualAberto()) return BancoNãoAbriu();
   if (!ouvinte.houve(Evento::IniciouLeitura)) {
-    // The only way a click with a given file ends before its check run: the
-    // file does not exist (the control said so and the second dialog was
-    // cancelled).
+    // The only ways a click with a given file ends before its check run: the
+    // file is missing or no file, or its network copy failed (the control
+    // said why, and the second dialog was cancelled).
     return kSaídaArquivo;
   }
   if (!ouvinte.houve(Evento::FinalizouLeitura)) return kSaídaErro;
@@ -292,13 +293,14 @@ int Executar(const Opções& opções) {
     Escrever(stderr, QStringLiteral("orlan-import: %1\n").arg(TextoOcultasPeloLimite(contagem)));
   }
 
-  // The selection as --select makes it; --list and --dry-run show that same
-  // selection.
-  const QSet<QString> ies(opções.ies.begin(), opções.ies.end());
+  // The selection as --select makes it (IEs in any letter case, as the
+  // databases compare them); --list and --dry-run show that same selection.
+  QSet<QString> ies;
+  for (const QString& ie : opções.ies) ies.insert(ie.toCaseFolded());
   QSet<QString> encontradas;
   int selecionados = 0;
   for (int i = 0; i < static_cast<int>(itens.size()); ++i) {
-    const QString& ie = itens[i].colunas[0];
+    const QString ie = itens[i].colunas[0].toCaseFolded();
     const bool escolhido = opções.selecionar_todos || ies.contains(ie);
     if (escolhido) {
       ++selecionados;
@@ -308,7 +310,7 @@ int Executar(const Opções& opções) {
   }
   if (!opções.selecionar_todos) {
     for (const QString& ie : opções.ies) {
-      if (!encontradas.contains(ie))
+      if (!encontradas.contains(ie.toCaseFolded()))
         Escrever(stderr, QStringLiteral("orlan-import: IE %1 não está na lista\n").arg(ie));
     }
   }

@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
   }
   const QString pasta_componente =
       opções.pasta_componente.isEmpty() ? QString() : QFileInfo(opções.pasta_componente).absoluteFilePath();
-  if (!pasta_componente.isEmpty()) QDir().mkpath(pasta_componente);
+  if (!pasta_componente.isEmpty()) CriarPastaComponente(pasta_componente);
 
   DiálogosDaJanela dialogs(opções.arquivo);
   JanelaPrincipal janela(&dialogs, pasta_componente, banco_da_sessão);

@@ -7,10 +7,10 @@ namespace orlan::cli {
 
 enum Saída : int {
   kSaídaConcluída = 0,     // the work reached its normal end
-  kSaídaInterrompida = 1,  // the run ended early (Cancel, a failed taxpayer copy), or an existing file was kept
+  kSaídaInterrompida = 1,  // the run ended early (Cancel), or an existing file was kept
   kSaídaArquivo = 2,       // the file does not exist or was rejected
   kSaídaNadaListado = 3,   // nothing was listed, or nothing selected
-  kSaídaErro = 4,          // an error ended the run (output that could not be written included)
+  kSaídaErro = 4,          // an error ended the run (a refused taxpayer, unwritable output included)
   kSaídaUso = 64,          // bad usage
   // A signal ended the run, as Cancel would: 128 + the signal's number.
   kSaídaSIGHUP = 129,

@@ -39,6 +39,11 @@ class ConfiguraçãoFixa : public FonteConfiguração {
 // The current database's name from the user's settings; empty when missing.
 QString LerCaminhoBancoAtual();
 
+// Saves `nome` (which must hold no password) as the user's setting. The
+// settings' folder is made readable by the user alone (0700) before the
+// write, and the file (0600) after it.
+void GravarCaminhoBancoAtual(const QString& nome);
+
 }  // namespace orlan
 
 #endif  // Q_MOC_RUN

@@ -8,7 +8,12 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "checker/cons_pre.h"
 #include "control/database_opener.h"
@@ -86,10 +91,87 @@ constexpr int kLugaresNaPasta = 16;
 // The suffix of place `n` (1-based): the first keeps the plain names.
 QString SufixoDoLugar(int n) { return n == 1 ? QString() : QStringLiteral("-%1").arg(n); }
 
+// "1 falha", "2 falhas".
+QString Falhas(qlonglong n) { return n == 1 ? QStringLiteral("1 falha") : QStringLiteral("%1 falhas").arg(n); }
+
+const QString kSelecioneArquivo =
+    QStringLiteral("Selecione um arquivo existente para a importação do arquivo Pré-formatado!");
+
+// Why `caminho` cannot be the file to check; empty when it names a file.
+QString ProblemaDoArquivo(const QString& caminho) {
+  const QFileInfo arquivo(caminho);
+  if (arquivo.isDir()) {
+    return QStringLiteral("\"%1\" é uma pasta, não um arquivo!\r\n\r\n").arg(caminho) + kSelecioneArquivo;
+  }
+  // A name whose bytes are not UTF-8 reaches us with U+FFFD in their place:
+  // the file under that name, if any, is another one.
+  if (caminho.contains(QChar::ReplacementCharacter)) {
+    return QStringLiteral("O nome do arquivo tem caracteres que não são UTF-8 e não pode ser aberto!\r\n\r\n"
+                          "Renomeie o arquivo e selecione-o de novo.");
+  }
+  if (arquivo.exists()) return QString();
+  return QStringLiteral("O nome do arquivo não existe!\r\n\r\n") + kSelecioneArquivo;
+}
+
+// `texto`, and the system's words for errno on a line of their own.
+QString ComDetalhe(const QString& texto) {
+  return texto + QStringLiteral("\r\nDetalhe: ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Copies the network file `origem` to `cópia` (where nothing may be),
+// readable by its owner alone. The copy is made anew, never through a link
+// planted meanwhile. Empty on success; otherwise why not, and no partial
+// copy stays.
+QString CopiarArquivoDeRede(const QString& origem, const QString& cópia) {
+  const QByteArray destino = QFile::encodeName(cópia);
+  const auto falha = [&](const QString& motivo) {
+    return ComDetalhe(QStringLiteral("O arquivo de rede \"%1\" não pôde ser copiado para \"%2\": %3.")
+                          .arg(origem, cópia, motivo));
+  };
+  const auto falha_ao_gravar = [&] {
+    return falha(errno == ENOSPC || errno == EDQUOT ? QStringLiteral("o disco está cheio")
+                                                    : QStringLiteral("a cópia não pôde ser gravada"));
+  };
+  const int entrada = ::open(QFile::encodeName(origem).constData(), O_RDONLY | O_CLOEXEC);
+  if (entrada < 0) return falha(QStringLiteral("o arquivo não pôde ser lido"));
+  const int saída = ::open(destino.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (saída < 0) {
+    const QString texto = falha(QStringLiteral("a cópia não pôde ser criada"));
+    ::close(entrada);
+    return texto;
+  }
+  QString erro;
+  char bloco[64 * 1024];
+  for (;;) {
+    const ssize_t lidos = ::read(entrada, bloco, sizeof bloco);
+    if (lidos < 0 && errno == EINTR) continue;
+    if (lidos < 0) erro = falha(QStringLiteral("o arquivo não pôde ser lido"));
+    if (lidos <= 0) break;
+    for (ssize_t feitos = 0; feitos < lidos && erro.isEmpty();) {
+      const ssize_t n = ::write(saída, bloco + feitos, static_cast<size_t>(lidos - feitos));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        erro = falha_ao_gravar();
+      } else {
+        feitos += n;
+      }
+    }
+    if (!erro.isEmpty()) break;
+  }
+  if (erro.isEmpty() && ::fsync(saída) != 0) erro = falha_ao_gravar();
+  if (::close(saída) != 0 && erro.isEmpty()) erro = falha_ao_gravar();
+  ::close(entrada);
+  if (!erro.isEmpty()) ::unlink(destino.constData());
+  return erro;
+}
+
 }  // namespace
 
 QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c) {
   if (c.documentos == 0) return QStringLiteral("o arquivo não tem declarações");
+  if (c.semAnoLimite) {
+    return QStringLiteral("o banco de dados atual não tem o ano limite de referência (tblPerola está vazia)");
+  }
   if (c.daReferência == 0) return QStringLiteral("nenhuma declaração é da referência %1").arg(c.referência);
   if (c.apósLimite >= c.daReferência) {
     const QString de =
@@ -107,6 +189,12 @@ QString TextoOcultasPeloLimite(const ctlOrlan::ContagemLista& c) {
                            : QStringLiteral("%1 declarações posteriores a %2 não aparecem na lista")
                                  .arg(c.apósLimite)
                                  .arg(c.anoLimite);
+}
+
+bool CriarPastaComponente(const QString& folder) {
+  if (QFileInfo(folder).isDir()) return true;
+  const QFileDevice::Permissions só_do_dono = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+  return QDir().mkpath(QFileInfo(folder).absolutePath()) && QDir().mkdir(folder, só_do_dono);
 }
 
 QString PastaComponentePadrão() {
@@ -147,7 +235,8 @@ class ctlOrlan::Impl : public OuvinteConsPre {
             [this](bool sim) {
               aguardando_ = sim;
               if (ouvinte_ != nullptr) ouvinte_->onAguardando(sim);
-            }) {}
+            },
+            &estado_) {}
 
   // Runs one action of the user or the host: refused while another runs;
   // any failure becomes a message and the Status.
@@ -302,21 +391,24 @@ void ctlOrlan::Impl::selecionarArquivo() {
   for (;;) {
     ArquivoPre = passoDiálogoArquivo();
     if (ArquivoPre.isEmpty()) return;
-    const QFileInfo escolhido(ArquivoPre);
-    if (escolhido.exists() && !escolhido.isDir()) break;
-    dialogs_->message(QStringLiteral("O nome do arquivo não existe!\r\n\r\n"
-                                     "Selecione um arquivo existente para a importação do arquivo Pré-formatado!"),
-                      kTítuloAtenção, kEstiloCritico);
+    const QString problema = ProblemaDoArquivo(ArquivoPre);
+    if (problema.isEmpty()) break;
+    dialogs_->message(problema, kTítuloAtenção, kEstiloCritico);
   }
   execuçãoVerificação();
 }
 
 QString ctlOrlan::Impl::passoDiálogoArquivo() {
-  // Any failure here (the user's Cancel included) ends the step with no name
-  // and no message.
+  // The previous network copy goes first, whatever the answer: a link
+  // itself, never what it points to. The user's Cancel ends the step with no
+  // name and no message.
   const QString cópia = caminhoCópiaRede();
-  if (QFileInfo::exists(cópia) && !QFile::remove(cópia)) return QString();
-
+  if (::unlink(QFile::encodeName(cópia).constData()) != 0 && errno != ENOENT) {
+    dialogs_->message(
+        ComDetalhe(QStringLiteral("A cópia anterior de um arquivo de rede, \"%1\", não pôde ser apagada.").arg(cópia)),
+        kTítuloAtenção, kEstiloCritico);
+    return QString();
+  }
   FileDialogRequest pedido;
   pedido.filters = {{QStringLiteral("Todos os arquivos (*.*)"), QStringLiteral("*.*")},
                     {QStringLiteral("(*.prf)"), QStringLiteral("*.prf")},
@@ -331,12 +423,14 @@ QString ctlOrlan::Impl::passoDiálogoArquivo() {
   txt_arq_pre_ = resposta.path;
   arquivo_escolhido_ = resposta.path;
   const bool rede = resposta.path.startsWith(QStringLiteral("\\\\")) || resposta.path.startsWith(QStringLiteral("//"));
-  if (!rede) return resposta.path;
-  QDir().mkpath(pasta_);
-  if (!QFile::copy(resposta.path, cópia)) return QString();
+  // A network name that is no file is told as a local one would be.
+  if (!rede || !ProblemaDoArquivo(resposta.path).isEmpty()) return resposta.path;
   // The copy holds taxpayers' data: its owner alone may read it.
-  QFile::setPermissions(cópia, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-  return cópia;
+  CriarPastaComponente(pasta_);
+  const QString erro = CopiarArquivoDeRede(resposta.path, cópia);
+  if (erro.isEmpty()) return cópia;
+  dialogs_->message(erro, kTítuloAtenção, kEstiloCritico);
+  return QString();
 }
 
 void ctlOrlan::Impl::execuçãoVerificação() {
@@ -352,7 +446,7 @@ void ctlOrlan::Impl::execuçãoVerificação() {
   }
   raise(Evento::NoMeio);
 
-  QDir().mkpath(pasta_);
+  CriarPastaComponente(pasta_);
   cons_pre_ = std::make_unique<ConsPre>(this, temp);
   cons_pre_->SetInputFile(ArquivoPre);
   resultado_verificação_ = cons_pre_->RunCheck();
@@ -389,9 +483,8 @@ QString ctlOrlan::Impl::mensagemRejeição() const {
       break;
     case kConteúdoInválido:
       texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: não segue o formato do arquivo pré-formatado "
-                             "(%2 falhas).")
-                  .arg(nome)
-                  .arg(static_cast<qlonglong>(falhas.size()) + cons_pre_->omittedFaults());
+                             "(%2).")
+                  .arg(nome, Falhas(static_cast<qlonglong>(falhas.size()) + cons_pre_->omittedFaults()));
       break;
     default:
       texto = QStringLiteral("O arquivo \"%1\" foi rejeitado: o banco de dados temporário não pôde ser gravado.")
@@ -402,7 +495,7 @@ QString ctlOrlan::Impl::mensagemRejeição() const {
   const int mostradas = std::min<int>(kFalhasNaMensagem, static_cast<int>(falhas.size()));
   for (int i = 0; i < mostradas; ++i) texto += QStringLiteral("\n") + TextoFalha(falhas[i]);
   const qlonglong restantes = static_cast<qlonglong>(falhas.size()) - mostradas + cons_pre_->omittedFaults();
-  if (restantes > 0) texto += QStringLiteral("\n... e mais %1 falhas.").arg(restantes);
+  if (restantes > 0) texto += QStringLiteral("\n... e mais %1.").arg(Falhas(restantes));
   return texto;
 }
 
@@ -451,6 +544,7 @@ void ctlOrlan::Impl::preencherLista() {
     if (!limite_lido) {
       const std::optional<QVariant> lido = estado_.BancoAtual->refLimite();
       if (!lido) {
+        contagem_.semAnoLimite = true;
         dialogs_->message(QStringLiteral("O banco de dados atual não tem o ano limite de referência "
                                          "(a tabela tblPerola não tem registro).\r\n\r\n"
                                          "Nenhum documento pode ser listado."),
@@ -548,6 +642,7 @@ bool ctlOrlan::Impl::Ref1Filtro() {
 // --- import -----------------------------------------------------------------
 
 Status ctlOrlan::Impl::importar() {
+  estado_.FalhaCadastro = Status::OK();
   std::vector<std::int32_t> chaves;
   for (const ItemLista& item : itens_) {
     if (item.selecionado) chaves.push_back(item.chave);
@@ -589,10 +684,13 @@ Status ctlOrlan::butSelecionarArquivo_Click() {
 }
 
 Status ctlOrlan::butImportar_Click() {
-  return d_->ação([this] {
+  const Status s = d_->ação([this] {
     const Status s = d_->importar();
     if (!s.ok()) throw DbError(s);
   });
+  // A failed taxpayer copy ended the run with a message of its own, which
+  // gave its cause already.
+  return s.ok() ? d_->estado_.FalhaCadastro : s;
 }
 
 Status ctlOrlan::txtRef_Alterar(const QString& shown) {

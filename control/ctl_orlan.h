@@ -51,7 +51,7 @@ class ctlOrlan {
   void setFonteConfiguração(std::unique_ptr<FonteConfiguração> fonte);
 
   // The folder of the temporary database and the network copy; by default
-  // PastaComponentePadrão(). Created when missing.
+  // PastaComponentePadrão(). Made when missing, as CriarPastaComponente does.
   //
   // From its first "..." click the control holds a place in the folder for
   // its life: <folder>/BDTempPrf.fix and <folder>/Prefor_Qur.trm, or, while
@@ -85,6 +85,8 @@ class ctlOrlan {
   // --- handlers of the constituent controls ---
   Status cmdFim_Click();
   Status butSelecionarArquivo_Click();
+  // Also gives back, as its failure, the cause of a failed taxpayer copy
+  // that ended the run (its message was the run's own).
   Status butImportar_Click();
   // The reference box: the host sets the text as shown ("__/____" when
   // empty) and the box's two notifications follow: the first (the text
@@ -175,6 +177,7 @@ class ctlOrlan {
     int daReferência = 0;   // of those, the ones of the reference typed (all, with an empty box)
     int apósLimite = 0;     // of those, the ones hidden by the year limit
     QString anoLimite;      // the year limit, empty when none
+    bool semAnoLimite = false;  // the year table has no row: nothing could be listed
   };
   const ContagemLista& contagemLista() const;
 
@@ -196,6 +199,12 @@ QString MotivoDaListaVazia(const ctlOrlan::ContagemLista& c);
 // which year ("2 declarações posteriores a 2005 não aparecem na lista");
 // empty when it hid none.
 QString TextoOcultasPeloLimite(const ctlOrlan::ContagemLista& c);
+
+// Makes `folder` when it is missing, readable by its owner alone (0700), as
+// the temporary database it will hold needs; missing parents are made as
+// usual. An existing folder is left as it is. False when it could not be
+// made.
+bool CriarPastaComponente(const QString& folder);
 
 // The folder the component uses by default: a per-user data folder
 // ($XDG_DATA_HOME/VmbOrlan, mode 0700), since the temporary database holds

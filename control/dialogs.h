@@ -33,6 +33,9 @@ struct MessageRequest {
   int style = kEstiloOk;
   // When not empty, a check box with this caption, unchecked at first.
   QString check_box;
+  // When not empty, a line under the text with what caused it (an error's
+  // number and texts), apart from the text itself.
+  QString detail;
 };
 
 struct MessageReply {
@@ -72,7 +75,7 @@ class Dialogs {
 
   // A message without a check box; gives back the answer's number.
   int message(const QString& text, const QString& title, int style) {
-    return showMessage(MessageRequest{text, title, style, QString()}).answer;
+    return showMessage(MessageRequest{text, title, style, QString(), QString()}).answer;
   }
 };
 

@@ -24,10 +24,17 @@ void ImportaçãoPorDiálogos::avisar(AvisoImportação aviso) {
       dialogs_.message(QStringLiteral("Não foi selecionado nenhum documento para ser importado!"), kTítuloAtenção,
                         kEstiloCritico);
       break;
-    case AvisoImportação::kFalhaCadastro:
-      dialogs_.message(QStringLiteral("Erro na atualização do Cadastro (Arquivo Corrompido)!"), kTítuloAtenção,
-                        kEstiloCritico);
+    case AvisoImportação::kFalhaCadastro: {
+      MessageRequest falha;
+      falha.text = QStringLiteral("Erro na atualização do Cadastro (Arquivo Corrompido)!");
+      falha.title = kTítuloAtenção;
+      falha.style = kEstiloCritico;
+      if (estado_ != nullptr && !estado_->FalhaCadastro.ok()) {
+        falha.detail = QString::fromStdString(estado_->FalhaCadastro.ToString());
+      }
+      dialogs_.showMessage(falha);
       break;
+    }
     case AvisoImportação::kConcluída:
       dialogs_.message(QStringLiteral("A Importação foi concluída com sucesso."), QStringLiteral("Sucesso!"),
                         kEstiloOk);

@@ -17,12 +17,17 @@ class ImportaçãoPorDiálogos : public AnfitriãoImportação {
  public:
   // `dialogs` is not owned and must outlive this object. `raise` delivers an
   // event; `interromper`, when given, is polled before each document.
+  // `estado`, when given (not owned; it must outlive this object), is the
+  // run's: a failed taxpayer copy's message then says its cause on a line of
+  // its own.
   ImportaçãoPorDiálogos(Dialogs& dialogs, std::function<void(Evento)> raise,
-                        std::function<bool()> interromper = {}, std::function<void(bool)> aguardando = {})
+                        std::function<bool()> interromper = {}, std::function<void(bool)> aguardando = {},
+                        const EstadoImportação* estado = nullptr)
       : dialogs_(dialogs),
         raise_(std::move(raise)),
         interromper_(std::move(interromper)),
-        aguardando_(std::move(aguardando)) {}
+        aguardando_(std::move(aguardando)),
+        estado_(estado) {}
 
   void iniciou() override { raise_(Evento::IniciouImportação); }
   void passo() override { raise_(Evento::NoMeio); }
@@ -40,6 +45,7 @@ class ImportaçãoPorDiálogos : public AnfitriãoImportação {
   std::function<void(Evento)> raise_;
   std::function<bool()> interromper_;
   std::function<void(bool)> aguardando_;
+  const EstadoImportação* estado_;
 };
 
 }  // namespace orlan

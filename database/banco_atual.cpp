@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "database/pg/pg_conexao.h"
+#include "database/pg/pg_endereco.h"
 #include "database/sqlite_banco_atual.h"
 
 namespace orlan {
@@ -46,14 +46,17 @@ void BancoAtual::definirRefLimite(const QString& ano) {
   gravarRefLimite(ano);
 }
 
-// As libpq reads a URI: the scheme in small letters.
 bool ÉEndereçoServidor(const QString& nome) {
-  return nome.startsWith(QLatin1String("postgresql://")) || nome.startsWith(QLatin1String("postgres://"));
+  static const QRegularExpression endereço(QStringLiteral("^\\s*(postgres(ql)?://|[A-Za-z_]+\\s*=)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+  return endereço.match(nome).hasMatch();
 }
 
 QString NomeSemSenha(const QString& nome) {
   if (!ÉEndereçoServidor(nome)) return nome;
-  return PgNomeSemSenha(nome);
+  PgEndereço endereço;
+  if (!LerPgEndereço(nome, &endereço).ok()) return QStringLiteral("(endereço inválido)");
+  return endereço.semSenha;
 }
 
 Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out) {

@@ -285,11 +285,15 @@ class BancoAtual {
 // True for a year as RefLimite holds it: four digits.
 bool ÉAnoLimite(const QString& ano);
 
-// True for a name that addresses a PostgreSQL server ("postgresql://" or
-// "postgres://"); any other name is an SQLite file's path.
+// True for a name that addresses a PostgreSQL server: after any white
+// space, "postgresql://" or "postgres://" in any letter case, or a libpq
+// key=value list ("host=servidor dbname=banco"; the first word and its "=").
+// Any other name is an SQLite file's path.
 bool ÉEndereçoServidor(const QString& nome);
 
-// `nome` with any password removed, for messages and output.
+// The name to show or save: a file's path as it is; a server's address
+// rebuilt from the parts libpq reads in it, without any password; for an
+// address libpq cannot read, "(endereço inválido)" and none of its text.
 QString NomeSemSenha(const QString& nome);
 
 // Opens the current database named `nome`. Never creates anything. Tells

@@ -48,6 +48,9 @@ struct EstadoImportação {
 
   // The IE the taxpayer copy handled last.
   QString IEAnterior;
+  // Why the last taxpayer copy that failed did (the database's refusal),
+  // set before the host is told kFalhaCadastro. Never cleared by the run.
+  Status FalhaCadastro;
 
   // The summary of the last import run.
   ResumoImportação resumo;

@@ -580,12 +580,17 @@ Resposta Importação::cópiaContribuinte() {
     return Resposta::kSim;
   } catch (const DbError& erro) {
     if (erro.status().IsDuplicateKey()) return Resposta::kNão;
-    // A lost connection or a lock past the wait is no fault of the file:
-    // the run ends with that error, which says what happened.
-    if (erro.status().IsConnection() || erro.status().IsLocked() || erro.status().IsRetryable()) throw;
+    // A lost connection, a lock past the wait or a transaction the engine
+    // gave up (a full disk) is no fault of the file: the run ends with that
+    // error, which says what happened.
+    if (erro.status().IsConnection() || erro.status().IsLocked() || erro.status().IsRetryable() ||
+        !sessão_->emTransação()) {
+      throw;
+    }
     // Forgotten, so that the next run tries this taxpayer again instead of
     // taking it for copied.
     e_.IEAnterior.clear();
+    e_.FalhaCadastro = erro.status();
   }
   registrarFalha();
   avisar(AvisoImportação::kFalhaCadastro);

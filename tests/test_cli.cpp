@@ -10,7 +10,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <cstdio>
+
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef Q_MOC_RUN
@@ -30,6 +33,25 @@ struct Ambiente {
   QByteArray entrada;   // written to standard input, which then stays open until the end
   bool sem_tela = false;  // no display at all, as over ssh
 };
+
+// The permission bits of `path`.
+int Modo(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// The options the user guide's table lists under the heading `título`.
+QStringList OpçõesDoGuia(const QString& título) {
+  QFile guia(QStringLiteral(ORLAN_SOURCE_DIR "/docs/user-guide.md"));
+  if (!guia.open(QIODevice::ReadOnly)) return {};
+  const QString texto = QString::fromUtf8(guia.readAll());
+  const qsizetype início = texto.indexOf("\n## " + título + '\n');
+  const QString seção = texto.mid(início, texto.indexOf("\n## ", início + 1) - início);
+  QStringList opções;
+  static const QRegularExpression linha(QStringLiteral("^\\| `(--[a-z-]+)"), QRegularExpression::MultilineOption);
+  for (auto m = linha.globalMatch(seção); m.hasNext();) opções << m.next().captured(1);
+  return opções;
+}
 
 test::ProcessResult Rodar(const QString& program, const QStringList& args, const Ambiente& ambiente) {
   QProcess p;
@@ -161,6 +183,16 @@ void TestCli::helpAndVersionOfEveryProgram() {
     }
     const test::ProcessResult v = Rodar(program, {"--version"}, {{}, {}, {}, true});
     QCOMPARE(v.exit_code, 0);
+    // What the user guide lists is what the program takes.
+    const QString título = name == "orlan" ? "The window: `orlan`" : "The command line: `orlan-import`";
+    if (name == "orlan" || name == "orlan-import") {
+      const QStringList opções = OpçõesDoGuia(título);
+      QVERIFY(opções.size() > 5);
+      const QString ajuda = test::Run(program, {"--help"}).out;
+      for (const QString& o : opções) {
+        QVERIFY2(ajuda.contains(o + ' ') || ajuda.contains(o + '\n'), qPrintable(name + ' ' + o));
+      }
+    }
     QVERIFY2(QRegularExpression("^" + name + " \\d+\\.\\d+\\.\\d+\n$").match(v.out).hasMatch(), qPrintable(v.out));
   }
 }
@@ -215,6 +247,7 @@ void TestCli::generatorKeepsAnExistingFile() {
 void TestCli::listPrintsColumnsInOrder() {
   const test::ProcessResult r = Import({"--db", db_, "--list", amostra_});
   QCOMPARE(r.exit_code, 0);
+  QCOMPARE(Modo(dir_.filePath(QStringLiteral("componente%1").arg(n_))), 0700);  // made by --component-dir
   QCOMPARE(r.out, QStringLiteral("110042490115\tComércio D'Ávila Ltda\t03/2006\t2\n"
                                  "110042490115\tComércio D'Ávila Ltda\t04/2006\t3\n"
                                  "300000000016\tGama & Cia\t03/2006\t1\n"));
@@ -315,6 +348,15 @@ void TestCli::listShowsTheSelection() {
   QVERIFY(none.out.isEmpty());
   QVERIFY(none.err.contains("IE 999 não está na lista"));
   QCOMPARE(Count("tblQUR"), 0);
+
+  // IEs in any letter case, as the databases compare them.
+  const QString letras = dir_.filePath("letras.prf");
+  test::WriteFile(letras, test::ArquivoPrf({test::LinhaContribuinte("AB12C", "Letra Ltda"),
+                                            test::LinhaQur("AB12C", "01", "03/2006"), kCfop}));
+  const test::ProcessResult caixa = Import({"--db", db_, "--list", "--select", "ab12c", letras});
+  QCOMPARE(caixa.exit_code, 0);
+  QCOMPARE(caixa.out, QStringLiteral("AB12C\tLetra Ltda\t03/2006\t1\n"));
+  QVERIFY2(caixa.err.isEmpty(), qPrintable(caixa.err));
 }
 
 void TestCli::unwritableOutputIsAnError() {
@@ -383,6 +425,36 @@ void TestCli::rejectedAndMissingFiles() {
   QCOMPARE(missing.exit_code, 2);
   QCOMPARE(missing.out, QStringLiteral("[Atenção!] O nome do arquivo não existe!\n\n"
                                        "Selecione um arquivo existente para a importação do arquivo Pré-formatado!\n"));
+
+  // Each other reason a file cannot be checked has its own message, also for
+  // a network path ("//…", copied to the component folder first).
+  const QString pasta = dir_.filePath("pasta.prf");
+  QVERIFY(QDir().mkpath(pasta));
+  const QString uma = dir_.filePath("uma-falha.prf");
+  test::WriteFile(uma, test::ArquivoPrf({test::LinhaContribuinte("1", "X"), test::LinhaQur("1", "01", "13/2006"), kCfop}));
+  const QList<QPair<QString, QString>> casos = {
+      {pasta, "é uma pasta, não um arquivo!"},
+      {'/' + pasta, "é uma pasta, não um arquivo!"},
+      {'/' + dir_.filePath("nao-existe.prf"), "O nome do arquivo não existe!"},
+      {"//proc/self/mem", "não pôde ser copiado para"},  // a read error
+      {uma, "(1 falha)."},
+  };
+  for (const auto& [arquivo, dito] : casos) {
+    const test::ProcessResult r = Import({"--db", db_, arquivo});
+    QVERIFY2(r.exit_code == 2 && r.out.contains(dito), qPrintable(arquivo + ": " + r.out + r.err));
+  }
+  // Bytes that are not UTF-8 in the name, given as they are.
+  std::fclose(std::fopen(QFile::encodeName(dir_.path() + "/n").append("\xe9.prf").constData(), "w"));
+  const QString com_latin1 = "exec \"$0\" --db \"$1\" \"$(printf '%s/n\\351.prf' \"$2\")\"";
+  const test::ProcessResult latin = Rodar("sh", {"-c", com_latin1, program_, db_, dir_.path()}, {});
+  QVERIFY2(latin.exit_code == 2 && latin.out.contains("não são UTF-8"), qPrintable(latin.out + latin.err));
+  // A link planted where the network copy goes is replaced, never written through.
+  const QString componente = dir_.filePath(QStringLiteral("componente%1").arg(n_));
+  QVERIFY(QFile::link(dir_.filePath("alvo/nada.prf"), componente + "/Prefor_Qur.trm"));
+  const test::ProcessResult rede = Import({"--db", db_, "--list", '/' + amostra_});
+  QVERIFY2(rede.exit_code == 0 && rede.out.count('\n') == 3, qPrintable(rede.out + rede.err));
+  QVERIFY(!QFileInfo(componente + "/Prefor_Qur.trm").isSymLink() && !QFileInfo::exists(dir_.filePath("alvo")));
+  QCOMPARE(Modo(componente + "/Prefor_Qur.trm"), 0600);
 }
 
 void TestCli::databaseFromSettingAndErrors() {
@@ -431,8 +503,10 @@ void TestCli::desktopChecksTheDatabaseBeforeSaving() {
   QVERIFY2(sem.exit_code == 3 && sem.err.contains("nenhuma declaração da lista está no banco atual"), qPrintable(sem.err));
   QCOMPARE(test::Count(*test::OpenExisting(outro), "tblQUR"), 0);
   QVERIFY(!QFile::exists(png));
-  const test::ProcessResult ok = test::Run(orlan, {"--db", outro, "--screenshot", png});
+  const QString pasta = dir_.filePath("componente-janela/nova");
+  const test::ProcessResult ok = test::Run(orlan, {"--db", outro, "--component-dir", pasta, "--screenshot", png});
   QVERIFY2(ok.exit_code == 0, qPrintable(ok.err));
+  QCOMPARE(Modo(pasta), 0700);
   QCOMPARE(QSettings("Selmar", "Selmar").value("DB/DbAtual").toString(), outro);
   QFile picture(png);
   QVERIFY(picture.open(QIODevice::ReadOnly));
@@ -467,6 +541,11 @@ void TestCli::emptyListSaysWhy() {
   const test::ProcessResult month = Import({"--db", db_, "--ref", "05/2006", amostra_});
   QCOMPARE(month.exit_code, 3);
   QVERIFY2(month.err.contains("nenhuma declaração é da referência 05/2006"), qPrintable(month.err));
+
+  test::OpenExisting(db_)->execute("DELETE FROM tblPerola");
+  const test::ProcessResult sem_limite = Import({"--db", db_, "--list", amostra_});
+  QCOMPARE(sem_limite.exit_code, 3);
+  QVERIFY2(sem_limite.err.contains("não tem o ano limite de referência (tblPerola está vazia)"), qPrintable(sem_limite.err));
 
   // The current database's year limit hides returns after it.
   const QString antigo = dir_.filePath("limite2005.db");

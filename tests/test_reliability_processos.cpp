@@ -116,34 +116,60 @@ void TestReliabilityProcessos::bancoAtualSomenteLeitura() {
   const QString violações = test::Violações(atual, fontes_ab_, fontes_a_, &depois);
   QVERIFY2(violações.isEmpty(), qPrintable(violações));
   QCOMPARE(depois.size(), fontes_a_.size());
+
+  // An empty database, itself writable, in a read-only folder: the first
+  // write, a new taxpayer's, fails on the journal. The system's message
+  // names the cause on the line under it, and the status is an error's.
+  const QString vazio = dir_.filePath("pasta-somente-leitura/atual.db");
+  QVERIFY(QDir().mkpath(QFileInfo(vazio).path()));
+  test::CreateCurrentDatabase(vazio);
+  const test::ProcessResult só_a_pasta = NoNamespace(
+      QStringLiteral("mount --bind \"$1\" \"$1\" && mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$1\" || exit 90;"
+                     " shift 2; exec \"$@\""),
+      {QFileInfo(vazio).path(), vazio, programa_, "--db", vazio, "--component-dir", dir_.filePath("componente-ro"), b_});
+  QVERIFY2(!só_a_pasta.crashed && só_a_pasta.exit_code == 4,
+           qPrintable(QString::number(só_a_pasta.exit_code) + só_a_pasta.out + só_a_pasta.err));
+  const QString cadastro = QStringLiteral("[Atenção!] Erro na atualização do Cadastro (Arquivo Corrompido)!\nErro 30");
+  QVERIFY2(só_a_pasta.out.contains(cadastro), qPrintable(só_a_pasta.out));
+  QCOMPARE(test::Violações(vazio, fontes_ab_, {}), QString());
 }
 
 void TestReliabilityProcessos::discoCheioNoBancoAtual() {
   if (!sem_namespace_.isEmpty()) QSKIP(qPrintable(sem_namespace_));
-  const QString atual = AtualComA("disco-cheio");
-  const QString fora = QFileInfo(atual).absolutePath();
+  const QString com_a = AtualComA("disco-cheio");
+  const QString vazio = dir_.filePath("disco-cheio-vazio/atual.db");
+  QVERIFY(QDir().mkpath(QFileInfo(vazio).path()));
+  test::CreateCurrentDatabase(vazio);
   const QString disco = dir_.filePath("disco");
   QVERIFY(QDir().mkpath(disco));
-  // Room for the database as it is and a little more: B does not fit.
-  const qint64 tamanho = (QFileInfo(atual).size() + 96 * 1024) / 4096 * 4096;
-  const test::ProcessResult r =
-      NoNamespace(QStringLiteral("disco=$1 fora=$2; mount -t tmpfs -o size=$3 tmpfs \"$disco\" || exit 90\n"
-                                 "cp \"$fora/atual.db\" \"$disco/\" || exit 91\n"
-                                 "shift 3; \"$@\"; s=$?\n"
-                                 // The disk as the import left it, journal included, for the checks below.
-                                 "mkdir \"$fora/depois\" && cp -a \"$disco/.\" \"$fora/depois/\" || exit 92\n"
-                                 "exit $s"),
-                  {disco, fora, QString::number(tamanho), programa_, "--db", disco + "/atual.db", "--component-dir",
-                   dir_.filePath("componente-cheio"), b_});
-  QVERIFY2(!r.crashed && r.exit_code == 4, qPrintable(QString::number(r.exit_code) + r.out + r.err));
-  qInfo("%s", qPrintable(r.out));
-  QVERIFY2(r.out.contains(QStringLiteral("[Atenção!] Erro 3026")), qPrintable(r.out));
-  test::Contagens depois;
-  const QString violações = test::Violações(fora + "/depois/atual.db", fontes_ab_, fontes_a_, &depois);
-  QVERIFY2(violações.isEmpty(), qPrintable(violações));
-  qInfo("%lld of %lld returns in the database after the full disk", qlonglong(depois.size()),
-        qlonglong(fontes_ab_.size()));
-  QVERIFY(depois.size() < fontes_ab_.size());
+  // Room for the database as it is and a little more: B does not fit. In
+  // the empty database the smaller rooms fill at the first taxpayer's
+  // pages, and SQLite gives the whole transaction up.
+  const QList<QPair<QString, int>> casos = {{com_a, 96}, {vazio, 32}, {vazio, 64}};
+  for (const auto& [atual, folga] : casos) {
+    const QString fora = QFileInfo(atual).absolutePath();
+    const qint64 tamanho = (QFileInfo(atual).size() + folga * 1024) / 4096 * 4096;
+    const QString depois_dir = QStringLiteral("depois%1").arg(folga);
+    const test::ProcessResult r =
+        NoNamespace(QStringLiteral("disco=$1 fora=$2 depois=$3; mount -t tmpfs -o size=$4 tmpfs \"$disco\" || exit 90\n"
+                                   "cp \"$fora/atual.db\" \"$disco/\" || exit 91\n"
+                                   "shift 4; \"$@\"; s=$?\n"
+                                   // The disk as the import left it, journal included, for the checks below.
+                                   "mkdir \"$fora/$depois\" && cp -a \"$disco/.\" \"$fora/$depois/\" || exit 92\n"
+                                   "exit $s"),
+                    {disco, fora, depois_dir, QString::number(tamanho), programa_, "--db", disco + "/atual.db",
+                     "--component-dir", dir_.filePath("componente-cheio"), b_});
+    QVERIFY2(!r.crashed && r.exit_code == 4, qPrintable(QString::number(r.exit_code) + r.out + r.err));
+    qInfo("%s", qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("[Atenção!] Erro 3026: O disco do banco de dados")), qPrintable(r.out));
+    test::Contagens depois;
+    const test::Contagens& antes = atual == com_a ? fontes_a_ : test::Contagens();
+    const QString violações = test::Violações(fora + '/' + depois_dir + "/atual.db", fontes_ab_, antes, &depois);
+    QVERIFY2(violações.isEmpty(), qPrintable(violações));
+    qInfo("%lld of %lld returns in the database after the full disk", qlonglong(depois.size()),
+          qlonglong(fontes_ab_.size()));
+    QVERIFY(depois.size() < fontes_ab_.size());
+  }
 }
 
 void TestReliabilityProcessos::discoCheioNaPastaDoComponente() {
@@ -167,6 +193,14 @@ void TestReliabilityProcessos::discoCheioNaPastaDoComponente() {
   QCOMPARE(restos.readAll(), QByteArray());
   const QString violações = test::Violações(atual, fontes_ab_, fontes_a_);
   QVERIFY2(violações.isEmpty(), qPrintable(violações));
+
+  // B picked on a network path: its copy to the full folder says why it failed.
+  const test::ProcessResult rede = NoNamespace(
+      QStringLiteral("mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 90; shift; exec \"$@\""),
+      {disco, programa_, "--db", atual, "--component-dir", disco, '/' + b_});
+  QVERIFY2(rede.exit_code == 2 && rede.out.contains(QStringLiteral("não pôde ser copiado para")) &&
+               rede.out.contains(QStringLiteral("o disco está cheio")),
+           qPrintable(QString::number(rede.exit_code) + rede.out + rede.err));
 }
 
 void TestReliabilityProcessos::mortoDuranteAVerificacao() {

@@ -543,7 +543,7 @@ void TestWidget::messageBoxAnswersAndCheckBox() {
     box->button(QMessageBox::No)->click();
   });
   const MessageReply r = dialogs.showMessage(
-      MessageRequest{"Já existe.\r\n\r\nSubstituir?", "Atenção!", kEstiloCriticoSimNaoCancelar, caixa});
+      MessageRequest{"Já existe.\r\n\r\nSubstituir?", "Atenção!", kEstiloCriticoSimNaoCancelar, caixa, QString()});
   QCOMPARE(r.answer, int(kRespostaNao));
   QVERIFY(r.checked);
 

@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <memory>
 
 #include "control/configuracao.h"
@@ -31,11 +30,7 @@ QString TextoBancoNãoTrocado(const QString& nome, const Status& motivo) {
       .arg(NomeParaGuardar(nome), QString::fromStdString(motivo.ToString()));
 }
 
-void GravarBancoAtual(const QString& nome) {
-  QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-  settings.setValue(QStringLiteral("DB/DbAtual"), NomeParaGuardar(nome));
-  settings.sync();
-}
+void GravarBancoAtual(const QString& nome) { GravarCaminhoBancoAtual(NomeParaGuardar(nome)); }
 
 DiálogoBancoAtual::DiálogoBancoAtual(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Banco de dados atual"));

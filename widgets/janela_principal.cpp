@@ -199,7 +199,7 @@ QString JanelaPrincipal::textoDoEstado() const {
 void JanelaPrincipal::mostrarBancoAtual() {
   const QString db = LerCaminhoBancoAtual();
   setWindowTitle(QStringLiteral("Importar arquivo pré-formatado - ") +
-                 (db.isEmpty() ? QStringLiteral("nenhum banco atual") : QStringLiteral("banco atual: ") + db));
+                 (db.isEmpty() ? QStringLiteral("nenhum banco atual") : QStringLiteral("banco atual: ") + NomeSemSenha(db)));
 }
 
 // The control works on this thread: paint and animate, but let no input in

@@ -122,6 +122,11 @@ MessageReply QtDialogs::showMessage(const MessageRequest& request) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   box.setTextFormat(Qt::PlainText);
   box.setText(text);
+  if (!request.detail.isEmpty()) {
+    QString detail = request.detail;
+    detail.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setInformativeText(detail);
+  }
   box.setIcon(a.icon);
   for (Button b : a.buttons) box.addButton(b);
   box.setDefaultButton(a.default_button);

@@ -108,7 +108,7 @@ class PgBancoAtual : public BancoAtual {
   PgBancoAtual(QString uri, std::shared_ptr<PgConexão> conexão)
       : uri_(std::move(uri)), conexão_(std::move(conexão)) {}
 
-  QString nome() const override { return PgNomeSemSenha(uri_); }
+  QString nome() const override { return NomeSemSenha(uri_); }
   bool aberto() const override { return conexão_->aberta(); }
   void fechar() override { conexão_->fechar(); }
 

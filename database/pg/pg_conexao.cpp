@@ -5,13 +5,12 @@
 #include <QDate>
 #include <QDateTime>
 #include <QLocale>
-#include <QStringList>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
+#include "database/pg/pg_endereco.h"
 #include "database/sqlite_handle.h"
 
 namespace orlan {
@@ -128,73 +127,10 @@ bool Aceito(const PGresult* r) {
   return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
 }
 
-// The password of `uri`, as written and percent-decoded, for scrubbing texts.
-QStringList SenhasDe(const QString& uri) {
-  QStringList senhas;
-  const int início = uri.indexOf(QStringLiteral("://"));
-  if (início < 0) return senhas;
-  const int fim_autoridade = [&] {
-    int i = início + 3;
-    while (i < uri.size() && uri[i] != QLatin1Char('/') && uri[i] != QLatin1Char('?')) ++i;
-    return i;
-  }();
-  const int arroba = uri.lastIndexOf(QLatin1Char('@'), fim_autoridade - 1);
-  if (arroba > início) {
-    const QString usuário = uri.mid(início + 3, arroba - início - 3);
-    const int dois_pontos = usuário.indexOf(QLatin1Char(':'));
-    if (dois_pontos >= 0) senhas << usuário.mid(dois_pontos + 1);
-  }
-  const int interrogação = uri.indexOf(QLatin1Char('?'), fim_autoridade);
-  if (interrogação >= 0) {
-    for (const QString& par : uri.mid(interrogação + 1).split(QLatin1Char('&'))) {
-      const int igual = par.indexOf(QLatin1Char('='));
-      if (igual > 0 && QUrl::fromPercentEncoding(par.left(igual).toUtf8()) == QLatin1String("password")) {
-        senhas << par.mid(igual + 1);
-      }
-    }
-  }
-  QStringList todas;
-  for (const QString& s : senhas) {
-    if (s.isEmpty()) continue;
-    todas << s << QUrl::fromPercentEncoding(s.toUtf8());
-  }
-  return todas;
-}
-
 }  // namespace
 
 void PgConnDeleter::operator()(pg_conn* conn) const { PQfinish(conn); }
 void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
-
-QString PgNomeSemSenha(const QString& uri) {
-  const int início = uri.indexOf(QStringLiteral("://"));
-  if (início < 0) return uri;
-  int fim_autoridade = início + 3;
-  while (fim_autoridade < uri.size() && uri[fim_autoridade] != QLatin1Char('/') &&
-         uri[fim_autoridade] != QLatin1Char('?')) {
-    ++fim_autoridade;
-  }
-  QString autoridade = uri.mid(início + 3, fim_autoridade - início - 3);
-  const int arroba = autoridade.lastIndexOf(QLatin1Char('@'));
-  if (arroba >= 0) {
-    const int dois_pontos = autoridade.left(arroba).indexOf(QLatin1Char(':'));
-    if (dois_pontos >= 0) autoridade.remove(dois_pontos, arroba - dois_pontos);
-  }
-  QString resto = uri.mid(fim_autoridade);
-  const int interrogação = resto.indexOf(QLatin1Char('?'));
-  if (interrogação >= 0) {
-    QStringList mantidos;
-    for (const QString& par : resto.mid(interrogação + 1).split(QLatin1Char('&'))) {
-      const int igual = par.indexOf(QLatin1Char('='));
-      const QString chave = igual >= 0 ? par.left(igual) : par;
-      if (QUrl::fromPercentEncoding(chave.toUtf8()) == QLatin1String("password")) continue;
-      mantidos << par;
-    }
-    resto = resto.left(interrogação);
-    if (!mantidos.isEmpty()) resto += QLatin1Char('?') + mantidos.join(QLatin1Char('&'));
-  }
-  return uri.left(início + 3) + autoridade + resto;
-}
 
 std::string PgIdentificador(std::string_view nome) { return QuoteIdentifier(nome); }
 
@@ -272,12 +208,20 @@ int PgResultado::alteradas() const {
 }
 
 Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
-  const QByteArray endereço = uri.toUtf8();
+  PgEndereço endereço;
+  if (Status lido = LerPgEndereço(uri, &endereço); !lido.ok()) return lido;
   // A server that never answers must not hang the program: libpq waits
-  // forever unless told. The URI's own connect_timeout, when given, wins.
-  const char* const chaves[] = {"connect_timeout", "application_name", "dbname", nullptr};
-  const char* const valores[] = {"10", "orlan", endereço.constData(), nullptr};
-  PgConnPtr conn(PQconnectdbParams(chaves, valores, 1));
+  // forever unless told. The address's own connect_timeout, when given,
+  // wins, as the later value of a keyword does.
+  std::vector<const char*> chaves = {"connect_timeout", "application_name"};
+  std::vector<const char*> valores = {"10", "orlan"};
+  for (const auto& [chave, valor] : endereço.opções) {
+    chaves.push_back(chave.c_str());
+    valores.push_back(valor.c_str());
+  }
+  chaves.push_back(nullptr);
+  valores.push_back(nullptr);
+  PgConnPtr conn(PQconnectdbParams(chaves.data(), valores.data(), 0));
   Status falha;
   if (!conn || PQstatus(conn.get()) != CONNECTION_OK) {
     falha = PgStatus(conn.get(), nullptr, "conectar");
@@ -285,14 +229,18 @@ Status PgConexão::Abrir(const QString& uri, std::unique_ptr<PgConexão>* out) {
     falha = PgStatus(conn.get(), nullptr, "escolher a codificação UTF-8");
   }
   if (!falha.ok()) {
-    // libpq quotes pieces of a URI it cannot read; none may show a password.
-    QString detalhe = QString::fromStdString(falha.detail());
-    for (const QString& senha : SenhasDe(uri)) detalhe.replace(senha, QStringLiteral("***"));
+    // libpq's text may quote a value of the address; never the password.
+    std::string detalhe = falha.detail();
+    for (const std::string& segredo : endereço.segredos) {
+      for (size_t em = detalhe.find(segredo); em != std::string::npos; em = detalhe.find(segredo, em)) {
+        detalhe.replace(em, segredo.size(), "***");
+      }
+    }
     const std::string mensagem = falha.code() == kErrConnection
                                      ? "Não foi possível conectar ao servidor PostgreSQL " +
                                            ServidorDe(conn.get()).toStdString() + "."
                                      : falha.message();
-    return Status(falha.code(), mensagem, detalhe.toStdString());
+    return Status(falha.code(), mensagem, detalhe);
   }
   std::unique_ptr<PgConexão> nova(new PgConexão(std::move(conn)));
   try {

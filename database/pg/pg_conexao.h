@@ -42,10 +42,6 @@ struct PgResultDeleter {
 using PgConnPtr = std::unique_ptr<pg_conn, PgConnDeleter>;
 using PgResultPtr = std::unique_ptr<pg_result, PgResultDeleter>;
 
-// `uri` with any password removed: the one between "user:" and "@", and a
-// "password=" parameter of the query. Any other text is kept as it is.
-QString PgNomeSemSenha(const QString& uri);
-
 // The rows a statement gave back. Values come as QVariants of the column's
 // type: boolean as bool, whole numbers as qlonglong, numeric and floating
 // point as double, date as QDate, timestamp as QDateTime, anything else as
@@ -74,11 +70,12 @@ struct PgComando {
 
 class PgConexão {
  public:
-  // Connects to `uri` (a libpq connection URI; the password comes from it,
-  // from ~/.pgpass or from the service file, as libpq finds it), with the
-  // client encoding set to UTF-8. On success *out holds the connection.
-  // kErrConnection when the server cannot be reached, kErrLoginRefused when it
-  // refuses the user or password.
+  // Connects to `uri` (a server's address as LerPgEndereço reads it; the
+  // password comes from it, from ~/.pgpass or from the service file, as
+  // libpq finds it), with the client encoding set to UTF-8. On success *out
+  // holds the connection. kErrCannotOpen for an address LerPgEndereço
+  // refuses, kErrConnection when the server cannot be reached,
+  // kErrLoginRefused when it refuses the user or password.
   static Status Abrir(const QString& uri, std::unique_ptr<PgConexão>* out);
 
   ~PgConexão();
