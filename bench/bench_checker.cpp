@@ -4,8 +4,9 @@
 //
 //   bench_checker [--mb N] [--repeat N] [--dir FOLDER]
 //
-// Prints the file's size, the checker's time, throughput and peak memory
-// (VmHWM, reset just before each check), the import's time and the ratios.
+// Prints the machine's load at the start and at the end, the file's size, the
+// checker's time, throughput and peak memory (VmHWM, reset just before each
+// check), the import's time and the ratios.
 // Each leg runs --repeat times (default 3), alternating; the best time of
 // each is compared. Needs the sqlite3 command-line shell on the PATH.
 #include <QCoreApplication>
@@ -38,6 +39,13 @@ long MemóriaKb(const char* campo) {
     if (linha.startsWith(campo)) return linha.mid(static_cast<int>(std::strlen(campo))).trimmed().split(' ')[0].toLong();
   }
   return -1;
+}
+
+// The machine's load as /proc/loadavg gives it: other work on the same cores
+// slows both legs, and says how far to trust one run.
+QByteArray Carga() {
+  QFile f("/proc/loadavg");
+  return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed() : QByteArray("unknown");
 }
 
 // Makes VmHWM start again from the current resident size.
@@ -93,6 +101,7 @@ int main(int argc, char** argv) {
       Falhar("unknown option " + args[i]);
     }
   }
+  std::printf("load at the start (/proc/loadavg): %s\n", Carga().constData());
   const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
   if (sqlite3.isEmpty()) Falhar("the sqlite3 shell is not on the PATH");
   QTemporaryDir temporária(pasta.isEmpty() ? QDir::tempPath() + "/bench_checker-XXXXXX" : pasta + "/bench_checker-XXXXXX");
@@ -191,5 +200,6 @@ int main(int argc, char** argv) {
   std::printf("sqlite3 .import --csv (best of %d): %.3f s\n", repetições, importação);
   std::printf("ratio checker / import: %.2f\n", verificação / importação);
   std::printf("ratio checker / (import + the same indexes): %.2f\n", verificação / (importação + índices));
+  std::printf("load at the end (/proc/loadavg): %s\n", Carga().constData());
   return 0;
 }
