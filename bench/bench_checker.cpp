@@ -4,8 +4,9 @@
 //
 //   bench_checker [--mb N] [--repeat N] [--dir FOLDER]
 //
-// Prints the file's size, the checker's time, throughput and peak memory
-// (VmHWM, reset just before each check), the import's time and the ratios.
+// Prints the machine's load at the start and at the end, the file's size, the
+// checker's time, throughput and peak memory (VmHWM, reset just before each
+// check), the import's time and the ratios, of elapsed time and of CPU time.
 // Each leg runs --repeat times (default 3), alternating; the best time of
 // each is compared. Needs the sqlite3 command-line shell on the PATH.
 #include <QCoreApplication>
@@ -15,6 +16,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +41,23 @@ long MemóriaKb(const char* campo) {
     if (linha.startsWith(campo)) return linha.mid(static_cast<int>(std::strlen(campo))).trimmed().split(' ')[0].toLong();
   }
   return -1;
+}
+
+// The machine's load as /proc/loadavg gives it: other work on the same cores
+// slows both legs, and says how far to trust one run.
+QByteArray Carga() {
+  QFile f("/proc/loadavg");
+  return f.open(QIODevice::ReadOnly) ? f.readLine().trimmed() : QByteArray("unknown");
+}
+
+// CPU seconds, user and system, of this process (RUSAGE_SELF) or of the
+// children it has waited for (RUSAGE_CHILDREN). Unlike elapsed time, they
+// hardly move when other work shares the cores.
+double SegundosCpu(int quem) {
+  rusage r{};
+  ::getrusage(quem, &r);
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 // Makes VmHWM start again from the current resident size.
@@ -93,6 +113,7 @@ int main(int argc, char** argv) {
       Falhar("unknown option " + args[i]);
     }
   }
+  std::printf("load at the start (/proc/loadavg): %s\n", Carga().constData());
   const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
   if (sqlite3.isEmpty()) Falhar("the sqlite3 shell is not on the PATH");
   QTemporaryDir temporária(pasta.isEmpty() ? QDir::tempPath() + "/bench_checker-XXXXXX" : pasta + "/bench_checker-XXXXXX");
@@ -133,7 +154,7 @@ int main(int argc, char** argv) {
       "PRAGMA journal_mode = OFF;\nPRAGMA synchronous = OFF;\nPRAGMA locking_mode = EXCLUSIVE;\n"
       "PRAGMA cache_size = -8192;\n";
 
-  std::vector<double> tempos_verificação, tempos_importação, tempos_índices;
+  std::vector<double> tempos_verificação, tempos_importação, tempos_índices, cpu_verificação, cpu_importação;
   long pico_kb = 0, antes_kb = 0;
   for (int rodada = 0; rodada < repetições; ++rodada) {
     QFile::remove(alvo);
@@ -142,12 +163,15 @@ int main(int argc, char** argv) {
     c.SetInputFile(arquivo);
     antes_kb = MemóriaKb("VmRSS:");
     ZerarPico();
+    double cpu = SegundosCpu(RUSAGE_SELF);
     relógio.restart();
     const std::int16_t r = c.RunCheck();
     tempos_verificação.push_back(relógio.nsecsElapsed() / 1e9);
+    cpu_verificação.push_back(SegundosCpu(RUSAGE_SELF) - cpu);
     pico_kb = std::max(pico_kb, MemóriaKb("VmHWM:"));
     if (r != kVerificaçãoAceita) Falhar("the generated file was rejected: " + c.report());
-    std::printf("check %d: %.3f s (%d progress events)\n", rodada + 1, tempos_verificação.back(), contador.progressos);
+    std::printf("check %d: %.3f s, CPU %.3f s (%d progress events)\n", rodada + 1, tempos_verificação.back(),
+                cpu_verificação.back(), contador.progressos);
 
     if (csvs.empty()) {
       // The same rows, in their stored forms, as one CSV file per table.
@@ -167,9 +191,11 @@ int main(int argc, char** argv) {
       if (!s.ok()) Falhar(QString::fromStdString(s.ToString()));
       schema::CreateTemporaryTables(*db);
     }
+    cpu = SegundosCpu(RUSAGE_CHILDREN);
     relógio.restart();
     Executar(sqlite3, {importado}, roteiro);
     tempos_importação.push_back(relógio.nsecsElapsed() / 1e9);
+    cpu_importação.push_back(SegundosCpu(RUSAGE_CHILDREN) - cpu);
     {
       std::shared_ptr<Database> db;
       const Status s = Database::Open(importado.toStdString(), Database::OpenMode::kExisting, &db);
@@ -178,18 +204,22 @@ int main(int argc, char** argv) {
       schema::CreateTemporaryIndexes(*db);
       tempos_índices.push_back(relógio.nsecsElapsed() / 1e9);
     }
-    std::printf("sqlite3 .import --csv %d: %.3f s (indexes afterwards: %.3f s)\n", rodada + 1,
-                tempos_importação.back(), tempos_índices.back());
+    std::printf("sqlite3 .import --csv %d: %.3f s, CPU %.3f s (indexes afterwards: %.3f s)\n", rodada + 1,
+                tempos_importação.back(), cpu_importação.back(), tempos_índices.back());
   }
 
-  const double verificação = *std::min_element(tempos_verificação.begin(), tempos_verificação.end());
-  const double importação = *std::min_element(tempos_importação.begin(), tempos_importação.end());
-  const double índices = *std::min_element(tempos_índices.begin(), tempos_índices.end());
+  const auto melhor = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+  const double verificação = melhor(tempos_verificação);
+  const double importação = melhor(tempos_importação);
+  const double índices = melhor(tempos_índices);
   std::printf("\nchecker (best of %d): %.3f s, %.1f MB/s\n", repetições, verificação, megabytes / verificação);
   std::printf("checker peak memory: %.1f MB (VmHWM; resident before the check: %.1f MB)\n", pico_kb / 1024.0,
               antes_kb / 1024.0);
   std::printf("sqlite3 .import --csv (best of %d): %.3f s\n", repetições, importação);
   std::printf("ratio checker / import: %.2f\n", verificação / importação);
   std::printf("ratio checker / (import + the same indexes): %.2f\n", verificação / (importação + índices));
+  std::printf("ratio of CPU time checker / import (best of %d each): %.3f s / %.3f s = %.2f\n", repetições,
+              melhor(cpu_verificação), melhor(cpu_importação), melhor(cpu_verificação) / melhor(cpu_importação));
+  std::printf("load at the end (/proc/loadavg): %s\n", Carga().constData());
   return 0;
 }

@@ -61,8 +61,10 @@ class ConsPre {
 
   // The SHA-256 of the bytes the last check read from the file, as 64
   // lowercase hexadecimal digits: what the temporary database was made
-  // from, even when the file changed afterwards. Empty before a check and
-  // when the file could not be read to its end.
+  // from, even when the file changed afterwards; a file read twice (not
+  // UTF-8) counts once, as the second reading saw it. Empty before a check,
+  // when the file could not be read to its end, and in the unlikely case
+  // that libcrypto failed.
   const QString& sha256() const { return sha256_; }
 
   // The faults of the last run: at most 100, then a count of the rest.

@@ -2,10 +2,8 @@
 // makes, `orlan-import --history N` as a child process over lines written
 // through a real copy session, and where a run's file and digest come from
 // (the checker's reading, the control's choice of file).
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,10 +28,10 @@ namespace {
 
 const QString kCfop = QStringLiteral("CFOP|5102|100|100|18|0|0|0|0|0|0");
 
+// coreutils' own SHA-256 of the file, in a process of its own.
 QString Sha256DoArquivo(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return QString();
-  return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+  const test::ProcessResult r = test::Run(QStringLiteral("sha256sum"), {QStringLiteral("--"), path});
+  return r.exit_code == 0 && !r.crashed ? r.out.left(64) : QString();
 }
 
 }  // namespace
@@ -192,19 +190,31 @@ void TestHistorico::historyBadUsage() {
 
 void TestHistorico::checkerDigestIsTheFilesBytes() {
   const QString temp = dir_.filePath(QStringLiteral("checker-temp.db"));
-  // UTF-8, read once; Windows-1252 (a byte that is not UTF-8), read twice;
-  // rejected content, read whole.
+  // UTF-8, read once, with and without a byte order mark; Windows-1252 (a
+  // byte that is not UTF-8), read twice; the same in several MiB, the byte on
+  // the last line, so that the first reading hashed nearly all of it in many
+  // slices before it stopped; an empty file; rejected content, read whole.
   const QByteArray utf8 = test::ArquivoPrf({test::LinhaContribuinte("110042490114", QStringLiteral("Comércio Ltda")),
                                             test::LinhaQur("110042490114", "01", "03/2006"), kCfop});
+  const QByteArray latino = QStringLiteral("Comércio").toUtf8();
   QByteArray latin = utf8;
-  latin.replace(QStringLiteral("Comércio").toUtf8(), QByteArray("Com\xe9rcio"));
+  latin.replace(latino, QByteArray("Com\xe9rcio"));
+  QStringList linhas{test::LinhaContribuinte("110042490114", "Alfa"), test::LinhaQur("110042490114", "01", "03/2006")};
+  for (int i = 0; i < 150000; ++i) linhas << kCfop;
+  linhas << test::LinhaContribuinte("220000000225", QStringLiteral("Comércio Beta"));
+  QByteArray grande = test::ArquivoPrf(linhas);
+  grande.replace(latino, QByteArray("Com\xe9rcio"));
+  QVERIFY(grande.size() > 4 * 1024 * 1024);
   const QByteArray inválido = test::ArquivoPrf({test::LinhaQur("110042490114", "99", "13/2006")});
   struct Caso {
     const char* nome;
     QByteArray bytes;
     ResultadoVerificação esperado;
   };
-  for (const Caso& c : {Caso{"utf8.prf", utf8, kVerificaçãoAceita}, Caso{"latin.prf", latin, kVerificaçãoAceita},
+  for (const Caso& c : {Caso{"utf8.prf", utf8, kVerificaçãoAceita},
+                        Caso{"bom.prf", "\xEF\xBB\xBF" + utf8, kVerificaçãoAceita},
+                        Caso{"latin.prf", latin, kVerificaçãoAceita}, Caso{"grande.prf", grande, kVerificaçãoAceita},
+                        Caso{"vazio.prf", QByteArray(), kArquivoIlegível},
                         Caso{"invalido.prf", inválido, kConteúdoInválido}}) {
     const QString path = dir_.filePath(QString::fromLatin1(c.nome));
     test::WriteFile(path, c.bytes);
