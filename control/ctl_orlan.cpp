@@ -194,7 +194,9 @@ QString TextoOcultasPeloLimite(const ctlOrlan::ContagemLista& c) {
 bool CriarPastaComponente(const QString& folder) {
   if (QFileInfo(folder).isDir()) return true;
   const QFileDevice::Permissions só_do_dono = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-  return QDir().mkpath(QFileInfo(folder).absolutePath()) && QDir().mkdir(folder, só_do_dono);
+  // Another run of the user may make it at the same moment.
+  return (QDir().mkpath(QFileInfo(folder).absolutePath()) && QDir().mkdir(folder, só_do_dono)) ||
+         QFileInfo(folder).isDir();
 }
 
 QString PastaComponentePadrão() {

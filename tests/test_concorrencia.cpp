@@ -149,7 +149,6 @@ void TestConcorrencia::mesmoUsuarioDuasExecucoes() {
 void TestConcorrencia::bloqueioSemProgresso_data() {
   QTest::addColumn<bool>("servidor");
   QTest::newRow("SQLite") << false;
-  QTest::newRow("PostgreSQL") << true;
 }
 
 // Another session holds the returns' table and does nothing: the import
