@@ -208,11 +208,13 @@ class SessãoCópia {
   // Returns how many.
   virtual int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) = 0;
 
-  // A reading that changes whenever another session commits work to the
-  // current database (a server: also when one starts writing). Two equal
-  // readings a lock wait apart mean that whoever holds the lock made no
-  // progress meanwhile. Takes no lock.
-  virtual std::int64_t marcoAlheio() = 0;
+  // The work other sessions hold open on the current database now: one
+  // entry per piece that ends when its holder commits or gives up (a
+  // server: each transaction of another session that holds a lock there and
+  // waits for none; a file: the version its last commit left). Whoever holds
+  // a lock made progress between two readings when an entry of the first is
+  // missing from the second; new entries do not count. Takes no lock.
+  virtual std::vector<std::string> marcoAlheio() = 0;
 
   // Adds `linha` (its `momento` and `origem` ignored) to the log with
   // `origem`, inside the transaction. Does nothing when the current database

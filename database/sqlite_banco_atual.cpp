@@ -100,7 +100,10 @@ class SqliteSessão : public SessãoCópia {
   std::optional<EstadoLote> bloquearLote(std::span<const DocumentoLote> docs, bool esperar) override;
   LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem, const QDate& cadastro) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
-  std::int64_t marcoAlheio() override { return atual_->scalar("PRAGMA main.data_version").toLongLong(); }
+  // Another connection's commit moves the file's version.
+  std::vector<std::string> marcoAlheio() override {
+    return {atual_->scalar("PRAGMA main.data_version").toString().toStdString()};
+  }
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
   bool temHistórico();
   std::int64_t commits() const override { return atual_->commitCount() - commits_iniciais_; }

@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -710,7 +711,7 @@ void Importação::comEspera(Esperar esperar, bool esperando) {
   };
   std::optional<Aviso> aviso;
   if (esperando) aviso.emplace(host_);
-  std::int64_t marco = sessão_->marcoAlheio();
+  std::vector<std::string> marco = sessão_->marcoAlheio();
   int sem_progresso = 0;
   for (;;) {
     try {
@@ -718,10 +719,13 @@ void Importação::comEspera(Esperar esperar, bool esperando) {
       return;
     } catch (const DbError& e) {
       if (!e.status().IsLocked()) throw;
-      const std::int64_t agora = sessão_->marcoAlheio();
-      sem_progresso = agora == marco ? sem_progresso + 1 : 0;
+      std::vector<std::string> agora = sessão_->marcoAlheio();
+      const bool avançou = std::any_of(marco.begin(), marco.end(), [&](const std::string& m) {
+        return std::find(agora.begin(), agora.end(), m) == agora.end();
+      });
+      sem_progresso = avançou ? 0 : sem_progresso + 1;
       if (sem_progresso >= kEsperasSemProgresso) throw;
-      marco = agora;
+      marco = std::move(agora);
       if (!aviso) aviso.emplace(host_);
     }
   }

@@ -45,11 +45,12 @@ namespace {
 constexpr int kProcessos = 3;
 constexpr int kRodadas = 10;
 
-// Starts `kProcessos` imports of `arquivo` into `banco` at once, each with a
+// Starts `quantos` imports of `arquivo` into `banco` at once, each with a
 // component folder of its own and Yes to every question; waits for all.
-QString RodadaSimultânea(const QString& banco, const QString& arquivo, const QString& pasta, int rodada) {
+QString RodadaSimultânea(const QString& banco, const QString& arquivo, const QString& pasta, int rodada,
+                         int quantos = kProcessos) {
   std::vector<std::unique_ptr<QProcess>> processos;
-  for (int p = 0; p < kProcessos; ++p) {
+  for (int p = 0; p < quantos; ++p) {
     auto processo = std::make_unique<QProcess>();
     processo->setStandardInputFile(QProcess::nullDevice());
     processo->start(test::ProgramPath(QStringLiteral("orlan-import")),
@@ -105,6 +106,16 @@ void TestConcorrencia::substituicoesSimultaneas() {
                                        : test::Violações(atual, fontes, fontes, &depois);
     QVERIFY2(violações.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(rodada).arg(violações)));
   }
+
+  // Two clerks replacing the same 2,400 returns: each batch is committed,
+  // so neither waits for the other's whole run, and both finish.
+  const test::Contagens grandes = test::ContagensDoArquivo(grande_, dir_.filePath(QStringLiteral("grandes.fix")));
+  QCOMPARE(grandes.size(), 2400);
+  const QString falhas = RodadaSimultânea(atual, grande_, pasta, kRodadas, 2);
+  QVERIFY2(falhas.isEmpty(), qPrintable(falhas));
+  const QString violações = servidor ? test::Comparar(test::PgContarDeclarações(atual), grandes, grandes)
+                                     : test::Violações(atual, grandes, grandes);
+  QVERIFY2(violações.isEmpty(), qPrintable(violações));
 }
 
 // One user's runs side by side from one component folder (two windows, a
@@ -149,6 +160,7 @@ void TestConcorrencia::mesmoUsuarioDuasExecucoes() {
 void TestConcorrencia::bloqueioSemProgresso_data() {
   QTest::addColumn<bool>("servidor");
   QTest::newRow("SQLite") << false;
+  QTest::newRow("PostgreSQL") << true;
 }
 
 // Another session holds the returns' table and does nothing: the import

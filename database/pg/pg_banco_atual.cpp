@@ -866,12 +866,18 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   return resultado;
 }
 
-std::int64_t PgSessãoCópia::marcoAlheio() {
-  // The first transaction number not handed out yet: it moves whenever any
-  // session starts writing, a holder's next batch included.
-  return conexão_->executar("SELECT pg_snapshot_xmax(pg_current_snapshot())::text::bigint", {}, "ler o progresso do banco")
-      .valor(0, 0)
-      .toLongLong();
+std::vector<std::string> PgSessãoCópia::marcoAlheio() {
+  // Every role may read which transactions hold locks, and in which
+  // database a session works. A session that waits for a lock itself is
+  // left out: its retries come and go without anyone's work moving.
+  const PgResultado r = conexão_->executar(
+      "SELECT DISTINCT l.virtualtransaction FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid "
+      "WHERE a.datname = current_database() AND l.pid <> pg_backend_pid() AND l.granted AND NOT EXISTS "
+      "(SELECT 1 FROM pg_locks w WHERE w.pid = l.pid AND NOT w.granted)",
+      {}, "ler o progresso do banco");
+  std::vector<std::string> transações;
+  for (int i = 0; i < r.linhas(); ++i) transações.push_back(r.valor(i, 0).toString().toStdString());
+  return transações;
 }
 
 int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {

@@ -77,7 +77,7 @@ class PgSessãoCópia : public SessãoCópia {
   std::optional<EstadoLote> bloquearLote(std::span<const DocumentoLote> docs, bool esperar) override;
   LoteCopiado copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem, const QDate& cadastro) override;
   int copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) override;
-  std::int64_t marcoAlheio() override;
+  std::vector<std::string> marcoAlheio() override;
   void registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) override;
 
   std::int64_t commits() const override { return commits_; }
