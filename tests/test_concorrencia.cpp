@@ -4,8 +4,10 @@
 // whatever the order in which the processes took the locks. And one user's
 // runs side by side in one component folder, and a lock nobody lets go.
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,25 +51,38 @@ constexpr int kRodadas = 10;
 // component folder of its own and Yes to every question; waits for all.
 QString RodadaSimultânea(const QString& banco, const QString& arquivo, const QString& pasta, int rodada,
                          int quantos = kProcessos) {
+  QDir().mkpath(pasta);
   std::vector<std::unique_ptr<QProcess>> processos;
   for (int p = 0; p < quantos; ++p) {
+    const QString nome = QStringLiteral("%1/c%2-%3").arg(pasta).arg(rodada).arg(p);
     auto processo = std::make_unique<QProcess>();
     processo->setStandardInputFile(QProcess::nullDevice());
+    // To files: a pipe nobody drains while another process is waited for
+    // would stop this one in the middle of a batch, its locks held.
+    processo->setStandardOutputFile(nome + QStringLiteral(".out"));
+    processo->setStandardErrorFile(nome + QStringLiteral(".err"));
     processo->start(test::ProgramPath(QStringLiteral("orlan-import")),
-                    {QStringLiteral("--db"), banco, QStringLiteral("--component-dir"),
-                     QStringLiteral("%1/c%2-%3").arg(pasta).arg(rodada).arg(p), QStringLiteral("--overwrite"),
+                    {QStringLiteral("--db"), banco, QStringLiteral("--component-dir"), nome, QStringLiteral("--overwrite"),
                      QStringLiteral("yes"), arquivo});
     processos.push_back(std::move(processo));
   }
   QString falhas;
-  for (auto& processo : processos) {
-    if (!processo->waitForFinished(180000) || processo->exitStatus() != QProcess::NormalExit ||
-        processo->exitCode() != 0) {
-      falhas += QStringLiteral("a process ended with %1: %2 %3\n")
-                    .arg(processo->exitCode())
-                    .arg(QString::fromUtf8(processo->readAllStandardError()),
-                         QString::fromUtf8(processo->readAllStandardOutput().right(600)));
+  for (int p = 0; p < quantos; ++p) {
+    QProcess& processo = *processos[static_cast<size_t>(p)];
+    if (processo.waitForFinished(180000) && processo.exitStatus() == QProcess::NormalExit && processo.exitCode() == 0) {
+      continue;
     }
+    const QString nome = QStringLiteral("%1/c%2-%3").arg(pasta).arg(rodada).arg(p);
+    QFile saída(nome + QStringLiteral(".out"));
+    QFile erro(nome + QStringLiteral(".err"));
+    saída.open(QIODevice::ReadOnly);
+    erro.open(QIODevice::ReadOnly);
+    // The error's lines, not the thousands of answered questions.
+    const QStringList linhas = QString::fromUtf8(saída.readAll()).split(QLatin1Char('\n'));
+    falhas += QStringLiteral("a process ended with %1: %2 %3\n")
+                  .arg(processo.exitCode())
+                  .arg(QString::fromUtf8(erro.readAll()),
+                       linhas.filter(QRegularExpression(QStringLiteral("Erro [0-9]|^Detalhe|^Resumo"))).join('\n'));
   }
   return falhas;
 }
