@@ -180,13 +180,20 @@ class SessãoCópia {
     bool copiarContribuinte = false;  // store its taxpayer unless the current database has it
     bool armazenar = true;            // false: declined, only its taxpayer and log line are written
     std::optional<std::int64_t> substituir;  // the return deleted before storing this one
+    // The keys an earlier copy of this item gave, when a batch is copied
+    // again after going back to its savepoint: its header's NroQUR and its
+    // occurrences' Códigos, in order. 0 and empty: the database numbers
+    // them. (A file gives the same numbers again by itself: the rollback
+    // took them back. A server's sequences do not go back.)
+    std::int32_t novo = 0;
+    std::vector<std::int32_t> códigosOcorrências;
   };
   struct LoteCopiado {
     std::vector<std::int32_t> novos;          // each item's new NroQUR; 0 when not stored
     std::map<std::string, int> linhas;        // rows added per table (tables with rows only)
-    // Each item's last occurrence copied, its Código in the temporary and
-    // in the current database; {0, 0} when it has none.
-    std::vector<std::pair<std::int32_t, std::int32_t>> últimaOcorrência;
+    // Each item's occurrences in the order copied: their Código in the
+    // temporary and in the current database.
+    std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> ocorrências;
   };
   // Inside a transaction, and under the locks of bloquearLote: the
   // whole batch in one step per table, as if each document had gone through

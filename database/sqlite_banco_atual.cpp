@@ -494,15 +494,15 @@ void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
           "CROSS JOIN main.\"tblOcorrências\" q ON q._rowid_ = ? + v.k - 1 ORDER BY v.k",
       {QVariant(primeira)});
   if (anotadas != n) throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
-  // In the order they were added: each item ends holding its last one.
+  // In the order they were added.
   Recordset cada = atual_->openQuery(
       "SELECT l.ordem AS ordem, m.novo AS novo, m.velho AS velho FROM temp.orlan_ocorrencias m CROSS JOIN "
       "main.\"tblOcorrências\" q ON q.\"Código\" = m.novo CROSS JOIN temp.orlan_lote l ON l.novo = q.NroQUR "
       "ORDER BY m.novo");
   for (; !cada.eof(); cada.moveNext()) {
-    r->últimaOcorrência[static_cast<size_t>(cada.value("ordem").toLongLong() - 1)] = {
+    r->ocorrências[static_cast<size_t>(cada.value("ordem").toLongLong() - 1)].emplace_back(
         ChaveInt32(cada.value("velho"), "Código da ocorrência do arquivo"),
-        ChaveInt32(cada.value("novo"), "Código da nova ocorrência")};
+        ChaveInt32(cada.value("novo"), "Código da nova ocorrência"));
   }
 }
 
@@ -529,7 +529,7 @@ SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> i
   if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   LoteCopiado r;
   r.novos.assign(itens.size(), 0);
-  r.últimaOcorrência.assign(itens.size(), {0, 0});
+  r.ocorrências.assign(itens.size(), {});
   const auto contar = [&r](std::string_view tabela, int n) {
     if (n > 0) r.linhas[std::string(tabela)] += n;
   };

@@ -136,6 +136,8 @@ class Importação {
   // The first `quantos` of `itens` one by one; `perguntado`: the host was
   // already asked whether to stop before each.
   std::optional<size_t> umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado);
+  // Copies `lote` again, its documents under the keys `antes` gave them.
+  SessãoCópia::LoteCopiado copiarDeNovo(std::vector<SessãoCópia::ItemLote>& lote, const SessãoCópia::LoteCopiado& antes);
   // The batch's items for `itens` under the state `estado` read under the
   // locks: as many as still need no question.
   std::vector<SessãoCópia::ItemLote> itensDoLote(const std::vector<ItemPlano>& itens,
@@ -356,13 +358,13 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
   std::exception_ptr erro;
   const size_t anunciados = anunciarLote(itens, lote, copiado, &erro);
   if (anunciados < lote.size()) {
-    // Only the documents whose events were all raised stay; on a file the
-    // copy again gives them the same keys.
+    // Only the documents whose events were all raised stay, under the keys
+    // those events showed.
     ponto.reset();
     lote.resize(anunciados);
     if (!lote.empty()) {
       ponto.emplace(*sessão_, "lote");
-      copiado = sessão_->copiarLote(lote, origem_, hoje_);
+      copiado = copiarDeNovo(lote, copiado);
     }
   }
   if (ponto) {
@@ -376,6 +378,22 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
   gravarLote();
   if (erro) std::rethrow_exception(erro);
   return lote.size();
+}
+
+SessãoCópia::LoteCopiado Importação::copiarDeNovo(std::vector<SessãoCópia::ItemLote>& lote,
+                                                  const SessãoCópia::LoteCopiado& antes) {
+  for (size_t n = 0; n < lote.size(); ++n) {
+    lote[n].novo = antes.novos[n];
+    lote[n].códigosOcorrências.clear();
+    for (const auto& [temp, novo] : antes.ocorrências[n]) lote[n].códigosOcorrências.push_back(novo);
+  }
+  SessãoCópia::LoteCopiado copiado = sessão_->copiarLote(lote, origem_, hoje_);
+  for (size_t n = 0; n < lote.size(); ++n) {
+    if (copiado.novos[n] != antes.novos[n] || copiado.ocorrências[n] != antes.ocorrências[n]) {
+      throw DbError(kErrOther, "As chaves dos documentos mudaram ao copiar o lote de novo.");
+    }
+  }
+  return copiado;
 }
 
 std::vector<SessãoCópia::ItemLote> Importação::itensDoLote(const std::vector<ItemPlano>& itens,
@@ -463,12 +481,12 @@ void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote
   if (existia && !resposta_para_todos_) perguntar(item.doc.ie);
   if (!lote.armazenar) return;
   e_.NroQURNovo = copiado.novos[n];
-  const auto [código_temp, código_novo] = copiado.últimaOcorrência[n];
+  const auto& ocorrências = copiado.ocorrências[n];
   for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
     host_.passo();
-    if (cópia.table == schema::kOccurrenceTable && código_novo != 0) {
-      e_.CódigoOcorrênciaTemp = código_temp;
-      e_.CódigoOcorrênciaNovo = código_novo;
+    if (cópia.table == schema::kOccurrenceTable && !ocorrências.empty()) {
+      e_.CódigoOcorrênciaTemp = ocorrências.back().first;
+      e_.CódigoOcorrênciaNovo = ocorrências.back().second;
     }
   }
 }

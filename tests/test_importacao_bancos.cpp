@@ -505,10 +505,7 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
     int resposta;
     int parar_após;  // NoMeio events before the host asks to stop; 0: never
   };
-  // A stop inside a batch copies it again: a file gives the same keys, a
-  // server's sequences do not go back.
-  std::vector<Caso> casos{{"sim", kRespostaSim, 0}, {"não", kRespostaNao, 0}};
-  if (!servidor) casos.push_back({"parada", kRespostaSim, 25});
+  const Caso casos[] = {{"sim", kRespostaSim, 0}, {"não", kRespostaNao, 0}, {"parada", kRespostaSim, 25}};
   for (const Caso& caso : casos) {
     QStringList rastros[2];
     for (int em_lote = 0; em_lote < 2; ++em_lote) {

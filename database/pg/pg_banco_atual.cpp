@@ -658,7 +658,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   exigirTransação("copiar um lote de declarações");
   LoteCopiado resultado;
   resultado.novos.assign(itens.size(), 0);
-  resultado.últimaOcorrência.assign(itens.size(), {0, 0});
+  resultado.ocorrências.assign(itens.size(), {});
 
   // Everything goes to the server in one round trip: the deletions, then
   // one statement whose data-modifying parts add the rows. The new keys
@@ -716,6 +716,8 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   const QString lista = QString::fromUtf8(QJsonDocument(guardados).toJson(QJsonDocument::Compact));
   const std::string k_ = "j.key AS orlan_k, ";
 
+  // Copied again: under the keys the first copy gave.
+  const bool fixos = std::any_of(itens.begin(), itens.end(), [](const ItemLote& it) { return it.novo != 0; });
   const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
   std::vector<std::vector<QVariant>> cabeçalhos;
   std::vector<std::string_view> campos_cab;
@@ -733,8 +735,10 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
     for (; !r.eof(); r.moveNext()) {
       std::vector<QVariant> linha;
       for (std::string_view campo : campos_cab) linha.push_back(r.value(campo));
+      if (fixos) linha.push_back(itens[item_guardado[cabeçalhos.size()]].novo);
       cabeçalhos.push_back(std::move(linha));
     }
+    if (fixos) campos_cab.push_back(schema::kReturnKey);
     if (cabeçalhos.size() != static_cast<size_t>(guardados.size())) {
       throw DbError(kErrNoCurrentRecord, "O banco de dados temporário não tem todas as declarações do lote.");
     }
@@ -747,6 +751,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
   // stored documents, in the file's order, its link looked up on the server.
   // Each occurrence's item and Código in the file, in the order added.
   std::vector<std::pair<size_t, std::int32_t>> ocorrências;
+  std::vector<size_t> vistas(itens.size());  // occurrences per item so far, when copied again
   for (const schema::TableCopy& c : guardados.isEmpty() ? std::span<const schema::TableCopy>() : schema::ReturnDetailCopies()) {
     const bool é_ocorrência = c.table == schema::kOccurrenceTable;
     const std::vector<std::string_view> campos = NomesDe(c.fields);
@@ -763,8 +768,15 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       linhas.push_back(std::move(linha));
       if (é_ocorrência) {
         const auto código = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
+        const size_t item = item_guardado[static_cast<size_t>(r.value("orlan_k").toLongLong())];
         ordem_da_ocorrência[código] = static_cast<qlonglong>(linhas.size());
-        ocorrências.emplace_back(item_guardado[static_cast<size_t>(r.value("orlan_k").toLongLong())], código);
+        if (fixos) {
+          const std::vector<std::int32_t>& dados = itens[item].códigosOcorrências;
+          const size_t n = vistas[item]++;
+          if (n >= dados.size()) throw DbError(kErrOther, "As ocorrências da declaração mudaram ao copiar o lote de novo.");
+          linhas.back().push_back(dados[n]);
+        }
+        ocorrências.emplace_back(item, código);
       }
     }
     if (linhas.empty()) continue;
@@ -776,6 +788,7 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       continue;
     }
     exigirColunas(c.table, {schema::kOccurrenceKey});
+    if (fixos) destino.push_back(schema::kOccurrenceKey);
     const std::string k = Q(coluna(c.table, schema::kOccurrenceKey));
     parte("o", c.table, destino, linhas, Mapa{0, "lote"}, k, true);
     numerar("ocorr", "o", k);
@@ -857,10 +870,9 @@ SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote>
       throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) +
                                    " não devolveu os códigos de todas as ocorrências do lote.");
     }
-    // In the order added: each item ends holding its last one.
     for (size_t p = 0; p < ocorrências.size(); ++p) {
-      resultado.últimaOcorrência[ocorrências[p].first] = {ocorrências[p].second,
-                                                          static_cast<std::int32_t>(códigos[static_cast<int>(p)].toLongLong())};
+      resultado.ocorrências[ocorrências[p].first].emplace_back(
+          ocorrências[p].second, static_cast<std::int32_t>(códigos[static_cast<int>(p)].toLongLong()));
     }
   }
   return resultado;
