@@ -33,6 +33,18 @@ std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto) {
   return std::nullopt;
 }
 
+DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur) {
+  return DbError(kErrNoCurrentRecord, "O banco temporário não tem o documento NroQUR " + std::to_string(nro_qur) + ".");
+}
+
+DbError ContribuinteFaltaNoTemporário(const QString& ie) {
+  return DbError(kErrNoCurrentRecord, "O banco temporário não tem o contribuinte da IE " + ie.toStdString() + ".");
+}
+
+DbError ContribuinteJáNoAtual(const QString& ie) {
+  return DbError(kErrDuplicateKey, "O contribuinte da IE " + ie.toStdString() + " já está no banco de dados atual.");
+}
+
 bool ÉAnoLimite(const QString& ano) {
   static const QRegularExpression quatro_dígitos(QStringLiteral("^[0-9]{4}$"));
   return quatro_dígitos.match(ano).hasMatch();

@@ -291,6 +291,11 @@ class BancoAtual {
   virtual void gravarRefLimite(const QString& ano) = 0;
 };
 
+// The faults a copy meets in the data, one text each whatever the engine.
+DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur);  // kErrNoCurrentRecord
+DbError ContribuinteFaltaNoTemporário(const QString& ie);  // kErrNoCurrentRecord
+DbError ContribuinteJáNoAtual(const QString& ie);          // kErrDuplicateKey
+
 // True for a year as RefLimite holds it: four digits.
 bool ÉAnoLimite(const QString& ano);
 

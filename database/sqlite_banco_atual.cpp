@@ -110,22 +110,33 @@ class SqliteSessão : public SessãoCópia {
 
  private:
   struct Textos {
-    std::string todas;      // INSERT ... SELECT of every source row of a key
     std::string pelo_mapa;  // INSERT ... SELECT of the rows of the noted occurrences
-    std::string pelo_lote;  // INSERT ... SELECT of the rows of the batch's stored documents
+    std::string pelo_lote;  // INSERT ... SELECT of the rows of the noted documents stored
   };
   void exigirTabela(std::string_view tabela);
   const Textos& textos(const schema::TableCopy& c);
   // The texts, or null when the current database lacks the table or a field
-  // and `existe` (with `parâmetros`) finds no source row that would need it.
-  const Textos* textosSeNecessários(const schema::TableCopy& c, const std::string& existe, const Params& parâmetros);
-  // Notes each new occurrence's Código beside the file's.
-  void anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o);
-  // The same for the `n` occurrences the batch's last statement added, and
-  // each item's last one.
+  // and `existe` finds no source row that would need it.
+  const Textos* textosSeNecessários(const schema::TableCopy& c, const std::string& existe);
+
+  // Every copy, of one document or of a batch, goes by the same steps over
+  // the documents noted in temp.orlan_lote: a document alone is a batch of
+  // one.
+  void anotarLote(std::span<const ItemLote> itens);
+  int contribuintesDoLote(const QDate& cadastro);
+  void apagarDoLote();
+  // Stores the headers of the noted documents to store; their new keys go
+  // to `r` (for the items at `armazenados`) and to the notes.
+  void cabeçalhosDoLote(const std::vector<size_t>& armazenados, LoteCopiado* r);
+  int detalheDoLote(const schema::TableCopy& c);
+  // The noted documents' occurrences, noted with their new Códigos, and the
+  // rows of their registers.
+  void ocorrênciasDoLote(LoteCopiado* r);
+  // The rows of `registro` of the noted occurrences.
+  int registrosDasOcorrências(const schema::TableCopy& registro);
+  void históricoDoLote(const OrigemHistórico& origem);
+  // Notes each new occurrence's Código beside the file's, and each item's.
   void anotarOcorrênciasDoLote(int n, LoteCopiado* r);
-  // The batch's taxpayers the current database lacks; how many.
-  int copiarContribuintesDoLote(const QDate& cadastro);
   // The current and temporary database's names of `campos` of `tabela`, as
   // two column lists; `omitir` names a field whose value the caller binds.
   // Fields that may lack are left out when either database lacks them.
@@ -272,53 +283,72 @@ bool SqliteSessão::temContribuinte(const QString& ie) {
 }
 
 void SqliteSessão::copiarContribuinte(const QString& ie, const QDate& cadastro) {
-  exigirTabela(schema::kTaxpayerTable);
-  Recordset origem = temp_->openRecordset(schema::kTaxpayerTable, "IE = ?", {ie});
-  if (origem.eof()) throw DbError(kErrNoCurrentRecord, "O banco temporário não tem o contribuinte da IE " + ie.toStdString() + ".");
-  Recordset destino = atual_->openRecordset(schema::kTaxpayerTable);
-  destino.addNew();
-  for (const schema::FieldDef& campo : schema::FindTable(schema::kTaxpayerTable)->fields) {
-    if (campo.name == kDataCadastro) {
-      destino.setValue(campo.name, QVariant(cadastro));
-    } else {
-      destino.setValueFrom(campo.name, origem, campo.name);
-    }
-  }
-  destino.update();
+  ItemLote item;
+  item.doc.ie = ie;
+  item.copiarContribuinte = true;
+  item.armazenar = false;
+  anotarLote({&item, 1});
+  if (contribuintesDoLote(cadastro) == 0) throw ContribuinteJáNoAtual(ie);
 }
 
 std::optional<std::int64_t> SqliteSessão::retornoExistente(const QString& ie, const QDate& ref1) {
-  exigirTabela(schema::kReturnTable);
-  const QVariant nro = atual_->scalar(
-      "SELECT NroQUR FROM main.tblQUR WHERE IE = ? COLLATE NOCASE AND date(Ref1) = date(?) ORDER BY _rowid_ LIMIT 1",
-      {ie, QVariant(ref1)});
-  if (!nro.isValid()) return std::nullopt;
-  return nro.toLongLong();
+  const DocumentoLote doc{0, ie, ref1};
+  return retornosExistentes({&doc, 1}).front();
 }
 
 void SqliteSessão::apagarRetorno(std::int64_t nro_qur) {
-  exigirTabela(schema::kReturnTable);
-  // The schema's cascade takes every detail and register row with it.
-  atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR = ?", {QVariant(static_cast<qlonglong>(nro_qur))});
+  ItemLote item;
+  item.armazenar = false;
+  item.substituir = nro_qur;
+  anotarLote({&item, 1});
+  apagarDoLote();
 }
 
 std::int32_t SqliteSessão::copiarCabeçalho(std::int32_t nro_qur_temp) {
-  exigirTabela(schema::kReturnTable);
-  Recordset origem = temp_->openRecordset(schema::kReturnTable, "NroQUR = ?", {QVariant(nro_qur_temp)});
-  if (origem.eof()) {
-    throw DbError(kErrNoCurrentRecord,
-                  "O banco temporário não tem o documento NroQUR " + std::to_string(nro_qur_temp) + ".");
+  ItemLote item;
+  item.doc.nroQURTemp = nro_qur_temp;
+  anotarLote({&item, 1});
+  LoteCopiado r;
+  r.novos.assign(1, 0);
+  cabeçalhosDoLote({0}, &r);
+  return r.novos.front();
+}
+
+int SqliteSessão::copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) {
+  if (c.link == schema::kOccurrenceKey) {
+    atual_->execute("DELETE FROM temp.orlan_ocorrencias");
+    atual_->execute("INSERT INTO temp.orlan_ocorrencias (novo, velho) VALUES (?, ?)",
+                    {QVariant(chave_nova), QVariant(chave_origem)});
+    return registrosDasOcorrências(c);
   }
-  Recordset destino = atual_->openRecordset(schema::kReturnTable);
-  destino.addNew();
-  for (const schema::FieldDef& campo : schema::FindTable(schema::kReturnTable)->fields) {
-    if (campo.may_lack && !(destino.hasField(campo.name) && origem.hasField(campo.name))) continue;
-    destino.setValueFrom(campo.name, origem, campo.name);
+  ItemLote item;
+  item.doc.nroQURTemp = chave_origem;
+  item.novo = chave_nova;
+  anotarLote({&item, 1});
+  return detalheDoLote(c);
+}
+
+SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
+  ItemLote item;
+  item.doc.nroQURTemp = nro_qur_temp;
+  item.novo = nro_qur_novo;
+  anotarLote({&item, 1});
+  LoteCopiado r;
+  r.ocorrências.assign(1, {});
+  ocorrênciasDoLote(&r);
+  Ocorrências o;
+  for (auto& [tabela, n] : r.linhas) {
+    if (tabela == schema::kOccurrenceTable) {
+      o.linhas = n;
+    } else {
+      o.registros[tabela] = n;
+    }
   }
-  destino.update();
-  return ChaveInt32(atual_->scalar("SELECT NroQUR FROM main.tblQUR WHERE _rowid_ = ?",
-                                   {QVariant(static_cast<qlonglong>(destino.lastModified()))}),
-                    "NroQUR do novo documento");
+  if (!r.ocorrências.front().empty()) {
+    o.últimoCódigoTemp = r.ocorrências.front().back().first;
+    o.últimoCódigoNovo = r.ocorrências.front().back().second;
+  }
+  return o;
 }
 
 const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {
@@ -328,28 +358,23 @@ const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {
   exigirTabela(c.table);
   const std::vector<ColumnInfo>& destino = atual_->tableColumns(c.table);
   std::string nomes = QuoteIdentifier(NomeExigido(destino, c.link, c.table, true));
-  std::string valores = "?";
   std::string valores_x = "m.novo";
   for (const schema::FieldDef& campo : c.fields) {
-    const std::string fonte = QuoteIdentifier(NomeExigido(origem, campo.name, c.table, false));
     nomes += ", " + QuoteIdentifier(NomeExigido(destino, campo.name, c.table, true));
-    valores += ", " + fonte;
-    valores_x += ", x." + fonte;
+    valores_x += ", x." + QuoteIdentifier(NomeExigido(origem, campo.name, c.table, false));
   }
   const std::string tabela = QuoteIdentifier(c.table);
   const std::string fonte = std::string(kAnexo) + "." + tabela;
   const std::string vínculo = QuoteIdentifier(NomeExigido(origem, c.link, c.table, false));
   const std::string inserir = "INSERT INTO main." + tabela + " (" + nomes + ") SELECT ";
   Textos t;
-  // In the file's order, which the index on the link field gives as it is.
-  t.todas = inserir + valores + " FROM " + fonte + " WHERE " + vínculo + " = ? ORDER BY _rowid_";
   // CROSS JOIN keeps the few noted occurrences as the outer loop, in the
   // order they were stored; each one's rows follow through the file's index
   // on Código: no sort is needed.
   t.pelo_mapa = inserir + valores_x + " FROM temp.orlan_ocorrencias m CROSS JOIN " + fonte + " x ON x." + vínculo +
                 " = m.velho";
-  // The same nesting for a batch: its documents in order, each one's rows
-  // through the file's index.
+  // The same nesting for the noted documents: in order, each one's rows
+  // through the file's index, in the file's order.
   std::string valores_l = "l.novo";
   for (const schema::FieldDef& campo : c.fields) {
     valores_l += ", x." + QuoteIdentifier(NomeExigido(origem, campo.name, c.table, false));
@@ -359,69 +384,16 @@ const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {
   return textos_.emplace(c.table, std::move(t)).first->second;
 }
 
-const SqliteSessão::Textos* SqliteSessão::textosSeNecessários(const schema::TableCopy& c, const std::string& existe,
-                                                             const Params& parâmetros) {
+const SqliteSessão::Textos* SqliteSessão::textosSeNecessários(const schema::TableCopy& c, const std::string& existe) {
   try {
     return &textos(c);
   } catch (const DbError& erro) {
     if (!erro.status().IsNotFound()) throw;
     // A return without rows in the table never needs it; the source table
     // itself is always there (the checker writes every table).
-    if (atual_->scalar("SELECT EXISTS (" + existe + ")", parâmetros).toInt() == 0) return nullptr;
+    if (atual_->scalar("SELECT EXISTS (" + existe + ")").toInt() == 0) return nullptr;
     throw;
   }
-}
-
-int SqliteSessão::copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) {
-  const QVariant origem(chave_origem);
-  const Textos* t = textosSeNecessários(
-      c,
-      "SELECT 1 FROM " + std::string(kAnexo) + "." + QuoteIdentifier(c.table) + " WHERE " + QuoteIdentifier(c.link) +
-          " = ?",
-      {origem});
-  return t == nullptr ? 0 : atual_->execute(t->todas, {QVariant(chave_nova), origem});
-}
-
-void SqliteSessão::anotarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo, Ocorrências* o) {
-  // The database numbers rows in the order they are added, so the n-th key
-  // read back under the new key is the copy of the file's n-th row.
-  Recordset novos = atual_->openQuery("SELECT \"Código\" FROM main.\"tblOcorrências\" WHERE NroQUR = ? ORDER BY \"Código\"",
-                                      {QVariant(nro_qur_novo)});
-  Recordset velhos = atual_->openQuery("SELECT \"Código\" FROM " + std::string(kAnexo) +
-                                           ".\"tblOcorrências\" WHERE NroQUR = ? ORDER BY _rowid_",
-                                       {QVariant(nro_qur_temp)});
-  int anotadas = 0;
-  QVariant último_novo;
-  QVariant último_velho;
-  for (; !novos.eof() && !velhos.eof(); novos.moveNext(), velhos.moveNext()) {
-    último_novo = novos.value(schema::kOccurrenceKey);
-    último_velho = velhos.value(schema::kOccurrenceKey);
-    atual_->execute("INSERT INTO temp.orlan_ocorrencias (novo, velho) VALUES (?, ?)", {último_novo, último_velho});
-    ++anotadas;
-  }
-  if (anotadas != o->linhas) {
-    throw DbError(kErrOther, "Os códigos das novas ocorrências não puderam ser lidos de volta.");
-  }
-  o->últimoCódigoNovo = ChaveInt32(último_novo, "Código da nova ocorrência");
-  o->últimoCódigoTemp = ChaveInt32(último_velho, "Código da ocorrência do arquivo");
-}
-
-SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
-  Ocorrências o;
-  atual_->execute("DELETE FROM temp.orlan_ocorrencias");
-  o.linhas = copiarTabela(schema::CopyOf(schema::kOccurrenceTable), nro_qur_temp, nro_qur_novo);
-  if (o.linhas == 0) return o;
-  anotarOcorrências(nro_qur_temp, nro_qur_novo, &o);
-  for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
-    const Textos* t = textosSeNecessários(registro,
-                                          "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " + std::string(kAnexo) +
-                                              "." + QuoteIdentifier(registro.table) + " x ON x." +
-                                              QuoteIdentifier(registro.link) + " = m.velho",
-                                          {});
-    const int linhas = t == nullptr ? 0 : atual_->execute(t->pelo_mapa);
-    if (linhas > 0) o.registros[std::string(registro.table)] += linhas;
-  }
-  return o;
 }
 
 std::vector<std::optional<std::int64_t>> SqliteSessão::retornosExistentes(std::span<const DocumentoLote> docs) {
@@ -506,15 +478,30 @@ void SqliteSessão::anotarOcorrênciasDoLote(int n, LoteCopiado* r) {
   }
 }
 
-int SqliteSessão::copiarContribuintesDoLote(const QDate& cadastro) {
+void SqliteSessão::anotarLote(std::span<const ItemLote> itens) {
+  if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
+  atual_->execute("DELETE FROM temp.orlan_lote");
+  QJsonArray lote;
+  for (const ItemLote& it : itens) {
+    lote.append(QJsonArray{it.doc.nroQURTemp, it.doc.ie, it.doc.ref1.toString(Qt::ISODate), it.copiarContribuinte ? 1 : 0,
+                           it.armazenar ? 1 : 0,
+                           it.substituir ? QJsonValue(static_cast<qint64>(*it.substituir)) : QJsonValue(),
+                           it.novo != 0 ? QJsonValue(it.novo) : QJsonValue()});
+  }
+  atual_->execute(
+      "INSERT INTO temp.orlan_lote (ordem, velho, ie, ref1, contribuinte, armazenar, substituir, novo) SELECT "
+      "j.key + 1, json_extract(j.value, '$[0]'), json_extract(j.value, '$[1]'), json_extract(j.value, '$[2]'), "
+      "json_extract(j.value, '$[3]'), json_extract(j.value, '$[4]'), json_extract(j.value, '$[5]'), "
+      "json_extract(j.value, '$[6]') FROM json_each(?) j ORDER BY j.key",
+      {Json(lote)});
+}
+
+int SqliteSessão::contribuintesDoLote(const QDate& cadastro) {
   const std::string anexo(kAnexo);
   const QVariant sem_origem = atual_->scalar(
       "SELECT l.ie FROM temp.orlan_lote l WHERE l.contribuinte AND NOT EXISTS (SELECT 1 FROM " + anexo +
       ".tblContribuinte c WHERE c.IE = l.ie) ORDER BY l.ordem LIMIT 1");
-  if (sem_origem.isValid()) {
-    throw DbError(kErrNoCurrentRecord,
-                  "O banco temporário não tem o contribuinte da IE " + sem_origem.toString().toStdString() + ".");
-  }
+  if (sem_origem.isValid()) throw ContribuinteFaltaNoTemporário(sem_origem.toString());
   const Colunas c = colunas(schema::kTaxpayerTable, schema::FindTable(schema::kTaxpayerTable)->fields, kDataCadastro);
   return atual_->execute("INSERT INTO main.tblContribuinte (" + c.destino + ") SELECT " + c.origem +
                              " FROM temp.orlan_lote l CROSS JOIN " + anexo +
@@ -524,91 +511,105 @@ int SqliteSessão::copiarContribuintesDoLote(const QDate& cadastro) {
                          {QVariant(cadastro)});
 }
 
+void SqliteSessão::apagarDoLote() {
+  exigirTabela(schema::kReturnTable);
+  // The schema's cascade takes every detail and register row with them.
+  atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR IN (SELECT substituir FROM temp.orlan_lote "
+                  "WHERE substituir IS NOT NULL)");
+}
+
+void SqliteSessão::cabeçalhosDoLote(const std::vector<size_t>& armazenados, LoteCopiado* r) {
+  const std::string anexo(kAnexo);
+  const QVariant falta = atual_->scalar("SELECT l.velho FROM temp.orlan_lote l WHERE l.armazenar AND NOT EXISTS "
+                                        "(SELECT 1 FROM " + anexo + ".tblQUR x WHERE x.NroQUR = l.velho) "
+                                        "ORDER BY l.ordem LIMIT 1");
+  if (falta.isValid()) throw DocumentoFaltaNoTemporário(falta.toLongLong());
+  const Colunas c = colunas(schema::kReturnTable, schema::FindTable(schema::kReturnTable)->fields);
+  const int n = atual_->execute("INSERT INTO main.tblQUR (" + c.destino + ") SELECT " + c.origem +
+                                " FROM temp.orlan_lote l CROSS JOIN " + anexo +
+                                ".tblQUR x ON x.NroQUR = l.velho WHERE l.armazenar ORDER BY l.ordem");
+  if (n != static_cast<int>(armazenados.size())) {
+    throw DbError(kErrOther, "As chaves dos novos documentos não puderam ser lidas de volta.");
+  }
+  const qlonglong primeira = primeiraNova(schema::kReturnTable, n);
+  atual_->execute("UPDATE temp.orlan_lote SET novo = q.NroQUR FROM (SELECT ordem, row_number() OVER (ORDER BY ordem) AS k "
+                  "FROM temp.orlan_lote WHERE armazenar) p CROSS JOIN main.tblQUR q ON q._rowid_ = ? + p.k - 1 "
+                  "WHERE p.ordem = orlan_lote.ordem",
+                  {QVariant(primeira)});
+  Recordset novos = atual_->openQuery("SELECT novo FROM temp.orlan_lote WHERE armazenar ORDER BY ordem");
+  for (size_t i = 0; i < armazenados.size(); ++i, novos.moveNext()) {
+    if (novos.eof()) throw DbError(kErrOther, "As chaves dos novos documentos não puderam ser lidas de volta.");
+    r->novos[armazenados[i]] = ChaveInt32(novos.value("novo"), "NroQUR do novo documento");
+  }
+  r->linhas[std::string(schema::kReturnTable)] += n;
+}
+
+int SqliteSessão::detalheDoLote(const schema::TableCopy& c) {
+  const Textos* t = textosSeNecessários(c, "SELECT 1 FROM temp.orlan_lote l CROSS JOIN " + std::string(kAnexo) + "." +
+                                               QuoteIdentifier(c.table) + " x ON x." + QuoteIdentifier(c.link) +
+                                               " = l.velho WHERE l.novo IS NOT NULL");
+  return t == nullptr ? 0 : atual_->execute(t->pelo_lote);
+}
+
+int SqliteSessão::registrosDasOcorrências(const schema::TableCopy& registro) {
+  const Textos* t = textosSeNecessários(registro, "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " +
+                                                      std::string(kAnexo) + "." + QuoteIdentifier(registro.table) +
+                                                      " x ON x." + QuoteIdentifier(registro.link) + " = m.velho");
+  return t == nullptr ? 0 : atual_->execute(t->pelo_mapa);
+}
+
+void SqliteSessão::ocorrênciasDoLote(LoteCopiado* r) {
+  atual_->execute("DELETE FROM temp.orlan_ocorrencias");
+  const int linhas = detalheDoLote(schema::CopyOf(schema::kOccurrenceTable));
+  if (linhas == 0) return;
+  r->linhas[std::string(schema::kOccurrenceTable)] += linhas;
+  anotarOcorrênciasDoLote(linhas, r);
+  for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
+    const int n = registrosDasOcorrências(registro);
+    if (n > 0) r->linhas[std::string(registro.table)] += n;
+  }
+}
+
+void SqliteSessão::históricoDoLote(const OrigemHistórico& origem) {
+  if (!temHistórico()) return;
+  atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + ListaColunasHistórico() +
+                      ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN 'ignorado' "
+                      "WHEN l.substituir IS NOT NULL THEN 'substituído' ELSE 'importado' END, l.substituir, l.novo "
+                      "FROM temp.orlan_lote l ORDER BY l.ordem",
+                  {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256});
+}
+
 SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
                                                   const QDate& cadastro) {
-  if (!escrita_) throw DbError(kErrInvalidOperation, "Não há transação aberta no banco de dados atual.");
   LoteCopiado r;
   r.novos.assign(itens.size(), 0);
   r.ocorrências.assign(itens.size(), {});
-  const auto contar = [&r](std::string_view tabela, int n) {
-    if (n > 0) r.linhas[std::string(tabela)] += n;
-  };
-  atual_->execute("DELETE FROM temp.orlan_lote");
-  atual_->execute("DELETE FROM temp.orlan_ocorrencias");
-  int contribuintes = 0;
-  int substituídos = 0;
   std::vector<size_t> armazenados;
-  QJsonArray lote;
+  bool contribuintes = false;
+  bool substituídos = false;
   for (size_t k = 0; k < itens.size(); ++k) {
-    const ItemLote& it = itens[k];
-    lote.append(QJsonArray{it.doc.nroQURTemp, it.doc.ie, it.doc.ref1.toString(Qt::ISODate), it.copiarContribuinte ? 1 : 0,
-                           it.armazenar ? 1 : 0,
-                           it.substituir ? QJsonValue(static_cast<qint64>(*it.substituir)) : QJsonValue()});
-    contribuintes += it.copiarContribuinte ? 1 : 0;
-    substituídos += it.substituir ? 1 : 0;
-    if (it.armazenar) armazenados.push_back(k);
+    contribuintes = contribuintes || itens[k].copiarContribuinte;
+    substituídos = substituídos || itens[k].substituir;
+    if (itens[k].armazenar) armazenados.push_back(k);
   }
-  atual_->execute(
-      "INSERT INTO temp.orlan_lote (ordem, velho, ie, ref1, contribuinte, armazenar, substituir) SELECT j.key + 1, "
-      "json_extract(j.value, '$[0]'), json_extract(j.value, '$[1]'), json_extract(j.value, '$[2]'), "
-      "json_extract(j.value, '$[3]'), json_extract(j.value, '$[4]'), json_extract(j.value, '$[5]') "
-      "FROM json_each(?) j ORDER BY j.key",
-      {Json(lote)});
-  const std::string anexo(kAnexo);
-
-  if (contribuintes > 0) contar(schema::kTaxpayerTable, copiarContribuintesDoLote(cadastro));
-  if (substituídos > 0) {
-    exigirTabela(schema::kReturnTable);
-    // The schema's cascade takes every detail and register row with them.
-    atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR IN (SELECT substituir FROM temp.orlan_lote "
-                    "WHERE substituir IS NOT NULL)");
+  anotarLote(itens);
+  if (contribuintes) {
+    const int n = contribuintesDoLote(cadastro);
+    if (n > 0) r.linhas[std::string(schema::kTaxpayerTable)] += n;
   }
+  if (substituídos) apagarDoLote();
   if (!armazenados.empty()) {
-    const Colunas c = colunas(schema::kReturnTable, schema::FindTable(schema::kReturnTable)->fields);
-    const int n = atual_->execute("INSERT INTO main.tblQUR (" + c.destino + ") SELECT " + c.origem +
-                                  " FROM temp.orlan_lote l CROSS JOIN " + anexo +
-                                  ".tblQUR x ON x.NroQUR = l.velho WHERE l.armazenar ORDER BY l.ordem");
-    if (n != static_cast<int>(armazenados.size())) {
-      throw DbError(kErrNoCurrentRecord, "O banco temporário não tem todos os documentos do lote.");
-    }
-    const qlonglong primeira = primeiraNova(schema::kReturnTable, n);
-    atual_->execute("UPDATE temp.orlan_lote SET novo = q.NroQUR FROM (SELECT ordem, row_number() OVER (ORDER BY ordem) AS k "
-                    "FROM temp.orlan_lote WHERE armazenar) p CROSS JOIN main.tblQUR q ON q._rowid_ = ? + p.k - 1 "
-                    "WHERE p.ordem = orlan_lote.ordem",
-                    {QVariant(primeira)});
-    Recordset novos = atual_->openQuery("SELECT novo FROM temp.orlan_lote WHERE armazenar ORDER BY ordem");
-    for (size_t i = 0; i < armazenados.size(); ++i, novos.moveNext()) {
-      if (novos.eof()) throw DbError(kErrOther, "As chaves dos novos documentos não puderam ser lidas de volta.");
-      r.novos[armazenados[i]] = ChaveInt32(novos.value("novo"), "NroQUR do novo documento");
-    }
-    contar(schema::kReturnTable, n);
-
+    cabeçalhosDoLote(armazenados, &r);
     for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
-      const std::string existe = "SELECT 1 FROM temp.orlan_lote l CROSS JOIN " + anexo + "." +
-                                 QuoteIdentifier(cópia.table) + " x ON x." + QuoteIdentifier(cópia.link) +
-                                 " = l.velho WHERE l.novo IS NOT NULL";
-      const Textos* t = textosSeNecessários(cópia, existe, {});
-      const int linhas = t == nullptr ? 0 : atual_->execute(t->pelo_lote);
-      contar(cópia.table, linhas);
-      if (cópia.table != schema::kOccurrenceTable || linhas == 0) continue;
-      anotarOcorrênciasDoLote(linhas, &r);
-      for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
-        const Textos* tr = textosSeNecessários(registro,
-                                               "SELECT 1 FROM temp.orlan_ocorrencias m CROSS JOIN " + anexo + "." +
-                                                   QuoteIdentifier(registro.table) + " x ON x." +
-                                                   QuoteIdentifier(registro.link) + " = m.velho",
-                                               {});
-        contar(registro.table, tr == nullptr ? 0 : atual_->execute(tr->pelo_mapa));
+      if (cópia.table == schema::kOccurrenceTable) {
+        ocorrênciasDoLote(&r);
+        continue;
       }
+      const int n = detalheDoLote(cópia);
+      if (n > 0) r.linhas[std::string(cópia.table)] += n;
     }
   }
-  if (temHistórico()) {
-    atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + ListaColunasHistórico() +
-                        ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN 'ignorado' "
-                        "WHEN l.substituir IS NOT NULL THEN 'substituído' ELSE 'importado' END, l.substituir, l.novo "
-                        "FROM temp.orlan_lote l ORDER BY l.ordem",
-                    {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256});
-  }
+  históricoDoLote(origem);
   return r;
 }
 
@@ -616,7 +617,7 @@ int SqliteSessão::copiarContribuintes(std::span<const ItemLote> itens, const QD
   bool algum = false;
   for (const ItemLote& it : itens) algum = algum || it.copiarContribuinte;
   // The batch's documents are still noted from copiarLote.
-  return algum ? copiarContribuintesDoLote(cadastro) : 0;
+  return algum ? contribuintesDoLote(cadastro) : 0;
 }
 
 bool SqliteSessão::temHistórico() {

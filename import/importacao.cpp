@@ -513,10 +513,7 @@ Seguimento Importação::documento(std::int32_t chave) {
   passo();
   {
     Recordset cabeçalho = temp_.openRecordset(schema::kReturnTable, "NroQUR = ?", {QVariant(e_.NroQURTemp)});
-    if (cabeçalho.eof()) {
-      throw DbError(kErrNoCurrentRecord,
-                    "O banco temporário não tem o documento NroQUR " + std::to_string(chave) + ".");
-    }
+    if (cabeçalho.eof()) throw DocumentoFaltaNoTemporário(chave);
     e_.IEDocumento = cabeçalho.value("IE");
     e_.Ref1Documento = cabeçalho.value("Ref1");
   }

@@ -95,6 +95,17 @@ QString ArrayTexto(const std::vector<QVariant>& valores) {
   return QString::fromUtf8(s);
 }
 
+// The first of the stored `itens` whose header the temporary database
+// lacks.
+std::int64_t PrimeiroAusente(Database& temp, std::span<const SessãoCópia::ItemLote> itens) {
+  for (const SessãoCópia::ItemLote& it : itens) {
+    if (it.armazenar && !temp.scalar("SELECT 1 FROM tblQUR WHERE NroQUR = ?", {QVariant(it.doc.nroQURTemp)}).isValid()) {
+      return it.doc.nroQURTemp;
+    }
+  }
+  return 0;
+}
+
 bool TemTabela(PgConexão& conexão, std::string_view tabela) {
   return conexão
       .executar("SELECT to_regclass($1::text) IS NOT NULL", {QString::fromStdString(Q(tabela))},
@@ -401,102 +412,87 @@ bool PgSessãoCópia::temContribuinte(const QString& ie) {
   return r[0].valor(0, 0).toBool();
 }
 
+// --- copies: one document is a batch of one ---------------------------------
+
 void PgSessãoCópia::copiarContribuinte(const QString& ie, const QDate& cadastro) {
-  const std::string fazendo = "copiar o contribuinte " + Str(ie);
-  const schema::RecordDef& registro = *schema::FindTable(schema::kTaxpayerTable);
-  const std::vector<std::string_view> campos = NomesDe(registro.fields);
-  Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
-                                          " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
-                                      {ie});
-  if (origem.eof()) {
-    throw DbError(kErrNoCurrentRecord, "O contribuinte " + Str(ie) + " não está no banco de dados temporário.");
-  }
-  std::vector<QVariant> linha;
-  for (std::string_view campo : campos) {
-    linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
-  }
-  exigirColunas(registro.table, campos);
-  if (temContribuinte(ie)) {
-    throw DbError(kErrDuplicateKey, "O contribuinte " + Str(ie) + " já está no banco de dados atual (servidor PostgreSQL " +
-                                        Str(conexão_->servidor()) + ").");
-  }
-  std::string sql = "INSERT INTO " + Q(registro.table) + " (";
-  std::string marcas;
-  for (size_t i = 0; i < campos.size(); ++i) {
-    sql += (i == 0 ? "" : ", ") + Q(coluna(registro.table, campos[i]));
-    marcas += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
-  }
+  ItemLote item;
+  item.doc.ie = ie;
+  item.copiarContribuinte = true;
+  item.armazenar = false;
+  Montagem m = montar({&item, 1});
+  parteContribuintes(m, cadastro);
   // Another clerk may store the same taxpayer between the look and the
-  // write: the unique key on lower(IE) then skips the row, and the answer is
-  // the same as the look's.
-  sql += ") VALUES (" + marcas + ") ON CONFLICT DO NOTHING";
-  const std::vector<PgResultado> r = protegido({PgComando{sql, linha}}, fazendo);
-  if (r[0].alteradas() == 0) {
-    throw DbError(kErrDuplicateKey, "O contribuinte " + Str(ie) + " já está no banco de dados atual (servidor PostgreSQL " +
-                                        Str(conexão_->servidor()) + ").");
+  // write: the unique key on lower(IE) then skips the row.
+  if (executar(m, "copiar o contribuinte " + Str(ie)).linhas.count(Str(schema::kTaxpayerTable)) == 0) {
+    throw ContribuinteJáNoAtual(ie);
   }
 }
 
 std::optional<std::int64_t> PgSessãoCópia::retornoExistente(const QString& ie, const QDate& ref1) {
-  const std::vector<PgResultado> r = protegido(
-      {PgComando{"SELECT \"NroQUR\" FROM \"tblQUR\" WHERE lower(\"IE\") = lower($1::text) AND \"Ref1\" = $2 "
-                 "ORDER BY \"NroQUR\" LIMIT 1",
-                 {ie, ref1}}},
-      "procurar a declaração de " + Str(ie));
-  if (r[0].linhas() == 0) return std::nullopt;
-  return r[0].valor(0, 0).toLongLong();
+  const DocumentoLote doc{0, ie, ref1};
+  return retornosExistentes({&doc, 1}).front();
 }
 
 void PgSessãoCópia::apagarRetorno(std::int64_t nro_qur) {
-  exigirTransação("apagar a declaração");
-  protegido({PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = $1", {QVariant(static_cast<qlonglong>(nro_qur))}}},
-            "apagar a declaração " + std::to_string(nro_qur));
+  ItemLote item;
+  item.armazenar = false;
+  item.substituir = nro_qur;
+  Montagem m = montar({&item, 1});
+  parteApagar(m);
+  executar(m, "apagar a declaração " + std::to_string(nro_qur));
 }
 
 std::int32_t PgSessãoCópia::copiarCabeçalho(std::int32_t nro_qur_temp) {
-  exigirTransação("copiar o cabeçalho");
-  const std::string fazendo = "copiar o cabeçalho da declaração";
-  const schema::RecordDef& registro = *schema::FindTable(schema::kReturnTable);
-  Recordset origem = temp_->openQuery("SELECT * FROM " + QuoteIdentifier(registro.table) + " WHERE " +
-                                          QuoteIdentifier(schema::kReturnKey) + " = ?",
-                                      {QVariant(nro_qur_temp)});
-  if (origem.eof()) {
-    throw DbError(kErrNoCurrentRecord,
-                  "A declaração " + std::to_string(nro_qur_temp) + " não está no banco de dados temporário.");
-  }
-  exigirColunas(registro.table, {schema::kReturnKey});
-  std::vector<std::string_view> campos;
-  std::vector<QVariant> linha;
-  for (const schema::FieldDef& f : registro.fields) {
-    // A field newer than the host's table is passed over, as it was never
-    // there; any other one is required.
-    if (f.may_lack && (coluna(registro.table, f.name).empty() || !origem.hasField(f.name))) continue;
-    campos.push_back(f.name);
-    linha.push_back(origem.value(f.name));
-  }
-  exigirColunas(registro.table, campos);
-  std::string sql = "INSERT INTO " + Q(registro.table) + " (";
-  std::string marcas;
-  for (size_t i = 0; i < campos.size(); ++i) {
-    sql += (i == 0 ? "" : ", ") + Q(coluna(registro.table, campos[i]));
-    marcas += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
-  }
-  sql += ") VALUES (" + marcas + ") RETURNING " + Q(coluna(registro.table, schema::kReturnKey));
-  const std::vector<PgResultado> r = protegido({PgComando{sql, linha}}, fazendo);
-  const qlonglong nova = r[0].valor(0, 0).toLongLong();
-  if (nova < std::numeric_limits<std::int32_t>::min() || nova > std::numeric_limits<std::int32_t>::max()) {
-    throw DbError(kErrOther, "O número " + std::to_string(nova) + " que o servidor deu à declaração não cabe em 32 bits.");
-  }
-  return static_cast<std::int32_t>(nova);
+  ItemLote item;
+  item.doc.nroQURTemp = nro_qur_temp;
+  Montagem m = montar({&item, 1});
+  parteCabeçalhos(m);
+  return executar(m, "copiar o cabeçalho da declaração").novos.front();
 }
 
 int PgSessãoCópia::copiarTabela(const schema::TableCopy& c, std::int32_t chave_origem, std::int32_t chave_nova) {
+  if (c.link == schema::kOccurrenceKey) return copiarRegistro(c, chave_origem, chave_nova);
+  ItemLote item;
+  item.doc.nroQURTemp = chave_origem;
+  item.novo = chave_nova;
+  Montagem m = montar({&item, 1});
+  parteChavesDadas(m);
+  parteDetalhe(m, c);
+  const LoteCopiado r = executar(m, "copiar a tabela " + Str(c.table));
+  const auto n = r.linhas.find(Str(c.table));
+  return n == r.linhas.end() ? 0 : n->second;
+}
+
+SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
+  ItemLote item;
+  item.doc.nroQURTemp = nro_qur_temp;
+  item.novo = nro_qur_novo;
+  Montagem m = montar({&item, 1});
+  parteChavesDadas(m);
+  parteOcorrências(m);
+  const LoteCopiado r = executar(m, "copiar as ocorrências");
+  Ocorrências o;
+  for (const auto& [tabela, n] : r.linhas) {
+    if (tabela == schema::kOccurrenceTable) {
+      o.linhas = n;
+    } else {
+      o.registros[tabela] = n;
+    }
+  }
+  if (!r.ocorrências.front().empty()) {
+    o.últimoCódigoTemp = r.ocorrências.front().back().first;
+    o.últimoCódigoNovo = r.ocorrências.front().back().second;
+  }
+  return o;
+}
+
+int PgSessãoCópia::copiarRegistro(const schema::TableCopy& c, std::int32_t código_origem, std::int32_t código_novo) {
   exigirTransação("copiar uma tabela");
   const std::vector<std::string_view> campos = NomesDe(c.fields);
   Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(c.table) +
                                           " WHERE " + QuoteIdentifier(c.link) + " = ? ORDER BY _rowid_",
-                                      {QVariant(chave_origem)});
-  const std::vector<std::vector<QVariant>> linhas = Linhas(origem, QVariant(chave_nova), campos);
+                                      {QVariant(código_origem)});
+  const std::vector<std::vector<QVariant>> linhas = Linhas(origem, QVariant(código_novo), campos);
   if (linhas.empty()) return 0;
   std::vector<std::string_view> destino{c.link};
   destino.insert(destino.end(), campos.begin(), campos.end());
@@ -504,73 +500,303 @@ int PgSessãoCópia::copiarTabela(const schema::TableCopy& c, std::int32_t chave
   return inserir(c.table, destino, linhas, "copiar a tabela " + Str(c.table));
 }
 
-SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro_qur_temp, std::int32_t nro_qur_novo) {
-  exigirTransação("copiar as ocorrências");
-  const schema::TableCopy& ocorrências = schema::CopyOf(schema::kOccurrenceTable);
-  const std::string tabela = Str(ocorrências.table);
-  const std::vector<std::string_view> campos = NomesDe(ocorrências.fields);
-  Recordset origem = temp_->openQuery("SELECT " + QuoteIdentifier(schema::kOccurrenceKey) + ", " +
-                                          ListaTemp(campos, "") + " FROM " + QuoteIdentifier(tabela) + " WHERE " +
-                                          QuoteIdentifier(ocorrências.link) + " = ? ORDER BY _rowid_",
-                                      {QVariant(nro_qur_temp)});
-  std::vector<std::int32_t> velhos;
+SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
+                                                  const QDate& cadastro) {
+  // Everything goes to the server in one round trip: the taxpayers (first,
+  // so that one the database refuses fails the batch before anything else)
+  // and the deletions, then one statement whose data-modifying parts add
+  // the rows.
+  Montagem m = montar(itens);
+  parteContribuintes(m, cadastro);
+  parteApagar(m);
+  if (!m.guardados.empty()) {
+    parteCabeçalhos(m);
+    for (const schema::TableCopy& c : schema::ReturnDetailCopies()) {
+      if (c.table == schema::kOccurrenceTable) {
+        parteOcorrências(m);
+      } else {
+        parteDetalhe(m, c);
+      }
+    }
+  }
+  parteHistórico(m, origem);
+  return executar(m, "copiar um lote de declarações");
+}
+
+int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
+  Montagem m = montar(itens);
+  parteContribuintes(m, cadastro);
+  const LoteCopiado r = executar(m, "copiar os contribuintes");
+  const auto n = r.linhas.find(Str(schema::kTaxpayerTable));
+  return n == r.linhas.end() ? 0 : n->second;
+}
+
+// --- the batch's statement ----------------------------------------------------
+//
+// The new keys never travel: the header part gives them back to a part
+// `lote` that puts them in an array in the order the rows were added (so
+// position k of the stored documents holds the k-th one's key), the
+// occurrence part to `ocorr`, and the other parts index those.
+
+PgSessãoCópia::Montagem PgSessãoCópia::montar(std::span<const ItemLote> itens) {
+  exigirTransação("copiar declarações");
+  Montagem m;
+  m.itens = itens;
+  QJsonArray guardados;
+  for (size_t k = 0; k < itens.size(); ++k) {
+    if (!itens[k].armazenar) continue;
+    m.guardados.push_back(k);
+    guardados.append(itens[k].doc.nroQURTemp);
+  }
+  m.lista = QString::fromUtf8(QJsonDocument(guardados).toJson(QJsonDocument::Compact));
+  return m;
+}
+
+void PgSessãoCópia::adicionar(Montagem& m, const std::string& nome, std::string_view tabela,
+                              const std::vector<std::string_view>& campos, const std::vector<std::vector<QVariant>>& linhas,
+                              const std::optional<Mapa>& mapa, const std::string& devolve, bool contar) {
+  PgComando c = inserção(tabela, campos, linhas, mapa, " RETURNING " + devolve, m.parâmetros.size());
+  m.parâmetros.insert(m.parâmetros.end(), c.parâmetros.begin(), c.parâmetros.end());
+  m.partes.push_back(nome + " AS (" + c.sql + ")");
+  if (contar) m.contadas.emplace_back(nome, Str(tabela));
+}
+
+void PgSessãoCópia::numerar(Montagem& m, const std::string& nome, const std::string& de, const std::string& chave) {
+  // The server numbers the rows of one statement in the order they come,
+  // so the n-th smallest key is the n-th row's.
+  m.partes.push_back(nome + " AS (SELECT array_agg(" + chave + " ORDER BY " + chave + ") AS novos FROM " + de + ")");
+}
+
+void PgSessãoCópia::parteContribuintes(Montagem& m, const QDate& cadastro) {
+  const schema::RecordDef& registro = *schema::FindTable(schema::kTaxpayerTable);
+  const std::vector<std::string_view> campos = NomesDe(registro.fields);
   std::vector<std::vector<QVariant>> linhas;
-  for (; !origem.eof(); origem.moveNext()) {
-    velhos.push_back(static_cast<std::int32_t>(origem.value(schema::kOccurrenceKey).toLongLong()));
-    std::vector<QVariant> linha{QVariant(nro_qur_novo)};
-    for (std::string_view campo : campos) linha.push_back(origem.value(campo));
+  for (const ItemLote& it : m.itens) {
+    if (!it.copiarContribuinte) continue;
+    Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
+                                            " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
+                                        {it.doc.ie});
+    if (origem.eof()) throw ContribuinteFaltaNoTemporário(it.doc.ie);
+    std::vector<QVariant> linha;
+    for (std::string_view campo : campos) linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
     linhas.push_back(std::move(linha));
   }
-  Ocorrências resultado;
-  if (linhas.empty()) return resultado;
-  std::vector<std::string_view> destino{ocorrências.link};
+  if (linhas.empty()) return;
+  exigirColunas(registro.table, campos);
+  // The unique key on lower(IE) skips one that is there already, whoever
+  // stored it.
+  m.antes.push_back(inserção(registro.table, campos, linhas, std::nullopt, " ON CONFLICT DO NOTHING"));
+  m.conta_contribuintes = true;
+}
+
+void PgSessãoCópia::parteApagar(Montagem& m) {
+  std::vector<QVariant> apagar;
+  for (const ItemLote& it : m.itens) {
+    if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
+  }
+  if (apagar.empty()) return;
+  // The schema's cascade takes every detail and register row with them.
+  m.antes.push_back(PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}});
+}
+
+void PgSessãoCópia::parteCabeçalhos(Montagem& m) {
+  if (m.guardados.empty()) return;
+  const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
+  Recordset r = temp_->openQuery("SELECT x.* FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(cabeçalho.table) +
+                                     " x ON x." + QuoteIdentifier(schema::kReturnKey) + " = j.value ORDER BY j.key",
+                                 {m.lista});
+  exigirColunas(cabeçalho.table, {schema::kReturnKey});
+  std::vector<std::string_view> campos;
+  for (const schema::FieldDef& f : cabeçalho.fields) {
+    // A field newer than the host's table is passed over, as it was never
+    // there; any other one is required.
+    if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
+    campos.push_back(f.name);
+  }
+  exigirColunas(cabeçalho.table, campos);
+  // Copied again: under the keys the first copy gave.
+  const bool fixos = m.itens[m.guardados.front()].novo != 0;
+  std::vector<std::vector<QVariant>> linhas;
+  for (; !r.eof(); r.moveNext()) {
+    std::vector<QVariant> linha;
+    for (std::string_view campo : campos) linha.push_back(r.value(campo));
+    if (fixos) linha.push_back(m.itens[m.guardados[linhas.size()]].novo);
+    linhas.push_back(std::move(linha));
+  }
+  if (linhas.size() != m.guardados.size()) throw DocumentoFaltaNoTemporário(PrimeiroAusente(*temp_, m.itens));
+  if (fixos) campos.push_back(schema::kReturnKey);
+  const std::string k = Q(coluna(cabeçalho.table, schema::kReturnKey));
+  adicionar(m, "h", cabeçalho.table, campos, linhas, std::nullopt, k);
+  numerar(m, "lote", "h", k);
+  m.tem_lote = true;
+  m.fixos = fixos;
+}
+
+void PgSessãoCópia::parteChavesDadas(Montagem& m) {
+  std::vector<QVariant> chaves;
+  for (size_t k : m.guardados) chaves.push_back(m.itens[k].novo);
+  m.parâmetros.push_back(ArrayTexto(chaves));
+  m.partes.push_back("lote AS (SELECT $" + std::to_string(m.parâmetros.size()) + "::integer[] AS novos)");
+  m.tem_lote = true;
+}
+
+void PgSessãoCópia::parteDetalhe(Montagem& m, const schema::TableCopy& c) {
+  const std::vector<std::string_view> campos = NomesDe(c.fields);
+  std::vector<std::vector<QVariant>> linhas;
+  Recordset r = temp_->openQuery("SELECT j.key AS orlan_k, " + ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " +
+                                     QuoteIdentifier(c.table) + " x ON x." + QuoteIdentifier(c.link) +
+                                     " = j.value ORDER BY j.key, x._rowid_",
+                                 {m.lista});
+  for (; !r.eof(); r.moveNext()) {
+    std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
+    for (std::string_view campo : campos) linha.push_back(r.value(campo));
+    linhas.push_back(std::move(linha));
+  }
+  if (linhas.empty()) return;
+  std::vector<std::string_view> destino{c.link};
   destino.insert(destino.end(), campos.begin(), campos.end());
-  exigirColunas(ocorrências.table, destino);
-  exigirColunas(ocorrências.table, {schema::kOccurrenceKey});
+  exigirColunas(c.table, destino);
+  adicionar(m, "t" + std::to_string(m.partes.size()), c.table, destino, linhas, Mapa{0, "lote"}, "1");
+}
 
-  // The rows go in the file's order, and the server numbers them in the
-  // order they arrive: the n-th largest new Código of the return, counted
-  // from the end, is the copy of the file's n-th row from the end.
-  std::vector<PgComando> comandos{inserção(tabela, destino, linhas)};
-  const std::string código = Q(coluna(tabela, schema::kOccurrenceKey));
-  comandos.push_back(PgComando{"SELECT " + código + " FROM " + Q(tabela) + " WHERE " + Q(coluna(tabela, ocorrências.link)) +
-                                   " = $1 ORDER BY " + código + " DESC LIMIT $2",
-                               {QVariant(nro_qur_novo), QVariant(static_cast<qlonglong>(linhas.size()))}});
-  const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar a tabela " + tabela);
-  const PgResultado& novos = r.back();
-  if (novos.linhas() != static_cast<int>(velhos.size())) {
-    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
-                                 std::to_string(novos.linhas()) + " de " + std::to_string(velhos.size()) +
-                                 " ocorrências da declaração.");
+void PgSessãoCópia::parteOcorrências(Montagem& m) {
+  const schema::TableCopy& c = schema::CopyOf(schema::kOccurrenceTable);
+  const std::vector<std::string_view> campos = NomesDe(c.fields);
+  std::vector<std::vector<QVariant>> linhas;
+  std::map<std::int32_t, qlonglong> ordem_da_ocorrência;  // the file's Código -> position among the batch's
+  std::vector<size_t> vistas(m.itens.size());               // occurrences per item so far, when copied again
+  const bool fixos = m.fixos;
+  Recordset r = temp_->openQuery("SELECT j.key AS orlan_k, x." + QuoteIdentifier(schema::kOccurrenceKey) + ", " +
+                                     ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) +
+                                     " x ON x." + QuoteIdentifier(c.link) + " = j.value ORDER BY j.key, x._rowid_",
+                                 {m.lista});
+  for (; !r.eof(); r.moveNext()) {
+    const size_t item = m.guardados[static_cast<size_t>(r.value("orlan_k").toLongLong())];
+    const auto código = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
+    std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
+    for (std::string_view campo : campos) linha.push_back(r.value(campo));
+    if (fixos) {
+      const std::vector<std::int32_t>& dados = m.itens[item].códigosOcorrências;
+      const size_t n = vistas[item]++;
+      if (n >= dados.size()) throw DbError(kErrOther, "As ocorrências da declaração mudaram ao copiar o lote de novo.");
+      linha.push_back(dados[n]);
+    }
+    linhas.push_back(std::move(linha));
+    ordem_da_ocorrência[código] = static_cast<qlonglong>(linhas.size());
+    m.ocorrências.emplace_back(item, código);
   }
-  std::map<std::int32_t, qlonglong> novo_de;
-  for (size_t i = 0; i < velhos.size(); ++i) {
-    novo_de[velhos[i]] = static_cast<std::int32_t>(novos.valor(static_cast<int>(velhos.size() - 1 - i), 0).toLongLong());
-  }
-  resultado.linhas = static_cast<int>(velhos.size());
-  resultado.últimoCódigoTemp = velhos.back();
-  resultado.últimoCódigoNovo = static_cast<std::int32_t>(novo_de[velhos.back()]);
-
-  // Every register row of the return's occurrences, in the file's order:
-  // occurrence by occurrence, each one's rows as stored.
-  const std::string o_tabela = QuoteIdentifier(tabela);
-  const std::string o_código = QuoteIdentifier(schema::kOccurrenceKey);
+  if (linhas.empty()) return;
+  std::vector<std::string_view> destino{c.link};
+  destino.insert(destino.end(), campos.begin(), campos.end());
+  exigirColunas(c.table, destino);
+  exigirColunas(c.table, {schema::kOccurrenceKey});
+  if (fixos) destino.push_back(schema::kOccurrenceKey);
+  const std::string k = Q(coluna(c.table, schema::kOccurrenceKey));
+  adicionar(m, "o", c.table, destino, linhas, Mapa{0, "lote"}, k);
+  numerar(m, "ocorr", "o", k);
   for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
-    const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
-    Recordset fonte = temp_->openQuery(
-        "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") + " FROM " +
-            o_tabela + " o JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
-            " = o." + o_código + " WHERE o." + QuoteIdentifier(ocorrências.link) + " = ? ORDER BY o._rowid_, x._rowid_",
-        {QVariant(nro_qur_temp)});
-    const std::vector<std::vector<QVariant>> r_linhas = LinhasDeRegistro(fonte, novo_de, r_campos);
-    if (r_linhas.empty()) continue;
-    std::vector<std::string_view> r_destino{registro.link};
-    r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
-    exigirColunas(registro.table, r_destino);
-    resultado.registros[Str(registro.table)] =
-        inserir(registro.table, r_destino, r_linhas, "copiar a tabela " + Str(registro.table));
+    parteRegistros(m, registro, ordem_da_ocorrência);
   }
+}
+
+void PgSessãoCópia::parteRegistros(Montagem& m, const schema::TableCopy& registro,
+                                   const std::map<std::int32_t, qlonglong>& ordem_da_ocorrência) {
+  const schema::TableCopy& c = schema::CopyOf(schema::kOccurrenceTable);
+  const std::vector<std::string_view> campos = NomesDe(registro.fields);
+  // Occurrence by occurrence in the file's order, each one's rows as stored.
+  Recordset fonte = temp_->openQuery(
+      "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(campos, "x.") +
+          " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " o ON o." + QuoteIdentifier(c.link) +
+          " = j.value CROSS JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
+          " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " ORDER BY j.key, o._rowid_, x._rowid_",
+      {m.lista});
+  const std::vector<std::vector<QVariant>> linhas = LinhasDeRegistro(fonte, ordem_da_ocorrência, campos);
+  if (linhas.empty()) return;
+  std::vector<std::string_view> destino{registro.link};
+  destino.insert(destino.end(), campos.begin(), campos.end());
+  exigirColunas(registro.table, destino);
+  adicionar(m, "t" + std::to_string(m.partes.size()), registro.table, destino, linhas, Mapa{0, "ocorr"}, "1");
+}
+
+void PgSessãoCópia::parteHistórico(Montagem& m, const OrigemHistórico& origem) {
+  if (!temHistórico()) return;
+  const std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
+  std::vector<std::vector<QVariant>> linhas;
+  size_t guardado = 0;
+  for (const ItemLote& it : m.itens) {
+    LinhaHistórico linha;
+    linha.ie = it.doc.ie;
+    linha.ref1 = it.doc.ref1;
+    linha.resultado = !it.armazenar  ? ResultadoDocumento::kIgnorado
+                      : it.substituir ? ResultadoDocumento::kSubstituído
+                                      : ResultadoDocumento::kImportado;
+    linha.anterior = it.substituir;
+    std::vector<QVariant> valores = ValoresHistórico(origem, linha);
+    // The new key: its position in the map of the stored documents.
+    valores.back() = it.armazenar ? QVariant(static_cast<qlonglong>(++guardado)) : QVariant();
+    linhas.push_back(std::move(valores));
+  }
+  adicionar(m, "historico", kTabelaHistórico, colunas, linhas,
+            m.tem_lote ? std::optional<Mapa>(Mapa{colunas.size() - 1, "lote"}) : std::nullopt, "1", false);
+}
+
+SessãoCópia::LoteCopiado PgSessãoCópia::executar(Montagem& m, const std::string& fazendo) {
+  LoteCopiado resultado;
+  resultado.novos.assign(m.itens.size(), 0);
+  resultado.ocorrências.assign(m.itens.size(), {});
+  std::vector<PgComando> comandos = std::move(m.antes);
+  if (!m.partes.empty()) {
+    std::string sql = "WITH ";
+    for (size_t i = 0; i < m.partes.size(); ++i) sql += (i == 0 ? "" : ", ") + m.partes[i];
+    sql += " SELECT ";
+    for (const auto& [nome, tabela] : m.contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
+    sql += m.tem_lote ? "(SELECT array_to_string(novos, ',') FROM lote), " : "NULL, ";
+    sql += m.ocorrências.empty() ? "NULL" : "(SELECT array_to_string(novos, ',') FROM ocorr)";
+    comandos.push_back(PgComando{std::move(sql), std::move(m.parâmetros)});
+  }
+  if (comandos.empty()) return resultado;
+  const std::vector<PgResultado> r = protegido(std::move(comandos), fazendo);
+  if (m.conta_contribuintes && r.front().alteradas() > 0) {
+    resultado.linhas[Str(schema::kTaxpayerTable)] += r.front().alteradas();
+  }
+  if (m.partes.empty()) return resultado;
+  const PgResultado& feito = r.back();
+  for (size_t i = 0; i < m.contadas.size(); ++i) {
+    const int n = static_cast<int>(feito.valor(0, static_cast<int>(i)).toLongLong());
+    if (n > 0) resultado.linhas[m.contadas[i].second] += n;
+  }
+  const int coluna_novos = static_cast<int>(m.contadas.size());
+  if (m.tem_lote) lerChaves(m, feito.valor(0, coluna_novos).toString(), &resultado);
+  if (!m.ocorrências.empty()) lerCódigos(m, feito.valor(0, coluna_novos + 1).toString(), &resultado);
   return resultado;
+}
+
+void PgSessãoCópia::lerChaves(const Montagem& m, const QString& texto, LoteCopiado* r) const {
+  const QStringList novos = texto.split(QLatin1Char(','), Qt::SkipEmptyParts);
+  if (novos.size() != static_cast<int>(m.guardados.size())) {
+    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
+                                 std::to_string(novos.size()) + " de " + std::to_string(m.guardados.size()) +
+                                 " declarações do lote.");
+  }
+  for (size_t p = 0; p < m.guardados.size(); ++p) {
+    const qlonglong n = novos[static_cast<int>(p)].toLongLong();
+    if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
+      throw DbError(kErrOther, "O número " + std::to_string(n) + " que o servidor deu à declaração não cabe em 32 bits.");
+    }
+    r->novos[m.guardados[p]] = static_cast<std::int32_t>(n);
+  }
+}
+
+void PgSessãoCópia::lerCódigos(const Montagem& m, const QString& texto, LoteCopiado* r) const {
+  const QStringList códigos = texto.split(QLatin1Char(','), Qt::SkipEmptyParts);
+  if (códigos.size() != static_cast<int>(m.ocorrências.size())) {
+    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) +
+                                 " não devolveu os códigos de todas as ocorrências do lote.");
+  }
+  for (size_t p = 0; p < m.ocorrências.size(); ++p) {
+    r->ocorrências[m.ocorrências[p].first].emplace_back(
+        m.ocorrências[p].second, static_cast<std::int32_t>(códigos[static_cast<int>(p)].toLongLong()));
+  }
 }
 
 }  // namespace orlan
@@ -632,252 +858,6 @@ std::optional<SessãoCópia::EstadoLote> PgSessãoCópia::bloquearLote(std::span
   return estado;
 }
 
-std::vector<std::vector<QVariant>> PgSessãoCópia::contribuintesDoLote(std::span<const ItemLote> itens,
-                                                                     const QDate& cadastro) {
-  const schema::RecordDef& registro = *schema::FindTable(schema::kTaxpayerTable);
-  const std::vector<std::string_view> campos = NomesDe(registro.fields);
-  std::vector<std::vector<QVariant>> linhas;
-  for (const ItemLote& it : itens) {
-    if (!it.copiarContribuinte) continue;
-    Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
-                                            " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
-                                        {it.doc.ie});
-    if (origem.eof()) {
-      throw DbError(kErrNoCurrentRecord, "O contribuinte " + Str(it.doc.ie) + " não está no banco de dados temporário.");
-    }
-    std::vector<QVariant> linha;
-    for (std::string_view campo : campos) linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
-    linhas.push_back(std::move(linha));
-  }
-  if (!linhas.empty()) exigirColunas(registro.table, campos);
-  return linhas;
-}
-
-SessãoCópia::LoteCopiado PgSessãoCópia::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
-                                                  const QDate& cadastro) {
-  exigirTransação("copiar um lote de declarações");
-  LoteCopiado resultado;
-  resultado.novos.assign(itens.size(), 0);
-  resultado.ocorrências.assign(itens.size(), {});
-
-  // Everything goes to the server in one round trip: the deletions, then
-  // one statement whose data-modifying parts add the rows. The new keys
-  // never travel: the header part gives them back to a part `lote` that
-  // puts them in an array in the order the rows were added (so position k
-  // of the batch holds the k-th stored return's key), the occurrence part to
-  // `ocorr`, and the other parts index those.
-  std::vector<PgComando> comandos;
-  std::vector<std::string> partes;           // "name AS (statement)"
-  std::vector<std::pair<std::string, std::string>> contadas;  // part -> table whose rows it adds
-  std::vector<QVariant> parâmetros;
-  const auto parte = [&](const std::string& nome, std::string_view tabela, const std::vector<std::string_view>& campos,
-                         const std::vector<std::vector<QVariant>>& linhas, const std::optional<Mapa>& mapa,
-                         const std::string& devolve, bool contar) {
-    PgComando c = inserção(tabela, campos, linhas, mapa, " RETURNING " + devolve, parâmetros.size());
-    parâmetros.insert(parâmetros.end(), c.parâmetros.begin(), c.parâmetros.end());
-    partes.push_back(nome + " AS (" + c.sql + ")");
-    if (contar) contadas.emplace_back(nome, Str(tabela));
-  };
-  // The server numbers the rows of one statement in the order they come,
-  // so the n-th smallest key is the n-th row's.
-  const auto numerar = [&](const std::string& nome, const std::string& de, const std::string& chave) {
-    partes.push_back(nome + " AS (SELECT array_agg(" + chave + " ORDER BY " + chave + ") AS novos FROM " + de + ")");
-  };
-
-  // The taxpayers first, so that one the database refuses fails the batch
-  // before anything else; the unique key on lower(IE) skips one that is
-  // there already, whoever stored it.
-  const std::vector<std::vector<QVariant>> contribuintes = contribuintesDoLote(itens, cadastro);
-  if (!contribuintes.empty()) {
-    comandos.push_back(inserção(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields),
-                                contribuintes, std::nullopt, " ON CONFLICT DO NOTHING"));
-  }
-
-  std::vector<QVariant> apagar;
-  for (const ItemLote& it : itens) {
-    if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
-  }
-  if (!apagar.empty()) {
-    comandos.push_back(PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}});
-  }
-
-  // The stored items' temporary keys, in order: one query per table reads
-  // the rows of all of them, each with its item's position (orlan_k + 1 is
-  // its 1-based position in the server's map of new keys).
-  std::vector<QVariant> posição(itens.size());
-  std::vector<size_t> item_guardado;  // the item of each stored document
-  QJsonArray guardados;
-  for (size_t k = 0; k < itens.size(); ++k) {
-    if (!itens[k].armazenar) continue;
-    item_guardado.push_back(k);
-    guardados.append(itens[k].doc.nroQURTemp);
-    posição[k] = QVariant(static_cast<qlonglong>(guardados.size()));
-  }
-  const QString lista = QString::fromUtf8(QJsonDocument(guardados).toJson(QJsonDocument::Compact));
-  const std::string k_ = "j.key AS orlan_k, ";
-
-  // Copied again: under the keys the first copy gave.
-  const bool fixos = std::any_of(itens.begin(), itens.end(), [](const ItemLote& it) { return it.novo != 0; });
-  const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
-  std::vector<std::vector<QVariant>> cabeçalhos;
-  std::vector<std::string_view> campos_cab;
-  if (!guardados.isEmpty()) {
-    Recordset r = temp_->openQuery("SELECT " + k_ + "x.* FROM json_each(?) j CROSS JOIN " +
-                                       QuoteIdentifier(cabeçalho.table) + " x ON x." +
-                                       QuoteIdentifier(schema::kReturnKey) + " = j.value ORDER BY j.key",
-                                   {lista});
-    exigirColunas(cabeçalho.table, {schema::kReturnKey});
-    for (const schema::FieldDef& f : cabeçalho.fields) {
-      if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
-      campos_cab.push_back(f.name);
-    }
-    exigirColunas(cabeçalho.table, campos_cab);
-    for (; !r.eof(); r.moveNext()) {
-      std::vector<QVariant> linha;
-      for (std::string_view campo : campos_cab) linha.push_back(r.value(campo));
-      if (fixos) linha.push_back(itens[item_guardado[cabeçalhos.size()]].novo);
-      cabeçalhos.push_back(std::move(linha));
-    }
-    if (fixos) campos_cab.push_back(schema::kReturnKey);
-    if (cabeçalhos.size() != static_cast<size_t>(guardados.size())) {
-      throw DbError(kErrNoCurrentRecord, "O banco de dados temporário não tem todas as declarações do lote.");
-    }
-    const std::string k = Q(coluna(cabeçalho.table, schema::kReturnKey));
-    parte("h", cabeçalho.table, campos_cab, cabeçalhos, std::nullopt, k, true);
-    numerar("lote", "h", k);
-  }
-
-  // Detail tables and the occurrences' registers: every row of the batch's
-  // stored documents, in the file's order, its link looked up on the server.
-  // Each occurrence's item and Código in the file, in the order added.
-  std::vector<std::pair<size_t, std::int32_t>> ocorrências;
-  std::vector<size_t> vistas(itens.size());  // occurrences per item so far, when copied again
-  for (const schema::TableCopy& c : guardados.isEmpty() ? std::span<const schema::TableCopy>() : schema::ReturnDetailCopies()) {
-    const bool é_ocorrência = c.table == schema::kOccurrenceTable;
-    const std::vector<std::string_view> campos = NomesDe(c.fields);
-    std::vector<std::vector<QVariant>> linhas;
-    std::map<std::int32_t, qlonglong> ordem_da_ocorrência;  // the file's Código -> position among the batch's
-    Recordset r = temp_->openQuery(
-        "SELECT " + k_ + (é_ocorrência ? "x." + QuoteIdentifier(schema::kOccurrenceKey) + ", " : std::string()) +
-            ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " x ON x." +
-            QuoteIdentifier(c.link) + " = j.value ORDER BY j.key, x._rowid_",
-        {lista});
-    for (; !r.eof(); r.moveNext()) {
-      std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
-      for (std::string_view campo : campos) linha.push_back(r.value(campo));
-      linhas.push_back(std::move(linha));
-      if (é_ocorrência) {
-        const auto código = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
-        const size_t item = item_guardado[static_cast<size_t>(r.value("orlan_k").toLongLong())];
-        ordem_da_ocorrência[código] = static_cast<qlonglong>(linhas.size());
-        if (fixos) {
-          const std::vector<std::int32_t>& dados = itens[item].códigosOcorrências;
-          const size_t n = vistas[item]++;
-          if (n >= dados.size()) throw DbError(kErrOther, "As ocorrências da declaração mudaram ao copiar o lote de novo.");
-          linhas.back().push_back(dados[n]);
-        }
-        ocorrências.emplace_back(item, código);
-      }
-    }
-    if (linhas.empty()) continue;
-    std::vector<std::string_view> destino{c.link};
-    destino.insert(destino.end(), campos.begin(), campos.end());
-    exigirColunas(c.table, destino);
-    if (!é_ocorrência) {
-      parte("t" + std::to_string(partes.size()), c.table, destino, linhas, Mapa{0, "lote"}, "1", true);
-      continue;
-    }
-    exigirColunas(c.table, {schema::kOccurrenceKey});
-    if (fixos) destino.push_back(schema::kOccurrenceKey);
-    const std::string k = Q(coluna(c.table, schema::kOccurrenceKey));
-    parte("o", c.table, destino, linhas, Mapa{0, "lote"}, k, true);
-    numerar("ocorr", "o", k);
-    for (const schema::TableCopy& registro : schema::OccurrenceRegisterCopies()) {
-      const std::vector<std::string_view> r_campos = NomesDe(registro.fields);
-      Recordset fonte = temp_->openQuery(
-          "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(r_campos, "x.") +
-              " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " o ON o." + QuoteIdentifier(c.link) +
-              " = j.value CROSS JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
-              " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " ORDER BY j.key, o._rowid_, x._rowid_",
-          {lista});
-      const std::vector<std::vector<QVariant>> r_linhas = LinhasDeRegistro(fonte, ordem_da_ocorrência, r_campos);
-      if (r_linhas.empty()) continue;
-      std::vector<std::string_view> r_destino{registro.link};
-      r_destino.insert(r_destino.end(), r_campos.begin(), r_campos.end());
-      exigirColunas(registro.table, r_destino);
-      parte("t" + std::to_string(partes.size()), registro.table, r_destino, r_linhas, Mapa{0, "ocorr"}, "1", true);
-    }
-  }
-
-  if (temHistórico()) {
-    std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
-    std::vector<std::vector<QVariant>> linhas;
-    for (size_t k = 0; k < itens.size(); ++k) {
-      const ItemLote& it = itens[k];
-      LinhaHistórico linha;
-      linha.ie = it.doc.ie;
-      linha.ref1 = it.doc.ref1;
-      linha.resultado = !it.armazenar ? ResultadoDocumento::kIgnorado
-                        : it.substituir ? ResultadoDocumento::kSubstituído
-                                        : ResultadoDocumento::kImportado;
-      linha.anterior = it.substituir;
-      std::vector<QVariant> valores = ValoresHistórico(origem, linha);
-      valores.back() = posição[k];
-      linhas.push_back(std::move(valores));
-    }
-    parte("historico", kTabelaHistórico, colunas, linhas,
-          cabeçalhos.empty() ? std::nullopt : std::optional<Mapa>(Mapa{colunas.size() - 1, "lote"}), "1", false);
-  }
-  if (!partes.empty()) {
-    std::string sql = "WITH ";
-    for (size_t i = 0; i < partes.size(); ++i) sql += (i == 0 ? "" : ", ") + partes[i];
-    sql += " SELECT ";
-    for (const auto& [nome, tabela] : contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
-    sql += cabeçalhos.empty() ? "NULL, " : "(SELECT array_to_string(novos, ',') FROM lote), ";
-    sql += ocorrências.empty() ? "NULL" : "(SELECT array_to_string(novos, ',') FROM ocorr)";
-    comandos.push_back(PgComando{std::move(sql), std::move(parâmetros)});
-  }
-  if (comandos.empty()) return resultado;
-
-  const std::vector<PgResultado> r = protegido(std::move(comandos), "copiar um lote de declarações");
-  if (!contribuintes.empty() && r.front().alteradas() > 0) {
-    resultado.linhas[Str(schema::kTaxpayerTable)] += r.front().alteradas();
-  }
-  if (partes.empty()) return resultado;
-  const PgResultado& feito = r.back();
-  for (size_t i = 0; i < contadas.size(); ++i) {
-    const int n = static_cast<int>(feito.valor(0, static_cast<int>(i)).toLongLong());
-    if (n > 0) resultado.linhas[contadas[i].second] += n;
-  }
-  const int coluna_novos = static_cast<int>(contadas.size());
-  const QStringList novos = feito.valor(0, coluna_novos).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
-  if (novos.size() != static_cast<int>(cabeçalhos.size())) {
-    throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) + " guardou " +
-                                 std::to_string(novos.size()) + " de " + std::to_string(cabeçalhos.size()) +
-                                 " declarações do lote.");
-  }
-  for (size_t k = 0; k < itens.size(); ++k) {
-    if (!posição[k].isValid()) continue;
-    const qlonglong n = novos[static_cast<int>(posição[k].toLongLong() - 1)].toLongLong();
-    if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
-      throw DbError(kErrOther, "O número " + std::to_string(n) + " que o servidor deu à declaração não cabe em 32 bits.");
-    }
-    resultado.novos[k] = static_cast<std::int32_t>(n);
-  }
-  if (!ocorrências.empty()) {
-    const QStringList códigos = feito.valor(0, coluna_novos + 1).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (códigos.size() != static_cast<int>(ocorrências.size())) {
-      throw DbError(kErrOther, "O servidor PostgreSQL " + Str(conexão_->servidor()) +
-                                   " não devolveu os códigos de todas as ocorrências do lote.");
-    }
-    for (size_t p = 0; p < ocorrências.size(); ++p) {
-      resultado.ocorrências[ocorrências[p].first].emplace_back(
-          ocorrências[p].second, static_cast<std::int32_t>(códigos[static_cast<int>(p)].toLongLong()));
-    }
-  }
-  return resultado;
-}
-
 std::vector<std::string> PgSessãoCópia::marcoAlheio() {
   // Every role may read which transactions hold locks, and in which
   // database a session works. A session that waits for a lock itself is
@@ -890,20 +870,6 @@ std::vector<std::string> PgSessãoCópia::marcoAlheio() {
   std::vector<std::string> transações;
   for (int i = 0; i < r.linhas(); ++i) transações.push_back(r.valor(i, 0).toString().toStdString());
   return transações;
-}
-
-int PgSessãoCópia::copiarContribuintes(std::span<const ItemLote> itens, const QDate& cadastro) {
-  exigirTransação("copiar os contribuintes");
-  const std::vector<std::vector<QVariant>> linhas = contribuintesDoLote(itens, cadastro);
-  if (linhas.empty()) return 0;
-  int total = 0;
-  for (const PgResultado& r :
-       protegido({inserção(schema::kTaxpayerTable, NomesDe(schema::FindTable(schema::kTaxpayerTable)->fields), linhas,
-                           std::nullopt, " ON CONFLICT DO NOTHING")},
-                 "copiar os contribuintes")) {
-    total += r.alteradas();
-  }
-  return total;
 }
 
 bool PgSessãoCópia::temHistórico() { return !colunas(kTabelaHistórico).empty(); }

@@ -115,10 +115,47 @@ class PgSessãoCópia : public SessãoCópia {
   PgComando inserção(std::string_view tabela, const std::vector<std::string_view>& campos,
                      const std::vector<std::vector<QVariant>>& linhas, const std::optional<Mapa>& mapa = std::nullopt,
                      const std::string& sufixo = {}, size_t antes = 0);
-  // The temporary database's first taxpayer record of each IE the items
-  // ask for, with DataCadastro = `cadastro`; kErrNoCurrentRecord when one
-  // is missing.
-  std::vector<std::vector<QVariant>> contribuintesDoLote(std::span<const ItemLote> itens, const QDate& cadastro);
+  // A batch's copy in the making: the commands that go before it in the
+  // same round trip, and its one statement of data-modifying parts. One
+  // document is a batch of one: every copy takes the same steps (parte...),
+  // then executar.
+  struct Montagem {
+    std::span<const ItemLote> itens;
+    std::vector<PgComando> antes;       // the taxpayers, the deletions
+    bool conta_contribuintes = false;   // antes.front() adds the taxpayers
+    std::vector<std::string> partes;    // "name AS (statement)"
+    std::vector<std::pair<std::string, std::string>> contadas;  // part -> table whose rows it adds
+    std::vector<QVariant> parâmetros;
+    std::vector<size_t> guardados;      // the items stored, in order: position p + 1 in `lote`
+    QString lista;                      // their temporary keys, a JSON array
+    bool tem_lote = false;              // a part `lote` holds their new keys
+    bool fixos = false;                 // stored under the keys the items carry (copied again)
+    std::vector<std::pair<size_t, std::int32_t>> ocorrências;  // each occurrence's item and Código in the file
+  };
+  Montagem montar(std::span<const ItemLote> itens);
+  void adicionar(Montagem& m, const std::string& nome, std::string_view tabela,
+                 const std::vector<std::string_view>& campos, const std::vector<std::vector<QVariant>>& linhas,
+                 const std::optional<Mapa>& mapa, const std::string& devolve, bool contar = true);
+  static void numerar(Montagem& m, const std::string& nome, const std::string& de, const std::string& chave);
+  // The items' taxpayers (kErrNoCurrentRecord when the temporary database
+  // lacks one), skipped when there already.
+  void parteContribuintes(Montagem& m, const QDate& cadastro);
+  void parteApagar(Montagem& m);
+  // The stored items' headers, and `lote` of their new keys.
+  void parteCabeçalhos(Montagem& m);
+  // `lote` of the keys the items carry, their headers stored already.
+  void parteChavesDadas(Montagem& m);
+  void parteDetalhe(Montagem& m, const schema::TableCopy& c);
+  // The occurrences, `ocorr` of their new Códigos, and their registers.
+  void parteOcorrências(Montagem& m);
+  void parteRegistros(Montagem& m, const schema::TableCopy& registro,
+                      const std::map<std::int32_t, qlonglong>& ordem_da_ocorrência);
+  void parteHistórico(Montagem& m, const OrigemHistórico& origem);
+  LoteCopiado executar(Montagem& m, const std::string& fazendo);
+  void lerChaves(const Montagem& m, const QString& texto, LoteCopiado* r) const;
+  void lerCódigos(const Montagem& m, const QString& texto, LoteCopiado* r) const;
+  // The rows of a register of one occurrence, under its new Código.
+  int copiarRegistro(const schema::TableCopy& c, std::int32_t código_origem, std::int32_t código_novo);
   // Runs inserção(...) protected. Returns the rows added.
   int inserir(std::string_view tabela, const std::vector<std::string_view>& campos,
               const std::vector<std::vector<QVariant>>& linhas, const std::string& fazendo);
