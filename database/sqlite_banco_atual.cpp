@@ -513,9 +513,20 @@ int SqliteSessão::contribuintesDoLote(const QDate& cadastro) {
 
 void SqliteSessão::apagarDoLote() {
   exigirTabela(schema::kReturnTable);
-  // The schema's cascade takes every detail and register row with them.
-  atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR IN (SELECT substituir FROM temp.orlan_lote "
-                  "WHERE substituir IS NOT NULL)");
+  const std::string alvo = " IN (SELECT substituir FROM temp.orlan_lote WHERE substituir IS NOT NULL)";
+  // Table by table, registers first: the schema's cascade would look in
+  // every child table once per return. It then finds nothing left.
+  for (const schema::Parent nível : {schema::Parent::kOccurrence, schema::Parent::kReturn}) {
+    for (const schema::RecordDef& d : schema::Records()) {
+      if (d.parent != nível || !atual_->hasTable(d.table)) continue;
+      const std::string onde =
+          nível == schema::Parent::kReturn
+              ? "NroQUR" + alvo
+              : "\"Código\" IN (SELECT \"Código\" FROM main.\"tblOcorrências\" WHERE NroQUR" + alvo + ")";
+      atual_->execute("DELETE FROM main." + QuoteIdentifier(d.table) + " WHERE " + onde);
+    }
+  }
+  atual_->execute("DELETE FROM main.tblQUR WHERE NroQUR" + alvo);
 }
 
 void SqliteSessão::cabeçalhosDoLote(const std::vector<size_t>& armazenados, LoteCopiado* r) {
