@@ -343,7 +343,7 @@ Status ctlOrlan::Impl::ação(const std::function<void()>& trabalho) {
 
 void ctlOrlan::Impl::reservarLugar() {
   if (reserva_) return;
-  QDir().mkpath(pasta_);
+  CriarPastaComponente(pasta_);
   for (int n = 1; n <= kLugaresNaPasta; ++n) {
     auto trava = std::make_unique<QLockFile>(pasta_ + QStringLiteral("/.BDTempPrf") + SufixoDoLugar(n) +
                                              QStringLiteral(".lock"));

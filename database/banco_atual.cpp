@@ -33,6 +33,22 @@ std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto) {
   return std::nullopt;
 }
 
+SessãoCópia::Ocorrências SessãoCópia::OcorrênciasDe(const LoteCopiado& um) {
+  Ocorrências o;
+  for (const auto& [tabela, n] : um.linhas) {
+    if (tabela == schema::kOccurrenceTable) {
+      o.linhas = n;
+    } else {
+      o.registros[tabela] = n;
+    }
+  }
+  if (!um.ocorrências.front().empty()) {
+    o.últimoCódigoTemp = um.ocorrências.front().back().first;
+    o.últimoCódigoNovo = um.ocorrências.front().back().second;
+  }
+  return o;
+}
+
 DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur) {
   return DbError(kErrNoCurrentRecord, "O banco temporário não tem o documento NroQUR " + std::to_string(nro_qur) + ".");
 }

@@ -230,6 +230,11 @@ class SessãoCópia {
 
   // Transactions committed by this session.
   virtual std::int64_t commits() const = 0;
+
+ protected:
+  // What copiarOcorrências tells, from the copy of one document's
+  // occurrences as a batch of one.
+  static Ocorrências OcorrênciasDe(const LoteCopiado& um);
 };
 
 // A savepoint of a session's transaction, undone at destruction unless

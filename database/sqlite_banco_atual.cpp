@@ -336,19 +336,7 @@ SessãoCópia::Ocorrências SqliteSessão::copiarOcorrências(std::int32_t nro_q
   LoteCopiado r;
   r.ocorrências.assign(1, {});
   ocorrênciasDoLote(&r);
-  Ocorrências o;
-  for (auto& [tabela, n] : r.linhas) {
-    if (tabela == schema::kOccurrenceTable) {
-      o.linhas = n;
-    } else {
-      o.registros[tabela] = n;
-    }
-  }
-  if (!r.ocorrências.front().empty()) {
-    o.últimoCódigoTemp = r.ocorrências.front().back().first;
-    o.últimoCódigoNovo = r.ocorrências.front().back().second;
-  }
-  return o;
+  return OcorrênciasDe(r);
 }
 
 const SqliteSessão::Textos& SqliteSessão::textos(const schema::TableCopy& c) {

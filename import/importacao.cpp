@@ -133,9 +133,8 @@ class Importação {
   // batch that fails is undone and redone document by document, which finds
   // and reports the document at fault as a run without batches would.
   std::optional<size_t> lote(const std::vector<ItemPlano>& itens);
-  // The first `quantos` of `itens` one by one; `perguntado`: the host was
-  // already asked whether to stop before each.
-  std::optional<size_t> umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado);
+  // The first `quantos` of `itens` one by one.
+  std::optional<size_t> umPorUm(const std::vector<ItemPlano>& itens, size_t quantos);
   // Copies `lote` again, its documents under the keys `antes` gave them.
   SessãoCópia::LoteCopiado copiarDeNovo(std::vector<SessãoCópia::ItemLote>& lote, const SessãoCópia::LoteCopiado& antes);
   // The batch's items for `itens` under the state `estado` read under the
@@ -338,7 +337,7 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
     // batches meets it, and report it the same way; a lock held without
     // progress ends the run now.
     if (erro.status().IsLocked() || !sessão_->emTransação()) throw;
-    return umPorUm(itens, itens.size(), false);
+    return umPorUm(itens, itens.size());
   }
   std::vector<SessãoCópia::ItemLote> lote = itensDoLote(itens, *estado);
   if (lote.empty()) return 0;
@@ -352,7 +351,7 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
     ponto.reset();
     // With the transaction gone there is nothing to redo in.
     if (!sessão_->emTransação()) throw;
-    return umPorUm(itens, lote.size(), false);
+    return umPorUm(itens, lote.size());
   }
 
   std::exception_ptr erro;
@@ -432,7 +431,6 @@ std::vector<SessãoCópia::ItemLote> Importação::itensDoLote(const std::vector
 
 size_t Importação::anunciarLote(const std::vector<ItemPlano>& itens, std::span<const SessãoCópia::ItemLote> lote,
                                 const SessãoCópia::LoteCopiado& copiado, std::exception_ptr* erro) {
-  const int documento_antes = e_.DocumentoEmCurso;
   size_t n = 0;
   try {
     for (; n < lote.size(); ++n) {
@@ -446,14 +444,13 @@ size_t Importação::anunciarLote(const std::vector<ItemPlano>& itens, std::span
     // The document whose events were cut goes, as its savepoint would take
     // it alone; the ones before it stay.
     *erro = std::current_exception();
-    e_.DocumentoEmCurso = documento_antes + static_cast<int>(n);
   }
   return n;
 }
 
-std::optional<size_t> Importação::umPorUm(const std::vector<ItemPlano>& itens, size_t quantos, bool perguntado) {
+std::optional<size_t> Importação::umPorUm(const std::vector<ItemPlano>& itens, size_t quantos) {
   for (size_t n = 0; n < quantos; ++n) {
-    if (!perguntado && host_.interromper()) {
+    if (host_.interromper()) {
       interrompido_ = true;
       return n;
     }

@@ -470,20 +470,7 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
   Montagem m = montar({&item, 1});
   parteChavesDadas(m);
   parteOcorrências(m);
-  const LoteCopiado r = executar(m, "copiar as ocorrências");
-  Ocorrências o;
-  for (const auto& [tabela, n] : r.linhas) {
-    if (tabela == schema::kOccurrenceTable) {
-      o.linhas = n;
-    } else {
-      o.registros[tabela] = n;
-    }
-  }
-  if (!r.ocorrências.front().empty()) {
-    o.últimoCódigoTemp = r.ocorrências.front().back().first;
-    o.últimoCódigoNovo = r.ocorrências.front().back().second;
-  }
-  return o;
+  return OcorrênciasDe(executar(m, "copiar as ocorrências"));
 }
 
 int PgSessãoCópia::copiarRegistro(const schema::TableCopy& c, std::int32_t código_origem, std::int32_t código_novo) {
