@@ -51,6 +51,8 @@ class TestImportacaoBancos : public QObject {
   void historicoDasExecucoes();
   void lotesMostramOMesmoEstado_data() { backends(); }
   void lotesMostramOMesmoEstado();
+  void contribuinteRecusadoAntesDosEventos_data() { backends(); }
+  void contribuinteRecusadoAntesDosEventos();
   void valoresExatos_data() { backends(); }
   void valoresExatos();
 
@@ -548,6 +550,31 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
                qPrintable(QStringLiteral("%1, line %2:\n%3\n%4").arg(caso.nome).arg(i).arg(rastros[0][i], rastros[1][i])));
     }
   }
+}
+
+// A taxpayer the current database refuses, in a batch: met before any event
+// of its document, as one document at a time meets it, with the documents
+// before it kept.
+void TestImportacaoBancos::contribuinteRecusadoAntesDosEventos() {
+  NOVO_BANCO(banco);
+  const std::vector<std::int32_t> chaves = Chaves(*temp_);
+  const QString ie = temp_->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {chaves[4]}).toString();
+  size_t k = 0;
+  while (temp_->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {chaves[k]}).toString() != ie) ++k;
+  QVERIFY(k > 0);
+  const std::string literal = "'" + ie.toStdString() + "'";
+  banco->executar(servidor ? "ALTER TABLE \"tblContribuinte\" ADD CONSTRAINT recusa CHECK (\"IE\" <> " + literal + ")"
+                           : "CREATE TRIGGER recusa BEFORE INSERT ON tblContribuinte WHEN NEW.IE = " + literal +
+                                 " BEGIN SELECT RAISE(ABORT, 'recusado'); END");
+  EstadoImportação e;
+  e.BancoTemp = temp_;
+  e.BancoAtual = banco->atual;
+  Execução x;
+  Importar(e, chaves, x);
+  QCOMPARE(x.conta(Evento::NoMeio), 10 * int(k) + 2);
+  QCOMPARE(x.conta(Evento::FinalizouImportação), 0);
+  QCOMPARE(x.diálogos.messages().back().text, QStringLiteral("Erro na atualização do Cadastro (Arquivo Corrompido)!"));
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\""), qlonglong(k));
 }
 
 namespace {
