@@ -372,10 +372,11 @@ std::optional<size_t> Importação::lote(const std::vector<ItemPlano>& itens) {
     ponto->liberar();
   }
   concluirLote(lote, copiado);
+  // The run's end for a failure logs the document cut and commits.
+  if (erro) std::rethrow_exception(erro);
   // Each batch is committed: another clerk waits for its locks one batch
   // long, never a whole run.
   gravarLote();
-  if (erro) std::rethrow_exception(erro);
   return lote.size();
 }
 
@@ -467,6 +468,9 @@ void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote
   host_.passo();
   e_.IEDocumento = item.ie;
   e_.Ref1Documento = item.ref1;
+  // Until its events end, a failure is logged against it, as against a
+  // document copied alone.
+  em_documento_ = true;
   host_.passo();
   if (e_.IEAnterior.isEmpty() || item.doc.ie.compare(e_.IEAnterior, Qt::CaseInsensitive) != 0) {
     e_.IEAnterior = item.doc.ie;
@@ -476,7 +480,10 @@ void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote
   // The host answers as it said it would; only "apply to the next" skips
   // the question.
   if (existia && !resposta_para_todos_) perguntar(item.doc.ie);
-  if (!lote.armazenar) return;
+  if (!lote.armazenar) {
+    em_documento_ = false;
+    return;
+  }
   e_.NroQURNovo = copiado.novos[n];
   const auto& ocorrências = copiado.ocorrências[n];
   for (const schema::TableCopy& cópia : schema::ReturnDetailCopies()) {
@@ -486,6 +493,7 @@ void Importação::anunciar(const ItemPlano& item, const SessãoCópia::ItemLote
       e_.CódigoOcorrênciaNovo = ocorrências.back().second;
     }
   }
+  em_documento_ = false;
 }
 
 void Importação::concluirLote(std::span<const SessãoCópia::ItemLote> lote, const SessãoCópia::LoteCopiado& copiado) {

@@ -13,6 +13,7 @@
 #ifndef Q_MOC_RUN
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 #include "checker/cons_pre.h"
 #include "control/importacao_dialogos.h"
@@ -505,9 +506,13 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
   struct Caso {
     const char* nome;
     int resposta;
-    int parar_após;  // NoMeio events before the host asks to stop; 0: never
+    int parar_após;   // NoMeio events before the host asks to stop; 0: never
+    int lançar_após;  // the NoMeio event at which the listener throws; 0: never
   };
-  const Caso casos[] = {{"sim", kRespostaSim, 0}, {"não", kRespostaNao, 0}, {"parada", kRespostaSim, 25}};
+  const Caso casos[] = {{"sim", kRespostaSim, 0, 0},
+                        {"não", kRespostaNao, 0, 0},
+                        {"parada", kRespostaSim, 25, 0},
+                        {"ouvinte falha", kRespostaSim, 0, 25}};
   for (const Caso& caso : casos) {
     QStringList rastros[2];
     for (int em_lote = 0; em_lote < 2; ++em_lote) {
@@ -533,11 +538,21 @@ void TestImportacaoBancos::lotesMostramOMesmoEstado() {
           [&](Evento ev) {
             no_meio += ev == Evento::NoMeio;
             rastro.anotar(QString::fromUtf8(NomeEvento(ev)));
+            if (ev == Evento::NoMeio && no_meio == caso.lançar_após) throw std::runtime_error("o ouvinte falhou");
           },
           [&] { return caso.parar_após > 0 && no_meio >= caso.parar_após; });
       const ContagemBanco antes = banco->atual->contagem();
-      QVERIFY(ExecutarImportação(e, chaves, anfitrião).ok());
-      rastro.anotar(QStringLiteral("fim %1/%2/%3").arg(e.resumo.importados).arg(e.resumo.substituídos).arg(e.resumo.ignorados));
+      const Status s = ExecutarImportação(e, chaves, anfitrião);
+      QCOMPARE(s.ok(), caso.lançar_após == 0);
+      // What stays, and what the log says of it.
+      rastro.anotar(QStringLiteral("fim %1/%2/%3 erro %4 declarações %5 linhas %6/%7")
+                        .arg(e.resumo.importados)
+                        .arg(e.resumo.substituídos)
+                        .arg(e.resumo.ignorados)
+                        .arg(s.number())
+                        .arg(banco->número("SELECT count(*) FROM \"tblQUR\""))
+                        .arg(banco->número("SELECT count(*) FROM \"tblHistóricoImportação\""))
+                        .arg(banco->número("SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Resultado\" = 'falhou'")));
       rastros[em_lote] = rastro.linhas;
       // Told in advance, the answers need no commit per document.
       if (em_lote == 1) QVERIFY(banco->atual->contagem().commits - antes.commits <= 2);
