@@ -24,10 +24,12 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
   *opções = Opções();
   LinhaDeComando linha(
       QStringLiteral("orlan-import"),
-      QStringLiteral("[opções] ARQUIVO  ou  orlan-import [--db CAMINHO] --history N  ou  "
-                     "orlan-import [--db CAMINHO] --ref-limit AAAA"),
+      QStringLiteral("[opções] ARQUIVO  ou  orlan-import [opções] --restore ID  ou  "
+                     "orlan-import [--db CAMINHO] --history N  ou  orlan-import [--db CAMINHO] --ref-limit AAAA  ou  "
+                     "orlan-import [--db CAMINHO] --prune-archive AAAA-MM-DD"),
       QStringLiteral("Importa as declarações de um arquivo pré-formatado (.prf) para o banco de dados atual,\n"
-                     "mostra o histórico das últimas importações desse banco, ou muda o seu ano limite."));
+                     "restaura uma declaração substituída, mostra o histórico das últimas importações desse banco,\n"
+                     "muda o seu ano limite, ou remove do arquivo as declarações substituídas há muito tempo."));
   linha.adicionarArgumento(QStringLiteral("ARQUIVO"), QStringLiteral("o arquivo pré-formatado"));
   const QCommandLineOption db(
       QStringLiteral("db"),
@@ -62,34 +64,69 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
       QStringLiteral("muda o ano limite das referências do banco atual (tblPerola.RefLimite) para AAAA e não "
                      "importa nada"),
       QStringLiteral("AAAA"));
-  for (const QCommandLineOption& o : {db, ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite}) {
+  const QCommandLineOption restaurar(
+      QStringLiteral("restore"),
+      QStringLiteral("restaura a declaração substituída que o histórico mostra com esse ID (no lugar de ARQUIVO), "
+                     "com a mesma pergunta e as mesmas respostas de uma importação"),
+      QStringLiteral("ID"));
+  const QCommandLineOption podar(
+      QStringLiteral("prune-archive"),
+      QStringLiteral("remove do arquivo do banco atual as declarações substituídas antes desse dia (o histórico "
+                     "fica) e não importa nada"),
+      QStringLiteral("AAAA-MM-DD"));
+  for (const QCommandLineOption& o :
+       {db, ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite, restaurar, podar}) {
     linha.adicionar(o);
   }
   linha.setRodapé(QStringLiteral(
       "--history imprime uma linha por documento, da importação mais recente à mais antiga, com os campos\n"
       "separados por tabulações: momento (UTC), usuário, máquina, arquivo, SHA-256 do arquivo, IE, referência\n"
-      "(AAAA-MM-DD), resultado (importado, substituído, ignorado ou falhou), NroQUR anterior e NroQUR novo.\n\n"
+      "(AAAA-MM-DD), resultado (importado, substituído, ignorado, falhou, restaurado ou apagado), NroQUR\n"
+      "anterior, NroQUR novo, login no servidor (vazio num arquivo) e o ID com que --restore traz de volta a\n"
+      "declaração substituída (vazio quando não há o que restaurar).\n\n"
       "A lista só mostra as declarações até o ano limite do banco atual; --ref-limit o muda (num arquivo ou\n"
       "num servidor PostgreSQL) e imprime o novo e o anterior.\n\n"
       "Saída: 0 importação concluída (ou lista ou histórico impresso, ou ano limite mudado); 1 interrompida; 2 arquivo inexistente ou\n"
-      "rejeitado; 3 nada listado ou selecionado (também: histórico vazio, ou banco sem histórico);\n"
+      "rejeitado; 3 nada listado ou selecionado (também: histórico vazio, banco sem histórico, ou ID que o arquivo\n"
+      "não tem);\n"
       "4 um erro encerrou a execução (também: a saída não pôde ser gravada); 64 uso incorreto;\n"
       "129, 130, 143 interrompida por SIGHUP, SIGINT, SIGTERM.\n"));
   if (const auto status = linha.analisar(args)) return status;
   const QCommandLineParser& p = linha.parser();
 
-  // --history and --ref-limit work on the current database alone: no file,
-  // no import option, not both.
-  for (const QCommandLineOption& só : {histórico, limite}) {
+  // --history, --ref-limit and --prune-archive work on the current
+  // database alone: no file, no import option, no other of them. --restore
+  // reads no file and no reference.
+  const std::pair<QCommandLineOption, std::vector<QCommandLineOption>> exclusivas[] = {
+      {histórico, {ref, selecionar, sobrescrever, listar, simular, pasta, limite, restaurar, podar}},
+      {limite, {ref, selecionar, sobrescrever, listar, simular, pasta, histórico, restaurar, podar}},
+      {podar, {ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite, restaurar}},
+      {restaurar, {ref, histórico, limite, podar}}};
+  for (const auto& [só, outras] : exclusivas) {
     if (!p.isSet(só)) continue;
     const QString nome = só.names().front();
-    for (const QCommandLineOption& o : {ref, selecionar, sobrescrever, listar, simular, pasta, histórico, limite}) {
-      if (o.names() != só.names() && p.isSet(o)) {
-        return linha.erroDeUso(QStringLiteral("--%1 não se combina com --%2").arg(nome, o.names().front()));
-      }
+    for (const QCommandLineOption& o : outras) {
+      if (p.isSet(o)) return linha.erroDeUso(QStringLiteral("--%1 não se combina com --%2").arg(nome, o.names().front()));
     }
     if (!p.positionalArguments().isEmpty()) {
       return linha.erroDeUso(QStringLiteral("--%1 não lê ARQUIVO: \"%2\"").arg(nome, p.positionalArguments().front()));
+    }
+  }
+  if (p.isSet(restaurar)) {
+    static const QRegularExpression só_algarismos(QStringLiteral("^[0-9]+$"));
+    bool ok = false;
+    const QString id = p.value(restaurar);
+    opções->restaurar = id.toLongLong(&ok);
+    if (!só_algarismos.match(id).hasMatch() || !ok || opções->restaurar <= 0) {
+      return linha.erroDeUso(QStringLiteral("--restore pede o ID que o histórico mostra: \"%1\"").arg(id));
+    }
+  }
+  if (p.isSet(podar)) {
+    const QString dia = p.value(podar);
+    static const QRegularExpression data(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    opções->podarAntes = QDate::fromString(dia, Qt::ISODate);
+    if (!data.match(dia).hasMatch() || !opções->podarAntes.isValid()) {
+      return linha.erroDeUso(QStringLiteral("--prune-archive pede um dia AAAA-MM-DD: \"%1\"").arg(dia));
     }
   }
   if (p.isSet(histórico)) {
@@ -147,7 +184,9 @@ std::optional<int> LerOpções(const QStringList& args, Opções* opções) {
     opções->pasta_componente = p.value(pasta);
     if (opções->pasta_componente.isEmpty()) return linha.erroDeUso(QStringLiteral("--component-dir pede uma pasta"));
   }
-  if (opções->histórico > 0 || !opções->refLimite.isEmpty()) return std::nullopt;
+  if (opções->histórico > 0 || !opções->refLimite.isEmpty() || opções->restaurar > 0 || opções->podarAntes.isValid()) {
+    return std::nullopt;
+  }
   const QStringList posicionais = p.positionalArguments();
   if (posicionais.size() != 1) {
     return linha.erroDeUso(posicionais.isEmpty() ? QStringLiteral("falta o ARQUIVO")

@@ -3,6 +3,7 @@
 #ifndef ORLAN_APPS_ORLAN_CLI_H_
 #define ORLAN_APPS_ORLAN_CLI_H_
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -32,6 +33,13 @@ struct Opções {
   // --ref-limit AAAA: the current database's year limit becomes AAAA, and
   // nothing else is done; empty: not asked.
   QString refLimite;
+  // --restore ID: the archived return ID is brought back (as a file's
+  // returns are imported, with the same question and answers) in place of
+  // reading a file; 0: not asked.
+  qint64 restaurar = 0;
+  // --prune-archive AAAA-MM-DD: archived returns replaced before that day
+  // are removed, and nothing else is done; invalid: not asked.
+  QDate podarAntes;
 };
 
 // Reads orlan-import's command line (the program's name first). Empty when

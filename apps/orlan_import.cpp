@@ -230,16 +230,47 @@ int ListarHistórico(const Opções& opções) {
                                 l.ref1.isValid() ? l.ref1.toString(Qt::ISODate) : QString(),
                                 QString::fromUtf8(resultado.data(), static_cast<qsizetype>(resultado.size())),
                                 Campo(l.anterior),
-                                Campo(l.novo)};
+                                Campo(l.novo),
+                                Campo(l.login),
+                                Campo(l.arquivamento)};
     texto += campos.join(QLatin1Char('\t')) + QLatin1Char('\n');
   }
   Escrever(stdout, texto);
   return kSaídaConcluída;
 }
 
+// --prune-archive AAAA-MM-DD: the archived returns replaced before that day
+// go; how many is printed.
+int PodarArquivo(const Opções& opções) {
+  const std::shared_ptr<BancoAtual> banco = AbrirBancoDasOpções(opções);
+  if (!banco) return BancoNãoAbriu();
+  int removidas = 0;
+  try {
+    if (!banco->temArquivo()) {
+      return Falha(QStringLiteral("o banco de dados \"%1\" não guarda as declarações substituídas (só os bancos "
+                                  "criados ou atualizados pelo orlan-newdb as guardam)")
+                       .arg(NomeSemSenha(banco->nome())),
+                   kSaídaNadaListado);
+    }
+    removidas = banco->podarArquivo(opções.podarAntes);
+  } catch (const DbError& e) {
+    return Falha(QStringLiteral("as declarações arquivadas de \"%1\" não foram removidas: %2")
+                     .arg(NomeSemSenha(banco->nome()), QString::fromStdString(e.status().ToString())),
+                 kSaídaErro);
+  }
+  const bool ok = Escrever(stdout, QStringLiteral("%1: %2 declaração(ões) arquivada(s) antes de %3 removida(s)\n")
+                                       .arg(NomeSemSenha(banco->nome()))
+                                       .arg(removidas)
+                                       .arg(opções.podarAntes.toString(Qt::ISODate)));
+  return ok ? kSaídaConcluída : kSaídaErro;
+}
+
+int DepoisDaLeitura(const Opções& opções, ctlOrlan& control, Ouvinte& ouvinte);
+
 int Executar(const Opções& opções) {
   if (opções.histórico > 0) return ListarHistórico(opções);
   if (!opções.refLimite.isEmpty()) return MudarRefLimite(opções);
+  if (opções.podarAntes.isValid()) return PodarArquivo(opções);
   const bool terminal_out = ::isatty(STDERR_FILENO) != 0;
   const bool terminal_in = ::isatty(STDIN_FILENO) != 0;
 
@@ -266,6 +297,13 @@ int Executar(const Opções& opções) {
   // the box, and the list is filled once.
   if (!opções.ref.isEmpty() && !control.txtRef_Alterar(opções.ref).ok()) return kSaídaErro;
 
+  if (opções.restaurar > 0) {
+    const Status s = control.restaurarArquivado(opções.restaurar);
+    if (!control.bancoAtualAberto()) return BancoNãoAbriu();
+    // The control has said why.
+    if (!s.ok()) return s.number() == kErrNoCurrentRecord ? kSaídaNadaListado : kSaídaErro;
+    return DepoisDaLeitura(opções, control, ouvinte);
+  }
   if (!control.butSelecionarArquivo_Click().ok()) return kSaídaErro;
   // The control has said why; no file was read.
   if (!control.bancoAtualAberto()) return BancoNãoAbriu();
@@ -282,6 +320,12 @@ int Executar(const Opções& opções) {
     return Falha(QStringLiteral("o banco temporário não foi gravado"), kSaídaErro);
   }
   if (control.resultadoVerificação() != kVerificaçãoAceita) return kSaídaArquivo;
+  return DepoisDaLeitura(opções, control, ouvinte);
+}
+
+// What follows an accepted check (or a return brought from the archive):
+// the selection, then the list, the dry run or the import.
+int DepoisDaLeitura(const Opções& opções, ctlOrlan& control, Ouvinte& ouvinte) {
   // A signal during the check: nothing is imported.
   if (g_sinal != 0) return kSaídaInterrompida;
 

@@ -277,6 +277,11 @@ class ctlOrlan::Impl : public OuvinteConsPre {
   void ordenar();
   QString passoDiálogoArquivo();
   void execuçãoVerificação();
+  void restaurar(std::int64_t arquivamento);
+  // Deletes the temporary database of the last check run, releasing it first.
+  void descartarBancoTemp();
+  // What an accepted check run or restore does last: the list filled.
+  void mostrarAceito();
   QString mensagemRejeição() const;
   void criarColunas();
   void preencherLista();
@@ -435,19 +440,79 @@ QString ctlOrlan::Impl::passoDiálogoArquivo() {
   return QString();
 }
 
-void ctlOrlan::Impl::execuçãoVerificação() {
-  raise(Evento::IniciouLeitura);
+void ctlOrlan::Impl::descartarBancoTemp() {
   // The temporary database they described is about to go.
   estado_.ArquivoOrigem.clear();
   estado_.Sha256Origem.clear();
+  estado_.RestauraçãoOrigem = false;
   const QString temp = caminhoBancoTemp();
   if (QFileInfo::exists(temp)) {
     estado_.BancoTemp = abridor().OpenDatabase(temp);
     if (estado_.BancoTemp) abridor().CloseDatabase(temp);
     if (!QFile::remove(temp)) ErroDeArquivo(QStringLiteral("Não foi possível apagar o banco temporário ") + temp);
   }
+}
+
+void ctlOrlan::Impl::mostrarAceito() {
+  importar_habilitado_ = true;
+  raise(Evento::NoMeio);
+  criarColunas();
+  raise(Evento::NoMeio);
+  // The reference handler stores the box's filter; one fill follows in any case.
+  Ref1Filtro();
+  preencherLista();
+  if (foco_ref_) foco_ref_();
+  raise(Evento::NoMeio);
+}
+
+void ctlOrlan::Impl::restaurar(std::int64_t arquivamento) {
+  reservarLugar();
+  itens_.clear();
+  contagem_ = ContagemLista{};
+  if (!abrirBancoAtual()) return;
+  raise(Evento::IniciouLeitura);
+  resultado_verificação_ = kVerificaçãoNãoFeita;
+  relatório_verificação_.clear();
+  descartarBancoTemp();
+  raise(Evento::NoMeio);
+  const QString temp = caminhoBancoTemp();
+  try {
+    CriarPastaComponente(pasta_);
+    {
+      std::shared_ptr<Database> novo;
+      const Status criado = Database::Open(QFile::encodeName(temp).toStdString(), Database::OpenMode::kCreate, &novo);
+      if (!criado.ok()) throw DbError(criado);
+      schema::CreateTemporaryTables(*novo);
+      novo->close();
+    }
+    estado_.BancoAtual->extrairArquivado(arquivamento, QFile::encodeName(temp).toStdString());
+    estado_.BancoTemp = abridor().OpenDatabase(temp);
+    if (!estado_.BancoTemp) throw DbError(abridor().lastError());
+    schema::CreateTemporaryIndexes(*estado_.BancoTemp);
+  } catch (...) {
+    // Nothing half made stays under the temporary database's name.
+    abridor().CloseDatabase(temp);
+    estado_.BancoTemp.reset();
+    QFile::remove(temp);
+    raise(Evento::FinalizouLeitura);
+    throw;
+  }
+  estado_.ArquivoOrigem = QStringLiteral("arquivamento %1").arg(arquivamento);
+  estado_.RestauraçãoOrigem = true;
+  ArquivoPre.clear();
+  arquivo_escolhido_.clear();
+  txt_arq_pre_ = estado_.ArquivoOrigem;
+  resultado_verificação_ = kVerificaçãoAceita;
+  mostrarAceito();
+  raise(Evento::FinalizouLeitura);
+}
+
+void ctlOrlan::Impl::execuçãoVerificação() {
+  raise(Evento::IniciouLeitura);
+  descartarBancoTemp();
   raise(Evento::NoMeio);
 
+  const QString temp = caminhoBancoTemp();
   CriarPastaComponente(pasta_);
   cons_pre_ = std::make_unique<ConsPre>(this, temp);
   cons_pre_->SetInputFile(ArquivoPre);
@@ -460,15 +525,7 @@ void ctlOrlan::Impl::execuçãoVerificação() {
     estado_.Sha256Origem = cons_pre_->sha256();
     raise(Evento::NoMeio);
     if (!abridor().IsDatabaseOpen(temp)) estado_.BancoTemp = abridor().OpenDatabase(temp);
-    importar_habilitado_ = true;
-    raise(Evento::NoMeio);
-    criarColunas();
-    raise(Evento::NoMeio);
-    // The reference handler stores the box's filter; one fill follows in any case.
-    Ref1Filtro();
-    preencherLista();
-    if (foco_ref_) foco_ref_();
-    raise(Evento::NoMeio);
+    mostrarAceito();
   } else {
     dialogs_->message(mensagemRejeição(), kTítuloAtenção, kEstiloCritico);
   }
@@ -683,6 +740,17 @@ Status ctlOrlan::cmdFim_Click() {
 
 Status ctlOrlan::butSelecionarArquivo_Click() {
   return d_->ação([this] { d_->selecionarArquivo(); });
+}
+
+Status ctlOrlan::restaurarArquivado(std::int64_t arquivamento) {
+  return d_->ação([this, arquivamento] { d_->restaurar(arquivamento); });
+}
+
+Status ctlOrlan::lerHistórico(int execuções, std::vector<LinhaHistórico>* linhas) {
+  return d_->ação([this, execuções, linhas] {
+    linhas->clear();
+    if (d_->abrirBancoAtual()) *linhas = d_->estado_.BancoAtual->histórico(execuções);
+  });
 }
 
 Status ctlOrlan::butImportar_Click() {

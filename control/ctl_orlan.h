@@ -27,6 +27,7 @@
 #include "control/dialogs.h"
 #include "control/events.h"
 #include "control/lista.h"
+#include "database/banco_atual.h"
 #include "database/status.h"
 #include "import/resumo_importacao.h"
 
@@ -112,6 +113,20 @@ class ctlOrlan {
   // opened, the message says why and the list is left empty.
   Status trocarBancoAtual();
 
+  // Brings back the archived return `arquivamento` (an archive row a line
+  // of the run log names) as a check run brings a file: the current
+  // database the configuration names is opened, the temporary database is
+  // replaced by one holding that return alone, and the list is filled with
+  // it under the reference box and the year limit. Raises IniciouLeitura and
+  // FinalizouLeitura. Importar then stores it as an import would (asking
+  // before it replaces the return of its IE and month), and the log calls it
+  // restored. A return the archive does not hold is told (kErrNoCurrentRecord)
+  // and leaves the list empty.
+  Status restaurarArquivado(std::int64_t arquivamento);
+  // The last `execuções` runs of the current database's log, as
+  // BancoAtual::histórico; the current database is opened as "..." opens it.
+  Status lerHistórico(int execuções, std::vector<LinhaHistórico>* linhas);
+
   // --- public methods ---
   Status GravaIERemetentes();
   Status GravaCredAcum();
@@ -132,6 +147,7 @@ class ctlOrlan {
   // The file the last accepted check came from, as the user picked it (for a
   // network file, not its local copy), and the SHA-256 of the bytes the
   // check read: what the run log records. Empty before an accepted check.
+  // After restaurarArquivado, "arquivamento N" and no SHA-256.
   const QString& ArquivoOrigem() const;
   const QString& Sha256Origem() const;
   QVariant IEDocumento() const;

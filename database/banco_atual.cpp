@@ -15,6 +15,8 @@ constexpr std::pair<ResultadoDocumento, std::string_view> kResultados[] = {
     {ResultadoDocumento::kSubstituído, "substituído"},
     {ResultadoDocumento::kIgnorado, "ignorado"},
     {ResultadoDocumento::kFalhou, "falhou"},
+    {ResultadoDocumento::kRestaurado, "restaurado"},
+    {ResultadoDocumento::kApagado, "apagado"},
 };
 
 }  // namespace
@@ -47,6 +49,17 @@ SessãoCópia::Ocorrências SessãoCópia::OcorrênciasDe(const LoteCopiado& um)
     o.últimoCódigoNovo = um.ocorrências.front().back().second;
   }
   return o;
+}
+
+ResultadoDocumento ResultadoDoItem(const OrigemHistórico& origem, bool armazenar, bool substituir) {
+  if (!armazenar) return ResultadoDocumento::kIgnorado;
+  if (origem.restauração) return ResultadoDocumento::kRestaurado;
+  return substituir ? ResultadoDocumento::kSubstituído : ResultadoDocumento::kImportado;
+}
+
+DbError ArquivamentoInexistente(std::int64_t arquivamento) {
+  return DbError(kErrNoCurrentRecord, "Não há declaração arquivada com o ID " + std::to_string(arquivamento) +
+                                          " (nunca houve, ou ela já foi removida do arquivo).");
 }
 
 DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur) {

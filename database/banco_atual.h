@@ -43,35 +43,50 @@ inline constexpr std::string_view kTabelaHistórico = "tblHistóricoImportação
 
 enum class ResultadoDocumento {
   kImportado,    // stored; no return of its IE and day was there
-  kSubstituído,  // stored in place of the one that was there (deleted for good)
+  kSubstituído,  // stored in place of the one that was there (archived, where the database keeps an archive)
   kIgnorado,     // left out: No, or Cancel on its question
   kFalhou,       // an error ended the run at this document; nothing of it stored
+  kRestaurado,   // an archived return stored again (in place of the one there, if any)
+  kApagado,      // deleted outside the programs; written by the server alone
 };
 
-// "importado", "substituído", "ignorado", "falhou": the words the log holds.
+// "importado", "substituído", "ignorado", "falhou", "restaurado",
+// "apagado": the words the log holds.
 std::string_view TextoResultado(ResultadoDocumento r);
 // The inverse; nullopt for any other text.
 std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto);
+
+// The words of ResultadoDocumento as an SQL list, for the log's CHECK.
+inline constexpr std::string_view kResultadosSql =
+    "'importado', 'substituído', 'ignorado', 'falhou', 'restaurado', 'apagado'";
 
 // Who ran an import and from what file: the same for every line of a run.
 struct OrigemHistórico {
   QString execução;  // tells one run from another (a UUID)
   QString usuário;   // the operating-system user
   QString máquina;   // the host's name
-  QString arquivo;   // the ".prf" file's path
+  QString arquivo;   // the ".prf" file's path; for a restore, "arquivamento N"
   QString sha256;    // its SHA-256, 64 lowercase hexadecimal digits (empty when unknown)
+  bool restauração = false;  // the documents stored come from the archive: their outcome is kRestaurado
 };
 
 // One line of the log.
 struct LinhaHistórico {
   QString momento;  // when it was written, by the database's clock: "yyyy-MM-ddTHH:mm:ssZ" (UTC)
   OrigemHistórico origem;
+  QString login;    // the server login that wrote it; empty on a file
   QString ie;
   QDate ref1;
   ResultadoDocumento resultado = ResultadoDocumento::kImportado;
   std::optional<std::int64_t> anterior;  // the NroQUR replaced
   std::optional<std::int64_t> novo;      // the NroQUR stored
+  // The archive row that holds the return replaced (the one of its
+  // NroQUR), while the archive still holds it: what restoring it takes.
+  std::optional<std::int64_t> arquivamento;
 };
+
+// The outcome of a stored or declined document of a batch.
+ResultadoDocumento ResultadoDoItem(const OrigemHistórico& origem, bool armazenar, bool substituir);
 
 // Work counters of a current database's connection since it was opened.
 struct ContagemBanco {
@@ -289,6 +304,22 @@ class BancoAtual {
   // table. `execuções` must be positive.
   virtual std::vector<LinhaHistórico> histórico(int execuções) = 0;
 
+  // True when the database keeps the archive of replaced returns (made by
+  // orlan-newdb): a replacing copy then archives each return it deletes,
+  // whole, in the same transaction, and its log line names the archive row.
+  virtual bool temArquivo() = 0;
+  // Writes archived return `arquivamento` (taxpayer row, header, details,
+  // occurrences and registers, under the keys they had) into the temporary
+  // database at `caminho_temp`, whose tables CreateTemporaryTables made
+  // empty and which no connection holds in a transaction.
+  // ArquivamentoInexistente when the archive does not hold it (never did,
+  // or it was pruned), and nothing is written.
+  virtual void extrairArquivado(std::int64_t arquivamento, const std::string& caminho_temp) = 0;
+  // Removes, in one transaction, the archived returns archived before the
+  // day `dia` (UTC, by the database's clock); returns how many. Their log
+  // lines stay, no longer restorable. Nothing to do without an archive.
+  virtual int podarArquivo(const QDate& dia) = 0;
+
   virtual ContagemBanco contagem() const = 0;
 
  private:
@@ -300,6 +331,7 @@ class BancoAtual {
 DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur);  // kErrNoCurrentRecord
 DbError ContribuinteFaltaNoTemporário(const QString& ie);  // kErrNoCurrentRecord
 DbError ContribuinteJáNoAtual(const QString& ie);          // kErrDuplicateKey
+DbError ArquivamentoInexistente(std::int64_t arquivamento); // kErrNoCurrentRecord
 
 // True for a year as RefLimite holds it: four digits.
 bool ÉAnoLimite(const QString& ano);

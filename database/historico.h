@@ -24,10 +24,17 @@ std::string ListaColunasHistórico();
 // The values of kColunasHistórico for `linha` under `origem`.
 std::vector<QVariant> ValoresHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha);
 
+// What a log has beyond its first columns: "Login" (a log made with the
+// archive), and whether the database keeps the archive.
+struct FormaHistórico {
+  bool login = false;
+  bool arquivo = false;
+};
+
 // The lines of the last `execuções` runs, as BancoAtual::histórico. The
 // database must have the log table.
 std::vector<LinhaHistórico> LerHistóricoSqlite(Database& db, int execuções);
-std::vector<LinhaHistórico> LerHistóricoPg(PgConexão& conexão, int execuções);
+std::vector<LinhaHistórico> LerHistóricoPg(PgConexão& conexão, int execuções, const FormaHistórico& forma);
 
 }  // namespace orlan
 

@@ -281,11 +281,28 @@ std::string_view SqlType(FieldType type) {
   return "TEXT";
 }
 
+std::string ArchivedTable(std::string_view table) { return std::string(table) + "_Arquivado"; }
+
+std::vector<std::string_view> KeyColumns(const RecordDef& r) {
+  switch (r.parent) {
+    case Parent::kFile:
+      return {"Id"};
+    case Parent::kTaxpayer:
+      return {kReturnKey};
+    case Parent::kReturn:
+      if (r.table == kOccurrenceTable) return {kOccurrenceKey, kReturnKey};
+      return {kReturnKey};
+    case Parent::kOccurrence:
+      return {kOccurrenceKey};
+  }
+  return {};
+}
+
 namespace {
 
 // The import run log: written only by imports, read by people. The time is
 // the database's own clock, so that clerks' machines with wrong clocks do
-// not reorder the log.
+// not reorder the log. A file has no logins: "Login" stays empty.
 std::string HistoryTableSql() {
   const std::string t = Q(kTabelaHistórico);
   return "CREATE TABLE " + t +
@@ -293,9 +310,28 @@ std::string HistoryTableSql() {
          " \"Momento\" TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
          " \"Execução\" TEXT NOT NULL, \"Usuário\" TEXT, \"Máquina\" TEXT, \"Arquivo\" TEXT, \"SHA256\" TEXT,"
          " \"IE\" TEXT, \"Ref1\" DATE,"
-         " \"Resultado\" TEXT NOT NULL CHECK (\"Resultado\" IN ('importado', 'substituído', 'ignorado', 'falhou')),"
-         " \"NroQURAnterior\" INTEGER, \"NroQURNovo\" INTEGER);\n"
+         " \"Resultado\" TEXT NOT NULL CHECK (\"Resultado\" IN (" + std::string(kResultadosSql) + ")),"
+         " \"NroQURAnterior\" INTEGER, \"NroQURNovo\" INTEGER, \"Login\" TEXT);\n"
          "CREATE INDEX " + Q(std::string(kTabelaHistórico) + "_Execução") + " ON " + t + " (\"Execução\");\n";
+}
+
+// The archive: each copy's columns untyped by constraints, so that a
+// return's rows go in as they were whatever the current tables demand.
+std::string ArchiveSql() {
+  const std::string a = Q(kArchiveTable);
+  std::string sql = "CREATE TABLE " + a +
+                    " (\"Código\" INTEGER PRIMARY KEY AUTOINCREMENT,"
+                    " \"Momento\" TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+                    " \"Login\" TEXT, \"NroQUR\" INTEGER NOT NULL UNIQUE, \"IE\" TEXT, \"Ref1\" DATE);\n";
+  for (const RecordDef& r : kRecords) {
+    const std::string t = ArchivedTable(r.table);
+    sql += "CREATE TABLE " + Q(t) + " (" + Q(kArchiveLink) + " INTEGER NOT NULL REFERENCES " + a +
+           " (\"Código\") ON DELETE CASCADE";
+    for (std::string_view k : KeyColumns(r)) sql += ", " + Q(k) + " INTEGER";
+    sql += ColumnList(r) + ");\n";
+    sql += "CREATE INDEX " + Q(t + "_" + std::string(kArchiveLink)) + " ON " + Q(t) + " (" + Q(kArchiveLink) + ");\n";
+  }
+  return sql;
 }
 
 }  // namespace
@@ -303,7 +339,7 @@ std::string HistoryTableSql() {
 void CreateCurrentSchema(Database& db, const QString& ref_limit) {
   Transaction tx(db);
   db.executeScript(TablesSql(true) + IndexesSql(true) + "CREATE TABLE tblPerola (RefLimite TEXT);\n" +
-                   HistoryTableSql());
+                   HistoryTableSql() + ArchiveSql());
   db.execute("INSERT INTO tblPerola (RefLimite) VALUES (?)", {ref_limit});
   tx.commit();
 }

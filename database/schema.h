@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/database.h"
 
@@ -88,13 +89,27 @@ std::span<const TableCopy> OccurrenceRegisterCopies();
 // for any other.
 const TableCopy& CopyOf(std::string_view table);
 
+// The archive of replaced returns: a row of kArchiveTable per return
+// ("Código", "Momento", "Login", "NroQUR", "IE", "Ref1"), and for
+// every data table its copy, ArchivedTable(table), whose rows carry
+// kArchiveLink (the archive row's Código) before the table's own columns.
+// Current databases made before it have none of these tables.
+inline constexpr std::string_view kArchiveTable = "tblArquivamento";
+inline constexpr std::string_view kArchiveLink = "Arquivamento";
+std::string ArchivedTable(std::string_view table);
+
+// The columns a record's table has before its fields: "Id" (taxpayer),
+// "NroQUR" (header), "Código" and "NroQUR" (occurrence), "NroQUR" (other
+// detail tables), "Código" (registers).
+std::vector<std::string_view> KeyColumns(const RecordDef& r);
+
 // SQL declared type of a field type ("TEXT", "DATE", ...).
 std::string_view SqlType(FieldType type);
 
 // The current database: NroQUR and Código numbered by the database and never
 // reused; detail rows cascade from their header, register rows from their
 // occurrence; tblContribuinte.IE unique; tblPerola with one row holding
-// `ref_limit`. Runs in one transaction.
+// `ref_limit`; the run log and the archive. Runs in one transaction.
 void CreateCurrentSchema(Database& db, const QString& ref_limit);
 
 // The temporary database's tables: same names and columns, keys given by the

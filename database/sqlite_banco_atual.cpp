@@ -22,6 +22,10 @@ constexpr std::string_view kAnexo = "orlan_prf";
 
 constexpr std::string_view kDataCadastro = "DataCadastro";
 
+// The schema name under which a temporary database is attached to receive
+// an archived return.
+constexpr std::string_view kExtração = "orlan_arquivado";
+
 [[noreturn]] void FaltaNoAtual(ErrorNumber número, const std::string& o_quê) {
   throw DbError(número, "O banco de dados atual não tem " + o_quê + ".");
 }
@@ -46,6 +50,17 @@ std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view
   const std::string o_quê = "o campo " + std::string(campo) + " na tabela " + std::string(tabela);
   if (atual) FaltaNoAtual(kErrFieldNotFound, o_quê);
   throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
+}
+
+// The columns of `tabela` that `cópia` has too (letter case ignored), in
+// `tabela`'s order, under `tabela`'s names.
+std::vector<std::string> ColunasComuns(Database& db, std::string_view tabela, std::string_view cópia) {
+  const std::vector<ColumnInfo>& de_cópia = db.tableColumns(cópia);
+  std::vector<std::string> nomes;
+  for (const ColumnInfo& c : db.tableColumns(tabela)) {
+    if (!NomeReal(de_cópia, c.name).empty()) nomes.push_back(c.name);
+  }
+  return nomes;
 }
 
 std::int32_t ChaveInt32(const QVariant& valor, const char* qual) {
@@ -125,6 +140,10 @@ class SqliteSessão : public SessãoCópia {
   void anotarLote(std::span<const ItemLote> itens);
   int contribuintesDoLote(const QDate& cadastro);
   void apagarDoLote();
+  // Keeps in the archive, whole, each return the noted documents replace
+  // (apagarDoLote deletes them next), and notes its archive row.
+  void arquivarDoLote();
+  bool temArquivo();
   // Stores the headers of the noted documents to store; their new keys go
   // to `r` (for the items at `armazenados`) and to the notes.
   void cabeçalhosDoLote(const std::vector<size_t>& armazenados, LoteCopiado* r);
@@ -160,6 +179,7 @@ class SqliteSessão : public SessãoCópia {
   std::vector<std::string> tabelas_vistas_;  // tables the current database was found to have
   std::map<std::string_view, Textos> textos_;
   std::optional<bool> tem_histórico_;
+  std::optional<bool> tem_arquivo_;
 };
 
 constexpr int kTempStoreArquivo = 1;
@@ -226,7 +246,8 @@ void SqliteSessão::iniciar() {
   atual_->execute("CREATE TEMP TABLE IF NOT EXISTS orlan_ocorrencias (novo INTEGER PRIMARY KEY, velho INTEGER NOT NULL)");
   atual_->execute(
       "CREATE TEMP TABLE IF NOT EXISTS orlan_lote (ordem INTEGER PRIMARY KEY, velho INTEGER NOT NULL, ie TEXT, ref1,"
-      " contribuinte INTEGER NOT NULL, armazenar INTEGER NOT NULL, substituir INTEGER, novo INTEGER)");
+      " contribuinte INTEGER NOT NULL, armazenar INTEGER NOT NULL, substituir INTEGER, novo INTEGER,"
+      " arquivamento INTEGER)");
   // One read transaction on the temporary file for the whole unit:
   // otherwise each of the many small reads locks and unlocks it and looks
   // for a hot journal beside it.
@@ -501,6 +522,7 @@ int SqliteSessão::contribuintesDoLote(const QDate& cadastro) {
 
 void SqliteSessão::apagarDoLote() {
   exigirTabela(schema::kReturnTable);
+  if (temArquivo()) arquivarDoLote();
   const std::string alvo = " IN (SELECT substituir FROM temp.orlan_lote WHERE substituir IS NOT NULL)";
   // Table by table, registers first: the schema's cascade would look in
   // every child table once per return. It then finds nothing left.
@@ -571,11 +593,57 @@ void SqliteSessão::ocorrênciasDoLote(LoteCopiado* r) {
 
 void SqliteSessão::históricoDoLote(const OrigemHistórico& origem) {
   if (!temHistórico()) return;
+  const auto palavra = [&](bool armazenar, bool substituir) {
+    return QString::fromUtf8(TextoResultado(ResultadoDoItem(origem, armazenar, substituir)).data());
+  };
   atual_->execute("INSERT INTO main." + QuoteIdentifier(kTabelaHistórico) + " (" + ListaColunasHistórico() +
-                      ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN 'ignorado' "
-                      "WHEN l.substituir IS NOT NULL THEN 'substituído' ELSE 'importado' END, l.substituir, l.novo "
+                      ") SELECT ?, ?, ?, ?, ?, l.ie, l.ref1, CASE WHEN NOT l.armazenar THEN ? "
+                      "WHEN l.substituir IS NOT NULL THEN ? ELSE ? END, l.substituir, l.novo "
                       "FROM temp.orlan_lote l ORDER BY l.ordem",
-                  {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256});
+                  {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256, palavra(false, false),
+                   palavra(true, true), palavra(true, false)});
+}
+
+bool SqliteSessão::temArquivo() {
+  if (!tem_arquivo_) tem_arquivo_ = atual_->hasTable(schema::kArchiveTable);
+  return *tem_arquivo_;
+}
+
+void SqliteSessão::arquivarDoLote() {
+  const std::string a = "main." + QuoteIdentifier(schema::kArchiveTable);
+  atual_->execute("INSERT INTO " + a + " (\"NroQUR\", \"IE\", \"Ref1\") SELECT q.NroQUR, q.IE, q.Ref1 "
+                  "FROM temp.orlan_lote l CROSS JOIN main.tblQUR q ON q.NroQUR = l.substituir ORDER BY l.ordem");
+  atual_->execute("UPDATE temp.orlan_lote SET arquivamento = (SELECT a.\"Código\" FROM " + a +
+                  " a WHERE a.\"NroQUR\" = orlan_lote.substituir) WHERE substituir IS NOT NULL");
+  for (const schema::RecordDef& r : schema::Records()) {
+    if (!atual_->hasTable(r.table)) continue;
+    const std::string cópia = schema::ArchivedTable(r.table);
+    const std::vector<std::string> nomes = ColunasComuns(*atual_, r.table, cópia);
+    std::string destino = QuoteIdentifier(schema::kArchiveLink);
+    std::string origem_x = "l.arquivamento";
+    for (const std::string& n : nomes) {
+      destino += ", " + QuoteIdentifier(n);
+      origem_x += ", x." + QuoteIdentifier(n);
+    }
+    const std::string t = "main." + QuoteIdentifier(r.table);
+    std::string de;
+    std::string ordem = "l.ordem, x._rowid_";
+    switch (r.parent) {
+      case schema::Parent::kFile:
+        de = a + " q ON q.\"Código\" = l.arquivamento CROSS JOIN " + t + " x ON x.IE = q.IE COLLATE NOCASE";
+        break;
+      case schema::Parent::kTaxpayer:
+      case schema::Parent::kReturn:
+        de = t + " x ON x.NroQUR = l.substituir";
+        break;
+      case schema::Parent::kOccurrence:
+        de = "main.\"tblOcorrências\" o ON o.NroQUR = l.substituir CROSS JOIN " + t + " x ON x.\"Código\" = o.\"Código\"";
+        ordem = "l.ordem, o._rowid_, x._rowid_";
+        break;
+    }
+    atual_->execute("INSERT INTO main." + QuoteIdentifier(cópia) + " (" + destino + ") SELECT " + origem_x +
+                    " FROM temp.orlan_lote l CROSS JOIN " + de + " WHERE l.arquivamento IS NOT NULL ORDER BY " + ordem);
+  }
 }
 
 SessãoCópia::LoteCopiado SqliteSessão::copiarLote(std::span<const ItemLote> itens, const OrigemHistórico& origem,
@@ -653,6 +721,58 @@ void SqliteBancoAtual::gravarRefLimite(const QString& ano) {
 }
 
 bool SqliteBancoAtual::temHistórico() { return db_->hasTable(kTabelaHistórico); }
+
+bool SqliteBancoAtual::temArquivo() { return db_->hasTable(schema::kArchiveTable); }
+
+void SqliteBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::string& caminho_temp) {
+  const QVariant id(static_cast<qlonglong>(arquivamento));
+  if (!temArquivo() ||
+      !db_->scalar("SELECT 1 FROM " + QuoteIdentifier(schema::kArchiveTable) + " WHERE \"Código\" = ?", {id}).isValid()) {
+    throw ArquivamentoInexistente(arquivamento);
+  }
+  db_->execute("ATTACH DATABASE ? AS " + std::string(kExtração), {QString::fromStdString(caminho_temp)});
+  struct Desanexar {
+    Database& db;
+    ~Desanexar() {
+      try {
+        db.execute("DETACH DATABASE " + std::string(kExtração));
+      } catch (const DbError&) {
+        // The next extraction attaches under the same name and says why.
+      }
+    }
+  } desanexar{*db_};
+  {
+    Transaction t(*db_);
+    for (const schema::RecordDef& r : schema::Records()) {
+      const std::string cópia = schema::ArchivedTable(r.table);
+      if (!db_->hasTable(cópia)) continue;
+      const std::vector<ColumnInfo>& arquivadas = db_->tableColumns(cópia);
+      std::string nomes;
+      std::vector<std::string_view> colunas = schema::KeyColumns(r);
+      for (const schema::FieldDef& f : r.fields) colunas.push_back(f.name);
+      for (std::string_view c : colunas) {
+        const std::string real = NomeReal(arquivadas, c);
+        if (real.empty()) continue;
+        nomes += (nomes.empty() ? "" : ", ") + QuoteIdentifier(real);
+      }
+      db_->execute("INSERT INTO " + std::string(kExtração) + "." + QuoteIdentifier(r.table) + " (" + nomes + ") SELECT " +
+                       nomes + " FROM main." + QuoteIdentifier(cópia) + " WHERE " + QuoteIdentifier(schema::kArchiveLink) +
+                       " = ? ORDER BY _rowid_",
+                   {id});
+    }
+    t.commit();
+  }
+}
+
+int SqliteBancoAtual::podarArquivo(const QDate& dia) {
+  if (!temArquivo()) return 0;
+  // The archive's copies go with their row by the schema's cascade.
+  Transaction t(*db_);
+  const int n = db_->execute("DELETE FROM " + QuoteIdentifier(schema::kArchiveTable) + " WHERE \"Momento\" < ?",
+                             {dia.toString(Qt::ISODate)});
+  t.commit();
+  return n;
+}
 
 std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {
   if (!temHistórico()) return {};

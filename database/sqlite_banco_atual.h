@@ -28,6 +28,9 @@ class SqliteBancoAtual : public BancoAtual {
 
   bool temHistórico() override;
   std::vector<LinhaHistórico> histórico(int execuções) override;
+  bool temArquivo() override;
+  void extrairArquivado(std::int64_t arquivamento, const std::string& caminho_temp) override;
+  int podarArquivo(const QDate& dia) override;
   ContagemBanco contagem() const override;
 
   Database& banco() { return *db_; }

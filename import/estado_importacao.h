@@ -45,6 +45,10 @@ struct EstadoImportação {
   // for the run log. Set by each accepted check.
   QString ArquivoOrigem;
   QString Sha256Origem;
+  // True when the temporary database holds an archived return brought back
+  // (ArquivoOrigem then names its archive row): stored documents are
+  // logged as restored.
+  bool RestauraçãoOrigem = false;
 
   // The IE the taxpayer copy handled last.
   QString IEAnterior;

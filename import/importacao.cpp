@@ -263,6 +263,7 @@ void Importação::preparar(std::span<const std::int32_t> chaves) {
   origem_.máquina = QSysInfo::machineHostName();
   origem_.arquivo = e_.ArquivoOrigem;
   origem_.sha256 = e_.Sha256Origem;
+  origem_.restauração = e_.RestauraçãoOrigem;
 
   QHash<std::int32_t, size_t> posição;
   for (size_t i = 0; i < chaves.size(); ++i) posição.insert(chaves[i], i);
@@ -636,8 +637,7 @@ void Importação::armazenar(std::optional<std::int64_t> substituído) {
       if (n > 0) documento_.linhasPorTabela[std::string(cópia.table)] += n;
     }
   }
-  registrar(substituído ? ResultadoDocumento::kSubstituído : ResultadoDocumento::kImportado, substituído,
-            e_.NroQURNovo);
+  registrar(ResultadoDoItem(origem_, true, substituído.has_value()), substituído, e_.NroQURNovo);
   unidade.liberar();
   existentes_.insert(ChaveDocumento(e_.IEDocumento.toString(), DataDe(e_.Ref1Documento)), e_.NroQURNovo);
   if (substituído) {

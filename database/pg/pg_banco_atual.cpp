@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "database/historico.h"
+#include "database/pg/pg_schema.h"
 #include "database/recordset.h"
 
 namespace orlan {
@@ -141,7 +142,25 @@ class PgBancoAtual : public BancoAtual {
 
   std::vector<LinhaHistórico> histórico(int execuções) override {
     if (!temHistórico()) return {};
-    return LerHistóricoPg(*conexão_, execuções);
+    const PgResultado r = conexão_->executar(
+        "SELECT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass($1::text) AND attname = 'Login' "
+        "AND NOT attisdropped), to_regclass($2::text) IS NOT NULL",
+        {QString::fromStdString(Q(kTabelaHistórico)), QString::fromStdString(Q(schema::kArchiveTable))},
+        "ler a forma do histórico de importações");
+    return LerHistóricoPg(*conexão_, execuções, FormaHistórico{r.valor(0, 0).toBool(), r.valor(0, 1).toBool()});
+  }
+
+  bool temArquivo() override { return TemTabela(*conexão_, schema::kArchiveTable); }
+
+  void extrairArquivado(std::int64_t arquivamento, const std::string& caminho_temp) override;
+
+  int podarArquivo(const QDate& dia) override {
+    if (!temArquivo()) return 0;
+    // One statement: the copies go with their rows by the schema's cascade.
+    return conexão_
+        ->executar("DELETE FROM " + Q(schema::kArchiveTable) + " WHERE \"Momento\" < ($1::date)::timestamp AT TIME ZONE 'UTC'",
+                   {QVariant(dia)}, "remover declarações arquivadas")
+        .alteradas();
   }
 
   ContagemBanco contagem() const override {
@@ -159,6 +178,48 @@ class PgBancoAtual : public BancoAtual {
   QString uri_;
   std::shared_ptr<PgConexão> conexão_;
 };
+
+void PgBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::string& caminho_temp) {
+  const QVariant id(static_cast<qlonglong>(arquivamento));
+  if (!temArquivo() || conexão_
+                           ->executar("SELECT 1 FROM " + Q(schema::kArchiveTable) + " WHERE \"Código\" = $1", {id},
+                                      "procurar a declaração arquivada")
+                           .linhas() == 0) {
+    throw ArquivamentoInexistente(arquivamento);
+  }
+  std::shared_ptr<Database> temp;
+  const Status aberto = Database::Open(caminho_temp, Database::OpenMode::kExisting, &temp);
+  if (!aberto.ok()) throw DbError(aberto);
+  Transaction t(*temp);
+  for (const schema::RecordDef& r : schema::Records()) {
+    const std::string cópia = schema::ArchivedTable(r.table);
+    const PgResultado tem = conexão_->executar(
+        "SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1::text) AND attnum > 0 AND NOT attisdropped",
+        {QString::fromStdString(Q(cópia))}, "ler as colunas de " + cópia);
+    std::vector<std::string> arquivadas;
+    for (int i = 0; i < tem.linhas(); ++i) arquivadas.push_back(tem.valor(i, 0).toString().toStdString());
+    std::vector<std::string_view> colunas = schema::KeyColumns(r);
+    for (const schema::FieldDef& f : r.fields) colunas.push_back(f.name);
+    std::string nomes;
+    std::string marcas;
+    for (std::string_view c : colunas) {
+      if (std::find(arquivadas.begin(), arquivadas.end(), c) == arquivadas.end()) continue;
+      nomes += (nomes.empty() ? "" : ", ") + Q(c);
+      marcas += marcas.empty() ? "?" : ", ?";
+    }
+    if (nomes.empty()) continue;
+    const PgResultado linhas = conexão_->executar("SELECT " + nomes + " FROM " + Q(cópia) + " WHERE " +
+                                                      Q(schema::kArchiveLink) + " = $1 ORDER BY \"Ordem\"",
+                                                  {id}, "ler a declaração arquivada");
+    const std::string inserir = "INSERT INTO " + QuoteIdentifier(r.table) + " (" + nomes + ") VALUES (" + marcas + ")";
+    for (int i = 0; i < linhas.linhas(); ++i) {
+      Params valores;
+      for (int c = 0; c < linhas.colunas(); ++c) valores.push_back(linhas.valor(i, c));
+      temp->execute(inserir, valores);
+    }
+  }
+  t.commit();
+}
 
 }  // namespace
 
@@ -295,8 +356,12 @@ const std::vector<std::string>& PgSessãoCópia::colunas(std::string_view tabela
   // trip; a table missing from the database gets no columns.
   std::vector<std::string> nomes{std::string(tabela)};
   if (colunas_.empty()) {
-    for (const schema::RecordDef& r : schema::Records()) nomes.emplace_back(r.table);
+    for (const schema::RecordDef& r : schema::Records()) {
+      nomes.emplace_back(r.table);
+      nomes.push_back(schema::ArchivedTable(r.table));
+    }
     nomes.emplace_back(kTabelaHistórico);
+    nomes.emplace_back(schema::kArchiveTable);
   }
   std::vector<QVariant> citados;
   for (const std::string& nome : nomes) citados.push_back(QString::fromStdString(Q(nome)));
@@ -582,8 +647,51 @@ void PgSessãoCópia::parteApagar(Montagem& m) {
     if (it.substituir) apagar.push_back(QVariant(static_cast<qlonglong>(*it.substituir)));
   }
   if (apagar.empty()) return;
+  if (temArquivo()) m.antes.push_back(arquivamento(ArrayTexto(apagar)));
   // The schema's cascade takes every detail and register row with them.
   m.antes.push_back(PgComando{"DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = ANY ($1::integer[])", {ArrayTexto(apagar)}});
+}
+
+bool PgSessãoCópia::temArquivo() { return !colunas(schema::kArchiveTable).empty(); }
+
+PgComando PgSessãoCópia::arquivamento(const QString& retornos) {
+  // One statement: the archive rows, then each table's rows of those
+  // returns under them, in the order they were stored.
+  std::string sql = "WITH a AS (INSERT INTO " + Q(schema::kArchiveTable) +
+                    " (\"NroQUR\", \"IE\", \"Ref1\") SELECT q.\"NroQUR\", q.\"IE\", q.\"Ref1\" FROM unnest($1::integer[]) "
+                    "WITH ORDINALITY v(nro, n) JOIN \"tblQUR\" q ON q.\"NroQUR\" = v.nro ORDER BY v.n "
+                    "RETURNING \"Código\", \"NroQUR\", \"IE\")";
+  int parte = 0;
+  for (const schema::RecordDef& r : schema::Records()) {
+    const std::string cópia = schema::ArchivedTable(r.table);
+    const std::vector<std::string>& arquivadas = colunas(cópia);
+    std::string destino = Q(schema::kArchiveLink);
+    std::string origem = "a.\"Código\"";
+    for (const std::string& c : colunas(r.table)) {
+      if (std::find(arquivadas.begin(), arquivadas.end(), c) == arquivadas.end()) continue;
+      destino += ", " + Q(c);
+      origem += ", x." + Q(c);
+    }
+    if (arquivadas.empty() || colunas(r.table).empty()) continue;
+    const std::string t = Q(r.table);
+    std::string de;
+    switch (r.parent) {
+      case schema::Parent::kFile:
+        de = t + " x ON lower(x.\"IE\") = lower(a.\"IE\") ORDER BY a.\"Código\", x.\"Id\"";
+        break;
+      case schema::Parent::kTaxpayer:
+      case schema::Parent::kReturn:
+        de = t + " x ON x.\"NroQUR\" = a.\"NroQUR\" ORDER BY a.\"Código\", x.ctid";
+        break;
+      case schema::Parent::kOccurrence:
+        de = "\"tblOcorrências\" o ON o.\"NroQUR\" = a.\"NroQUR\" JOIN " + t +
+             " x ON x.\"Código\" = o.\"Código\" ORDER BY a.\"Código\", o.\"Código\", x.ctid";
+        break;
+    }
+    sql += ", p" + std::to_string(++parte) + " AS (INSERT INTO " + Q(cópia) + " (" + destino + ") SELECT " + origem +
+           " FROM a JOIN " + de + ")";
+  }
+  return PgComando{sql + " SELECT count(*) FROM a", {retornos}};
 }
 
 void PgSessãoCópia::parteCabeçalhos(Montagem& m) {
@@ -707,24 +815,58 @@ void PgSessãoCópia::parteRegistros(Montagem& m, const schema::TableCopy& regis
 
 void PgSessãoCópia::parteHistórico(Montagem& m, const OrigemHistórico& origem) {
   if (!temHistórico()) return;
-  const std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
-  std::vector<std::vector<QVariant>> linhas;
+  std::vector<LinhaHistórico> linhas;
   size_t guardado = 0;
   for (const ItemLote& it : m.itens) {
     LinhaHistórico linha;
     linha.ie = it.doc.ie;
     linha.ref1 = it.doc.ref1;
-    linha.resultado = !it.armazenar  ? ResultadoDocumento::kIgnorado
-                      : it.substituir ? ResultadoDocumento::kSubstituído
-                                      : ResultadoDocumento::kImportado;
+    linha.resultado = ResultadoDoItem(origem, it.armazenar, it.substituir.has_value());
     linha.anterior = it.substituir;
-    std::vector<QVariant> valores = ValoresHistórico(origem, linha);
     // The new key: its position in the map of the stored documents.
-    valores.back() = it.armazenar ? QVariant(static_cast<qlonglong>(++guardado)) : QVariant();
-    linhas.push_back(std::move(valores));
+    if (it.armazenar) linha.novo = static_cast<std::int64_t>(++guardado);
+    linhas.push_back(std::move(linha));
   }
-  adicionar(m, "historico", kTabelaHistórico, colunas, linhas,
+  if (históricoNoServidor()) {
+    PgComando chamada = chamadaHistórico(origem, linhas, m.parâmetros.size(), m.tem_lote ? "lote" : "");
+    m.parâmetros.insert(m.parâmetros.end(), chamada.parâmetros.begin(), chamada.parâmetros.end());
+    m.partes.push_back("historico AS (" + chamada.sql + ")");
+    m.forçadas.push_back("historico");
+    return;
+  }
+  const std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
+  std::vector<std::vector<QVariant>> valores;
+  for (const LinhaHistórico& linha : linhas) valores.push_back(ValoresHistórico(origem, linha));
+  adicionar(m, "historico", kTabelaHistórico, colunas, valores,
             m.tem_lote ? std::optional<Mapa>(Mapa{colunas.size() - 1, "lote"}) : std::nullopt, "1", false);
+}
+
+bool PgSessãoCópia::históricoNoServidor() { return !coluna(kTabelaHistórico, "Login").empty(); }
+
+PgComando PgSessãoCópia::chamadaHistórico(const OrigemHistórico& origem, const std::vector<LinhaHistórico>& linhas,
+                                          size_t antes, const std::string& mapa) {
+  std::vector<QVariant> ies, ref1s, resultados, anteriores, novos;
+  for (const LinhaHistórico& l : linhas) {
+    const std::string_view r = TextoResultado(l.resultado);
+    ies.push_back(l.ie);
+    ref1s.push_back(l.ref1.isValid() ? QVariant(l.ref1) : QVariant());
+    resultados.push_back(QString::fromUtf8(r.data(), static_cast<int>(r.size())));
+    anteriores.push_back(l.anterior ? QVariant(static_cast<qlonglong>(*l.anterior)) : QVariant());
+    novos.push_back(l.novo ? QVariant(static_cast<qlonglong>(*l.novo)) : QVariant());
+  }
+  PgComando c;
+  c.parâmetros = {origem.execução, origem.usuário, origem.máquina, origem.arquivo, origem.sha256,
+                  ArrayTexto(ies), ArrayTexto(ref1s), ArrayTexto(resultados), ArrayTexto(anteriores), ArrayTexto(novos)};
+  const auto p = [&](int i, const char* tipo) { return "$" + std::to_string(antes + i) + "::" + tipo; };
+  // With a map, each new key is a position in it, looked up here.
+  const std::string chaves =
+      mapa.empty() ? p(10, "integer[]")
+                   : "ARRAY(SELECT (SELECT novos FROM " + mapa + ")[u.p] FROM unnest(" + p(10, "integer[]") +
+                         ") WITH ORDINALITY u(p, n) ORDER BY u.n)";
+  c.sql = "SELECT " + std::string(kFunçãoHistórico) + "(" + p(1, "text") + ", " + p(2, "text") + ", " + p(3, "text") +
+          ", " + p(4, "text") + ", " + p(5, "text") + ", " + p(6, "text[]") + ", " + p(7, "date[]") + ", " +
+          p(8, "text[]") + ", " + p(9, "integer[]") + ", " + chaves + ") AS n";
+  return c;
 }
 
 SessãoCópia::LoteCopiado PgSessãoCópia::executar(Montagem& m, const std::string& fazendo) {
@@ -739,6 +881,8 @@ SessãoCópia::LoteCopiado PgSessãoCópia::executar(Montagem& m, const std::str
     for (const auto& [nome, tabela] : m.contadas) sql += "(SELECT count(*) FROM " + nome + "), ";
     sql += m.tem_lote ? "(SELECT array_to_string(novos, ',') FROM lote), " : "NULL, ";
     sql += m.ocorrências.empty() ? "NULL" : "(SELECT array_to_string(novos, ',') FROM ocorr)";
+    // A part that only calls a function runs only when something reads it.
+    for (const std::string& parte : m.forçadas) sql += ", (SELECT count(*) FROM " + parte + ")";
     comandos.push_back(PgComando{std::move(sql), std::move(m.parâmetros)});
   }
   if (comandos.empty()) return resultado;
@@ -864,6 +1008,10 @@ bool PgSessãoCópia::temHistórico() { return !colunas(kTabelaHistórico).empty
 void PgSessãoCópia::registrarHistórico(const OrigemHistórico& origem, const LinhaHistórico& linha) {
   exigirTransação("registrar o histórico");
   if (!temHistórico()) return;
+  if (históricoNoServidor()) {
+    protegido({chamadaHistórico(origem, {linha}, 0, "")}, "registrar o histórico de importações");
+    return;
+  }
   const std::vector<std::string_view> colunas(std::begin(kColunasHistórico), std::end(kColunasHistórico));
   protegido({inserção(kTabelaHistórico, colunas, {ValoresHistórico(origem, linha)})},
             "registrar o histórico de importações");

@@ -131,6 +131,7 @@ class PgSessãoCópia : public SessãoCópia {
     bool tem_lote = false;              // a part `lote` holds their new keys
     bool fixos = false;                 // stored under the keys the items carry (copied again)
     std::vector<std::pair<size_t, std::int32_t>> ocorrências;  // each occurrence's item and Código in the file
+    std::vector<std::string> forçadas;  // parts read by the statement's end, so that they run
   };
   Montagem montar(std::span<const ItemLote> itens);
   void adicionar(Montagem& m, const std::string& nome, std::string_view tabela,
@@ -151,6 +152,18 @@ class PgSessãoCópia : public SessãoCópia {
   void parteRegistros(Montagem& m, const schema::TableCopy& registro,
                       const std::map<std::int32_t, qlonglong>& ordem_da_ocorrência);
   void parteHistórico(Montagem& m, const OrigemHistórico& origem);
+  // True when the log is the server's (made with the archive): its lines
+  // go through the server's function, never straight into the table.
+  bool históricoNoServidor();
+  // The call of that function for `linhas` under `origem`, its parameters
+  // numbered after the first `antes`; with `mapa`, each line's `novo` is a
+  // position in that part's array of new keys.
+  PgComando chamadaHistórico(const OrigemHistórico& origem, const std::vector<LinhaHistórico>& linhas, size_t antes,
+                             const std::string& mapa);
+  bool temArquivo();
+  // The statement that archives, whole, the returns whose keys the array
+  // text `retornos` holds.
+  PgComando arquivamento(const QString& retornos);
   LoteCopiado executar(Montagem& m, const std::string& fazendo);
   void lerChaves(const Montagem& m, const QString& texto, LoteCopiado* r) const;
   void lerCódigos(const Montagem& m, const QString& texto, LoteCopiado* r) const;

@@ -51,7 +51,69 @@ QStringList Tabelas() {
   }
   nomes << QString::fromUtf8(schema::kLimitTable.data(), static_cast<int>(schema::kLimitTable.size()));
   nomes << QString::fromUtf8(kTabelaHistórico.data(), static_cast<int>(kTabelaHistórico.size()));
+  nomes << QString::fromUtf8(schema::kArchiveTable.data(), static_cast<int>(schema::kArchiveTable.size()));
+  for (const schema::RecordDef& r : schema::Records()) nomes << QString::fromStdString(schema::ArchivedTable(r.table));
   return nomes;
+}
+
+// `texto` as an SQL string literal.
+std::string Literal(std::string_view texto) {
+  std::string l = "'";
+  for (char c : texto) l += c == '\'' ? std::string("''") : std::string(1, c);
+  return l + "'";
+}
+
+// The log's columns a run's lines fill, as the writing function takes them.
+constexpr std::string_view kEscreveHistórico =
+    "\"Momento\", \"Login\", \"Transação\", \"Execução\", \"Usuário\", \"Máquina\", \"Arquivo\", \"SHA256\", \"IE\", "
+    "\"Ref1\", \"Resultado\", \"NroQURAnterior\", \"NroQURNovo\"";
+
+// The log is the server's: clerks may read it and call these two functions,
+// which run with the owner's rights and stamp each line with the server's
+// clock, the login and the transaction. A return deleted by anyone leaves a
+// line at commit, unless a line of the same transaction tells of its
+// replacement. `esquema` is the schema the tables live in, pinned so that
+// no clerk's object is found first.
+std::string HistóricoNoServidor(const std::string& esquema) {
+  const std::string h = Q(kTabelaHistórico);
+  const std::string caminho = " SET search_path = " + esquema + ", pg_temp AS ";
+  return "CREATE FUNCTION " + std::string(kFunçãoHistórico) +
+         "(execucao text, usuario text, maquina text, arquivo text, sha256 text, ies text[], ref1s date[], "
+         "resultados text[], anteriores integer[], novos integer[]) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER" +
+         caminho +
+         "$f$ DECLARE n integer; BEGIN\n"
+         "  IF EXISTS (SELECT 1 FROM unnest(resultados) r WHERE r IS NULL OR r = 'apagado') THEN\n"
+         "    RAISE EXCEPTION 'resultado recusado no histórico' USING ERRCODE = '22023';\n"
+         "  END IF;\n"
+         "  INSERT INTO " + h + " (" + std::string(kEscreveHistórico) + ")\n"
+         "  SELECT clock_timestamp(), session_user, pg_current_xact_id(), execucao, usuario, maquina, arquivo, sha256,\n"
+         "    v.ie, v.ref1, v.resultado, v.anterior, v.novo\n"
+         "  FROM unnest(ies, ref1s, resultados, anteriores, novos) WITH ORDINALITY v(ie, ref1, resultado, anterior, novo, n)\n"
+         "  ORDER BY v.n;\n"
+         "  GET DIAGNOSTICS n = ROW_COUNT;\n"
+         "  RETURN n;\n"
+         "END $f$;\n"
+         "CREATE FUNCTION orlan_registrar_apagado() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER" + caminho +
+         "$f$ BEGIN\n"
+         "  IF NOT EXISTS (SELECT 1 FROM " + h + " l WHERE l.\"NroQURAnterior\" = OLD.\"NroQUR\"\n"
+         "      AND l.\"Transação\" = pg_current_xact_id() AND l.\"Resultado\" IN ('substituído', 'restaurado')) THEN\n"
+         "    INSERT INTO " + h + " (\"Momento\", \"Login\", \"Transação\", \"Execução\", \"IE\", \"Ref1\", \"Resultado\",\n"
+         "      \"NroQURAnterior\") VALUES (clock_timestamp(), session_user, pg_current_xact_id(),\n"
+         "      'apagado ' || pg_current_xact_id()::text, OLD.\"IE\", OLD.\"Ref1\", 'apagado', OLD.\"NroQUR\");\n"
+         "  END IF;\n"
+         "  RETURN NULL;\n"
+         "END $f$;\n"
+         "CREATE CONSTRAINT TRIGGER orlan_apagado AFTER DELETE ON " + Q(schema::kReturnTable) +
+         " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION orlan_registrar_apagado();\n"
+         // Whatever default privileges gave on the log, only the owner
+         // writes it directly.
+         "DO $f$ DECLARE g record; BEGIN\n"
+         "  FOR g IN SELECT DISTINCT CASE WHEN p.grantee = 0 THEN 'PUBLIC' ELSE quote_ident(pg_get_userbyid(p.grantee)) END\n"
+         "      AS papel FROM pg_class c, aclexplode(c.relacl) p WHERE c.oid = to_regclass(" + Literal(h) + ")\n"
+         "      AND p.grantee <> c.relowner AND p.privilege_type IN ('INSERT', 'UPDATE', 'DELETE', 'TRUNCATE') LOOP\n"
+         "    EXECUTE 'REVOKE INSERT, UPDATE, DELETE, TRUNCATE ON ' || " + Literal(h) + " || ' FROM ' || g.papel;\n"
+         "  END LOOP;\n"
+         "END $f$;\n";
 }
 
 }  // namespace
@@ -95,9 +157,27 @@ std::string PgTabelasAtuais() {
          " \"Momento\" timestamptz NOT NULL DEFAULT clock_timestamp(),"
          " \"Execução\" text NOT NULL, \"Usuário\" text, \"Máquina\" text, \"Arquivo\" text, \"SHA256\" text,"
          " \"IE\" text, \"Ref1\" date,"
-         " \"Resultado\" text NOT NULL CHECK (\"Resultado\" IN ('importado', 'substituído', 'ignorado', 'falhou')),"
-         " \"NroQURAnterior\" integer, \"NroQURNovo\" integer);\n";
+         " \"Resultado\" text NOT NULL CHECK (\"Resultado\" IN (" + std::string(kResultadosSql) + ")),"
+         " \"NroQURAnterior\" integer, \"NroQURNovo\" integer, \"Login\" text,"
+         " \"Transação\" xid8);\n";
   índices += Índice(kTabelaHistórico, "Execução", "\"Execução\"");
+  índices += Índice(kTabelaHistórico, "NroQURAnterior", "\"NroQURAnterior\"");
+  // The archive of replaced returns: its copies keep their rows' order and
+  // none of the live tables' constraints.
+  const std::string a = Q(schema::kArchiveTable);
+  sql += "CREATE TABLE " + a +
+         " (\"Código\" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+         " \"Momento\" timestamptz NOT NULL DEFAULT clock_timestamp(), \"Login\" text DEFAULT session_user,"
+         " \"NroQUR\" integer NOT NULL UNIQUE, \"IE\" text, \"Ref1\" date);\n";
+  for (const schema::RecordDef& r : schema::Records()) {
+    const std::string t = schema::ArchivedTable(r.table);
+    sql += "CREATE TABLE " + Q(t) + " (" + Q(schema::kArchiveLink) + " bigint NOT NULL REFERENCES " + a +
+           " (\"Código\") ON DELETE CASCADE, \"Ordem\" bigint GENERATED ALWAYS AS IDENTITY";
+    for (std::string_view k : schema::KeyColumns(r)) sql += ", " + Q(k) + " integer";
+    for (const schema::FieldDef& f : r.fields) sql += ", " + Q(f.name) + " " + std::string(Tipo(f.type));
+    sql += ");\n";
+    índices += Índice(t, schema::kArchiveLink, Q(schema::kArchiveLink) + ", \"Ordem\"");
+  }
   return sql + índices;
 }
 
@@ -122,6 +202,9 @@ Status CriarBancoAtualPostgres(const QString& uri, const QString& ref_limit) {
                                               "; nada foi criado nem alterado.");
     }
     conexão->executarScript(PgTabelasAtuais(), "criar as tabelas do banco de dados atual");
+    const std::string esquema = conexão->executar("SELECT quote_ident(current_schema())", {}, "ler o esquema atual")
+                                    .valor(0, 0).toString().toStdString();
+    conexão->executarScript(HistóricoNoServidor(esquema), "criar o histórico de importações");
     conexão->executar("INSERT INTO " + Q(schema::kLimitTable) + " (" + Q("RefLimite") + ") VALUES ($1)", {ref_limit},
                       "gravar o limite de referência");
     conexão->executarScript("COMMIT", "confirmar a criação do banco de dados atual");

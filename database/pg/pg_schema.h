@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <string>
+#include <string_view>
 
 #include "database/status.h"
 
@@ -20,6 +21,14 @@ namespace orlan {
 // The statements that make the current database's tables and indexes (no
 // transaction, no rows).
 std::string PgTabelasAtuais();
+
+// The function through which a run writes its log lines (clerks may not
+// write the log table): (execução, usuário, máquina, arquivo, sha256,
+// ies text[], ref1s date[], resultados text[], anteriores integer[],
+// novos integer[]), one line per array position, in order; returns how
+// many. The server adds its time, the login and the archive row of a
+// replaced return.
+inline constexpr std::string_view kFunçãoHistórico = "orlan_registrar_historico";
 
 // Creates the current database's tables in the existing database at `uri`
 // and stores `ref_limit` (a four-digit year) in tblPerola, in one transaction.
