@@ -27,7 +27,7 @@
 #include "control/dialogs.h"
 #include "control/events.h"
 #include "control/lista.h"
-#include "database/banco_atual.h"
+#include "database/linha_historico.h"
 #include "database/status.h"
 #include "import/resumo_importacao.h"
 

@@ -740,7 +740,10 @@ void TestPg::direitosDoEscrivao() {
   QVERIFY(ExecutarImportação(e, chaves, anfitrião).ok());
   QCOMPARE(e.resumo.importados, int(chaves.size()));
   QVERIFY2(banco_atual->contagem().idasEVoltas - antes.idasEVoltas <= 12, "a round trip per document");
-  QCOMPARE(Número(*admin, "SELECT count(*) FROM \"tblHistóricoImportação\""), qlonglong(chaves.size()));
+  // The run's lines; the deletions above, made outside a run, are logged
+  // as such.
+  QCOMPARE(Número(*admin, "SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Resultado\" <> 'apagado'"),
+           qlonglong(chaves.size()));
   // A clerk changes no table's shape and no other row.
   try {
     sessão->iniciar();

@@ -89,13 +89,13 @@ void TestPgHistorico::historyPrintsTheLastRunsNewestFirst() {
   const test::ProcessResult r = Histórico(uri, QStringLiteral("2"));
   QCOMPARE(r.exit_code, 0);
   QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-  test::ConferirDuasÚltimas(r.out, antes);
+  test::ConferirDuasÚltimas(r.out, antes, QStringLiteral("orlan"));
 
   const test::ProcessResult todas = Histórico(uri, QStringLiteral("3"));
   QCOMPARE(todas.exit_code, 0);
   QCOMPARE(todas.out.count(QLatin1Char('\n')), 5);
   QVERIFY(todas.out.startsWith(r.out));
-  QVERIFY(todas.out.endsWith(QStringLiteral("\tana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5\n")
+  QVERIFY(todas.out.endsWith(QStringLiteral("\tana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5\torlan\t\n")
                                  .arg(QString(64, QLatin1Char('a')))));
 }
 

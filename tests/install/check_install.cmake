@@ -29,7 +29,7 @@ endforeach()
 file(GLOB_RECURSE installed RELATIVE ${prefix}/include/VmbOrlan ${prefix}/include/VmbOrlan/*)
 list(SORT installed)
 set(expected checker/resultado_verificacao.h control/configuracao.h control/ctl_orlan.h control/dialogs.h control/events.h control/lista.h
-  database/status.h import/resumo_importacao.h widgets/orlan_widget.h widgets/qt_dialogs.h)
+  database/linha_historico.h database/status.h import/resumo_importacao.h widgets/orlan_widget.h widgets/qt_dialogs.h)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed headers: ${installed}; expected: ${expected}")
 endif()
