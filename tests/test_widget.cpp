@@ -29,6 +29,7 @@
 // moc reads only ASCII identifiers; these headers use accented ones.
 #ifndef Q_MOC_RUN
 #include "control/scripted_dialogs.h"
+#include "database/recordset.h"
 #include "support/test_support.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/janela_principal.h"
@@ -97,6 +98,7 @@ class TestWidget : public QObject {
   void fileDialogEntriesAndCancel();
   void windowKeepsItsListAndTellsTheYearLimit();
   void windowWithoutDatabaseAndItsStatusBar();
+  void windowListsImportsAndRestoresAReplacedOne();
 
  private:
   // Picks `file` through "..." and gives back the log of that click.
@@ -811,6 +813,94 @@ void TestWidget::windowWithoutDatabaseAndItsStatusBar() {
   QCOMPARE(lista->topLevelItemCount(), 0);
   QCOMPARE(status->text(), QStringLiteral("Escolha o arquivo pré-formatado com o botão \"...\"."));
   test::WriteDbAtual(db_path_);
+}
+
+// The window's list of the last imports: a replaced return is restorable
+// from its line, and restoring it asks before it replaces the one there.
+void TestWidget::windowListsImportsAndRestoresAReplacedOne() {
+  QStringList prfs;
+  for (const QString semente : {"1", "2"}) {
+    prfs << dir_.filePath("semente" + semente + ".prf");
+    const test::ProcessResult gerado = test::Run(
+        test::ProgramPath("orlan-prf-gen"),
+        {"--output", prfs.back(), "--force", "--taxpayers", "1", "--months", "2", "--rows", "3", "--seed", semente});
+    QVERIFY2(gerado.exit_code == 0, qPrintable(gerado.err));
+  }
+  // Every header but its key, by IE and month.
+  auto cabeçalhos = [this] {
+    QStringList linhas;
+    auto db = test::OpenExisting(db_path_);
+    for (Recordset r = db->openQuery("SELECT * FROM tblQUR ORDER BY IE, Ref1"); !r.eof(); r.moveNext()) {
+      QStringList valores;
+      for (const QString& f : r.fieldNames()) {
+        if (f != "NroQUR") valores << r.value(f.toStdString()).toString();
+      }
+      linhas << valores.join('|');
+    }
+    return linhas;
+  };
+  ScriptedDialogs dialogs;
+  JanelaPrincipal janela(&dialogs, dir_.filePath("componente-historico"), QString());
+  janela.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&janela));
+  auto* últimas = Filho<QAction>(janela, "ultimasImportacoes");
+  QuandoAbrir<QDialog>([](QDialog* d) {
+    QCOMPARE(d->windowTitle(), QStringLiteral("Últimas importações"));
+    QVERIFY(d->findChild<QTreeWidget*>() == nullptr);
+    QVERIFY(Filho<QLabel>(*d, "semHistorico")->text().contains("não tem importações registradas"));
+  });
+  últimas->trigger();
+
+  auto importar = [&](const QString& prf) {
+    dialogs.queueFile(prf);
+    Filho<QPushButton>(janela, "butSelecionarArquivo")->click();
+    Filho<QTreeWidget>(janela, "ListViewQURs")->selectAll();
+    Filho<QPushButton>(janela, "butImportar")->click();
+  };
+  importar(prfs[0]);
+  const QStringList primeiros = cabeçalhos();
+  dialogs.queueAnswer(kRespostaSim);
+  dialogs.queueAnswer(kRespostaSim);
+  importar(prfs[1]);
+  const QStringList segundos = cabeçalhos();
+  QCOMPARE(segundos.size(), 2);
+  QVERIFY(primeiros[0] != segundos[0] && primeiros[1] != segundos[1]);
+
+  // Newest run first: its two lines name the archived returns; the first
+  // run's, none.
+  QString referência;
+  QuandoAbrir<QDialog>([&referência, &prfs](QDialog* d) {
+    auto* tabela = Filho<QTreeWidget>(*d, "historico");
+    auto* restaurar = Filho<QPushButton>(*d, "restaurar");
+    QCOMPARE(tabela->headerItem()->text(10), QStringLiteral("Restaurável"));
+    QCOMPARE(tabela->topLevelItemCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+      QTreeWidgetItem* linha = tabela->topLevelItem(i);
+      QCOMPARE(linha->text(4), prfs[i < 2 ? 1 : 0]);
+      QCOMPARE(linha->text(7), QString(i < 2 ? "substituído" : "importado"));
+      QCOMPARE(linha->text(10).isEmpty(), i >= 2);
+      tabela->setCurrentItem(linha);
+      QCOMPARE(restaurar->isEnabled(), i < 2);
+    }
+    tabela->setCurrentItem(tabela->topLevelItem(1));
+    referência = tabela->topLevelItem(1)->text(6);
+    restaurar->click();
+  });
+  dialogs.clear();
+  dialogs.queueAnswer(kRespostaSim);
+  últimas->trigger();
+  QVERIFY(!dialogs.messages().empty());
+  QCOMPARE(dialogs.messages().front().style, int(kEstiloCriticoSimNaoCancelar));
+  // The restored month's header is the first file's again; the other stays.
+  QStringList esperados = segundos;
+  const int restaurado = referência == "01/2006" ? 0 : 1;
+  esperados[restaurado] = primeiros[restaurado];
+  QCOMPARE(cabeçalhos(), esperados);
+  QCOMPARE(test::OpenExisting(db_path_)
+               ->scalar("SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Resultado\" = 'restaurado'")
+               .toInt(),
+           1);
+  QVERIFY(Filho<QLabel>(janela, "mensagem")->text().startsWith("Importação concluída"));
 }
 
 QTEST_MAIN(TestWidget)

@@ -21,6 +21,7 @@
 #include "database/banco_atual.h"
 #include "database/schema.h"
 #include "widgets/escolha_banco.h"
+#include "widgets/historico_importacoes.h"
 #include "widgets/orlan_widget.h"
 
 namespace orlan {
@@ -28,6 +29,9 @@ namespace orlan {
 namespace {
 
 const QString kTítuloBanco = QStringLiteral("Banco de dados atual");
+
+// How many of the latest runs "Últimas importações" lists.
+constexpr int kExecuçõesListadas = 20;
 
 QString TextoResumo(const QString& como, const ResumoImportação& r) {
   return QStringLiteral("%1: %2 importado(s), %3 substituído(s), %4 ignorado(s)")
@@ -91,6 +95,8 @@ void JanelaPrincipal::criarMenu() {
       ->setObjectName(QStringLiteral("criarBanco"));
   menu->addAction(QStringLiteral("&Mudar o ano limite..."), this, [this] { mudarAnoLimite(); })
       ->setObjectName(QStringLiteral("mudarAnoLimite"));
+  menu->addAction(QStringLiteral("Últimas &importações..."), this, [this] { mostrarHistórico(); })
+      ->setObjectName(QStringLiteral("ultimasImportacoes"));
   menu->addSeparator();
   menu->addAction(QStringLiteral("&Sair"), this, [this] { close(); });
 }
@@ -115,8 +121,9 @@ void JanelaPrincipal::criarBarraDeStatus() {
 void JanelaPrincipal::ligarWidget() {
   connect(widget_, &OrlanWidget::Fechar, this, [this] { close(); });
   connect(widget_, &OrlanWidget::IniciouLeitura, this, [this] {
-    verificou_ = true;
-    iniciar(QStringLiteral("Verificando o arquivo..."));
+    verificou_ = !restaurando_;
+    iniciar(restaurando_ ? QStringLiteral("Lendo a declaração arquivada...")
+                         : QStringLiteral("Verificando o arquivo..."));
   });
   connect(widget_, &OrlanWidget::IniciouImportacao, this, [this] {
     importação_ = Importação::kEmCurso;
@@ -298,6 +305,37 @@ void JanelaPrincipal::mudarAnoLimite() {
   }
   // The list is filled again under the new limit.
   widget_->trocarBancoAtual();
+}
+
+void JanelaPrincipal::mostrarHistórico() {
+  ctlOrlan& control = widget_->control();
+  std::vector<LinhaHistórico> linhas;
+  const bool nomeado = !nomeDoBanco().isEmpty();
+  // A failure was told by the control; without a current database there is
+  // no log to show.
+  const bool lido = control.lerHistórico(kExecuçõesListadas, &linhas).ok() && control.bancoAtualAberto();
+  // Without one named, the control offered to choose or create one.
+  if (!nomeado) mostrarEstado();
+  if (!lido) return;
+  DiálogoHistórico diálogo(linhas, this);
+  if (diálogo.exec() != QDialog::Accepted || !diálogo.arquivamento()) return;
+  restaurar(*diálogo.arquivamento());
+}
+
+void JanelaPrincipal::restaurar(std::int64_t arquivamento) {
+  ctlOrlan& control = widget_->control();
+  restaurando_ = true;
+  const Status s = control.restaurarArquivado(arquivamento);
+  restaurando_ = false;
+  mostrarEstado();
+  // A failure was told by the control; an empty list (a reference typed, the
+  // year limit), by the status bar.
+  const int n = static_cast<int>(control.itens().size());
+  if (!s.ok() || n == 0) return;
+  for (int i = 0; i < n; ++i) control.selecionarItem(i, true);
+  // The user's own click on Importar: the same questions, and the widget and
+  // the status bar told as after any import.
+  if (auto* importar = widget_->findChild<QPushButton*>(QStringLiteral("butImportar"))) importar->click();
 }
 
 }  // namespace orlan

@@ -3,9 +3,10 @@
 // bar shows the progress of the control's work, then what the list or the
 // import came to (how many returns the current database's year limit hides,
 // why a list is empty); its menu "Banco de dados" chooses (a file or a
-// PostgreSQL server) or creates the current database and changes its year
-// limit. A change of database keeps the window's size and its list, filled
-// again under the new database.
+// PostgreSQL server) or creates the current database, changes its year
+// limit, and lists its last imports, from which a replaced return can be
+// restored as an import of it would store it. A change of database keeps the
+// window's size and its list, filled again under the new database.
 //
 // Every control action ends with the status bar telling the state it left,
 // so that no progress or count of an earlier moment stays behind.
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 // moc reads only ASCII identifiers; the control's headers use accented ones.
@@ -66,6 +68,10 @@ class JanelaPrincipal : public QMainWindow {
   bool escolherBanco(bool trocar);
   bool criarBanco(bool trocar);
   void mudarAnoLimite();
+  void mostrarHistórico();
+  // Fills the list with archived return `arquivamento` and imports it through
+  // the widget's Importar, with its question before a replacement.
+  void restaurar(std::int64_t arquivamento);
   // "..." found no current database: choose or create one, or neither.
   bool oferecerBanco();
   void usarBanco(const QString& nome);
@@ -79,7 +85,8 @@ class JanelaPrincipal : public QMainWindow {
   QLabel* passos_label_ = nullptr;
   QElapsedTimer relógio_;
   Importação importação_ = Importação::kNenhuma;
-  bool verificou_ = false;  // the action in progress ran a check
+  bool verificou_ = false;    // the action in progress ran a check
+  bool restaurando_ = false;  // the list is being filled from the archive, not from a file
 };
 
 }  // namespace orlan
