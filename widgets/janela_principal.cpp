@@ -323,19 +323,10 @@ void JanelaPrincipal::mostrarHistórico() {
 }
 
 void JanelaPrincipal::restaurar(std::int64_t arquivamento) {
-  ctlOrlan& control = widget_->control();
+  // The widget's acaoConcluida shows the outcome.
   restaurando_ = true;
-  const Status s = control.restaurarArquivado(arquivamento);
+  widget_->restaurarArquivado(arquivamento);
   restaurando_ = false;
-  mostrarEstado();
-  // A failure was told by the control; an empty list (a reference typed, the
-  // year limit), by the status bar.
-  const int n = static_cast<int>(control.itens().size());
-  if (!s.ok() || n == 0) return;
-  for (int i = 0; i < n; ++i) control.selecionarItem(i, true);
-  // The user's own click on Importar: the same questions, and the widget and
-  // the status bar told as after any import.
-  if (auto* importar = widget_->findChild<QPushButton*>(QStringLiteral("butImportar"))) importar->click();
 }
 
 }  // namespace orlan

@@ -330,6 +330,18 @@ void OrlanWidget::sincronizar(bool completo) {
   }
 }
 
+void OrlanWidget::restaurarArquivado(std::int64_t arquivamento) {
+  executar([this, arquivamento] {
+    const Status s = control_->restaurarArquivado(arquivamento);
+    // A failure was told by the control; an empty list (a reference typed,
+    // the year limit) says why by itself.
+    const int n = static_cast<int>(control_->itens().size());
+    if (!s.ok() || n == 0) return s;
+    for (int i = 0; i < n; ++i) control_->selecionarItem(i, true);
+    return control_->butImportar_Click();
+  });
+}
+
 void OrlanWidget::executar(const std::function<Status()>& handler) {
   // The control has no guard against re-entry; a host that keeps the window
   // alive during a run must not start a second action inside the first.

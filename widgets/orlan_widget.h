@@ -62,6 +62,12 @@ class OrlanWidget : public QWidget, private OuvinteOrlan {
   // again. Ends with acaoConcluida, as a handler does.
   void trocarBancoAtual();
 
+  // Brings back the archived return `arquivamento`
+  // (ctlOrlan::restaurarArquivado) and, when the list shows it, imports it
+  // as a click of Importar does, with the same questions. Ends with
+  // acaoConcluida, as a handler does.
+  void restaurarArquivado(std::int64_t arquivamento);
+
  signals:
   void Fechar();
   void IniciouLeitura();
