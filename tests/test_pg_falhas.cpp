@@ -35,7 +35,7 @@ class TestPgFalhas : public QObject {
   // A current database holding every return of the file once.
   QString bancoImportado();
   QStringList argumentos(const QString& banco) const;
-  std::unique_ptr<QProcess> iniciarImportação(const QString& banco) const;
+  std::unique_ptr<QProcess> iniciarImportação(const QStringList& argumentos) const;
   QString violações(const QString& banco) const;
 
   QTemporaryDir dir_;
@@ -86,10 +86,10 @@ QString TestPgFalhas::bancoImportado() {
   return banco;
 }
 
-std::unique_ptr<QProcess> TestPgFalhas::iniciarImportação(const QString& banco) const {
+std::unique_ptr<QProcess> TestPgFalhas::iniciarImportação(const QStringList& argumentos) const {
   auto p = std::make_unique<QProcess>();
   p->setStandardInputFile(QProcess::nullDevice());
-  p->start(test::ProgramPath(QStringLiteral("orlan-import")), argumentos(banco));
+  p->start(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
   p->waitForStarted();
   return p;
 }
@@ -99,8 +99,10 @@ QString TestPgFalhas::violações(const QString& banco) const {
   std::unique_ptr<PgConexão> c;
   const Status s = PgConexão::Abrir(banco, &c);
   if (!s.ok()) return QString::fromStdString(s.ToString());
-  const QString log = test::HistóricoIncoerente([&](const std::string& sql) { return c->executar(sql).valor(0, 0).toLongLong(); });
-  if (!log.isEmpty()) erros += (erros.isEmpty() ? QString() : QStringLiteral("; ")) + log;
+  const auto número = [&](const std::string& sql) { return c->executar(sql).valor(0, 0).toLongLong(); };
+  for (const QString& e : {test::HistóricoIncoerente(número), test::ArquivoIncoerente(número)}) {
+    if (!e.isEmpty()) erros += (erros.isEmpty() ? QString() : QStringLiteral("; ")) + e;
+  }
   return erros;
 }
 
@@ -108,8 +110,17 @@ void TestPgFalhas::importadorMortoAQualquerMomento() {
   EXIGIR_SERVIDOR();
   const QString banco = bancoImportado();
   int no_meio = 0;
+  std::unique_ptr<PgConexão> c;
+  QVERIFY(PgConexão::Abrir(banco, &c).ok());
   for (int i = 0; i < kMortes; ++i) {
-    auto p = iniciarImportação(banco);
+    // Every fifth run brings back a replaced return instead.
+    QStringList args = argumentos(banco);
+    if (i % 5 == 4) {
+      args.removeLast();
+      args << QStringLiteral("--restore")
+           << c->executar("SELECT max(\"Código\") FROM \"tblArquivamento\"").valor(0, 0).toString();
+    }
+    auto p = iniciarImportação(args);
     QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(duração_ms_ + 1)));
     p->kill();
     p->waitForFinished(30000);
@@ -137,7 +148,7 @@ void TestPgFalhas::falhaDoServidorNoMeio() {
   // again, a little sooner.
   bool encontrou = false;
   for (int tentativa = 0; tentativa < 8 && !encontrou; ++tentativa) {
-    auto p = iniciarImportação(banco);
+    auto p = iniciarImportação(argumentos(banco));
     QTest::qWait(static_cast<int>(duração_ms_ * (tentativa < 4 ? 0.4 : 0.2)));
     if (reiniciar) {
       QVERIFY(test::PgReiniciarServidor());

@@ -120,6 +120,48 @@ inline QString Comparar(const Contagens& c, const Contagens& fontes, const Conta
   return erros.join(QStringLiteral("; "));
 }
 
+// The archive against the log and the data, for a database that keeps it:
+// every replacement's old return archived once and whole (as many rows in
+// each table as the live return of its IE and month, which came from the
+// same file), and no archived return without its replacement's line.
+inline QString ArquivoIncoerente(const std::function<qlonglong(const std::string&)>& número) {
+  QStringList erros;
+  const std::string substituição = "h.\"Resultado\" IN ('substituído', 'restaurado')";
+  const qlonglong sem_arquivo = número(
+      "SELECT count(*) FROM \"tblHistóricoImportação\" h WHERE " + substituição +
+      " AND h.\"NroQURAnterior\" IS NOT NULL AND (SELECT count(*) FROM \"tblArquivamento\" a WHERE a.\"NroQUR\" = h.\"NroQURAnterior\") <> 1");
+  if (sem_arquivo > 0) erros << QStringLiteral("%1 replaced returns not archived once").arg(sem_arquivo);
+  const qlonglong sem_linha = número(
+      "SELECT count(*) FROM \"tblArquivamento\" a WHERE NOT EXISTS (SELECT 1 FROM \"tblHistóricoImportação\" h WHERE " +
+      substituição + " AND h.\"NroQURAnterior\" = a.\"NroQUR\")");
+  if (sem_linha > 0) erros << QStringLiteral("%1 archived returns without their replacement's line").arg(sem_linha);
+  const std::string vivo = " JOIN \"tblQUR\" q ON q.\"NroQUR\" = ";
+  const std::string mesmo = " WHERE q.\"IE\" = a.\"IE\" AND q.\"Ref1\" = a.\"Ref1\"";
+  for (const schema::RecordDef& r : schema::Records()) {
+    if (r.parent == schema::Parent::kFile) continue;
+    const std::string t = QuoteIdentifier(r.table);
+    std::string ao_vivo;
+    switch (r.parent) {
+      case schema::Parent::kTaxpayer:
+        ao_vivo = "SELECT 1";
+        break;
+      case schema::Parent::kReturn:
+        ao_vivo = "SELECT count(*) FROM " + t + " x" + vivo + "x.\"NroQUR\"" + mesmo;
+        break;
+      default:
+        ao_vivo = "SELECT count(*) FROM " + t + " x JOIN \"tblOcorrências\" o ON o.\"Código\" = x.\"Código\"" + vivo +
+                  "o.\"NroQUR\"" + mesmo;
+        break;
+    }
+    const qlonglong partidas = número(
+        "SELECT count(*) FROM \"tblArquivamento\" a WHERE EXISTS (SELECT 1 FROM \"tblQUR\" q" + mesmo +
+        ") AND (SELECT count(*) FROM " + QuoteIdentifier(schema::ArchivedTable(r.table)) +
+        " x WHERE x.\"Arquivamento\" = a.\"Código\") <> (" + ao_vivo + ")");
+    if (partidas > 0) erros << QStringLiteral("%1 archived returns not whole in %2").arg(partidas).arg(r.table.data());
+  }
+  return erros.join(QStringLiteral("; "));
+}
+
 // Empty when the import log of a current database holds up with its
 // returns: each return has one log line that stored it, and every line that
 // stored a return now gone names one that a later line replaced. A line left
@@ -156,8 +198,14 @@ inline QString Violações(const QString& caminho, const Contagens& fontes, cons
     const QString comparação = Comparar(c, fontes, anteriores);
     if (!comparação.isEmpty()) erros << comparação;
     if (db->hasTable("tblHistóricoImportação")) {
-      const QString log = HistóricoIncoerente([&](const std::string& sql) { return db->scalar(sql).toLongLong(); });
+      const auto número = [&](const std::string& sql) { return db->scalar(sql).toLongLong(); };
+      const QString log = HistóricoIncoerente(número);
       if (!log.isEmpty()) erros << log;
+      // A database some test took a table from is checked without its archive.
+      bool inteiro = db->hasTable(schema::kArchiveTable);
+      for (const schema::RecordDef& r : schema::Records()) inteiro = inteiro && db->hasTable(r.table);
+      const QString arquivo = inteiro ? ArquivoIncoerente(número) : QString();
+      if (!arquivo.isEmpty()) erros << arquivo;
     }
     if (atual != nullptr) *atual = c;
   } catch (const DbError& e) {
