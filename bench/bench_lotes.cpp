@@ -5,6 +5,10 @@
 //     (bench/copia_sql.h);
 //   - into a fresh PostgreSQL database of a private server
 //     (tests/pg/pg-test-server) over its Unix socket;
+//   - on both engines, again over the returns a fresh run stored (replacing
+//     and declining), and replacing into the same database without the
+//     archive of replaced returns (its tables dropped), which tells what
+//     keeping the replaced returns costs;
 //   - into the same over TCP through proxy_atraso, a relay that adds a
 //     one-way delay, at round trips of about 1 ms and 3 ms, as a clerk's
 //     machine far from the office's server would see.
@@ -110,23 +114,61 @@ void NovoSqlite(const QString& path) {
   if (!s.ok()) Falhar(s.ToString());
 }
 
-// Rows of every record table: what an import stored.
-qlonglong LinhasSqlite(const QString& path) {
+// The record tables, or their copies in the archive of replaced returns.
+std::vector<std::string> TabelasDeRegistros(bool arquivadas) {
+  std::vector<std::string> t;
+  for (const schema::RecordDef& r : schema::Records()) {
+    t.push_back(arquivadas ? schema::ArchivedTable(r.table) : std::string(r.table));
+  }
+  return t;
+}
+
+// Rows of every record table (what an import stored), or of every archived
+// copy (what replacing runs kept).
+qlonglong LinhasSqlite(const QString& path, bool arquivadas = false) {
   auto db = AbrirSqlite(path);
   qlonglong n = 0;
-  for (const schema::RecordDef& r : schema::Records()) {
-    n += db->scalar("SELECT count(*) FROM " + QuoteIdentifier(r.table)).toLongLong();
+  for (const std::string& t : TabelasDeRegistros(arquivadas)) {
+    n += db->scalar("SELECT count(*) FROM " + QuoteIdentifier(t)).toLongLong();
   }
   return n;
 }
 
-qlonglong LinhasPg(const QString& uri) {
+qlonglong LinhasPg(const QString& uri, bool arquivadas = false) {
   auto c = Conectar(uri);
   qlonglong n = 0;
-  for (const schema::RecordDef& r : schema::Records()) {
-    n += c->executar("SELECT count(*) FROM " + PgIdentificador(r.table)).valor(0, 0).toLongLong();
+  for (const std::string& t : TabelasDeRegistros(arquivadas)) {
+    n += c->executar("SELECT count(*) FROM " + PgIdentificador(t)).valor(0, 0).toLongLong();
   }
   return n;
+}
+
+// The statements that drop the archive, copies first (each refers to the
+// archive's own table): the database is then one made before the archive,
+// whose imports replace without keeping anything.
+std::vector<std::string> ApagarArquivo(const std::function<std::string(std::string_view)>& citar) {
+  std::vector<std::string> comandos;
+  for (const std::string& t : TabelasDeRegistros(true)) comandos.push_back("DROP TABLE " + citar(t));
+  comandos.push_back("DROP TABLE " + citar(schema::kArchiveTable));
+  return comandos;
+}
+
+void ApagarArquivoSqlite(const QString& path) {
+  auto db = AbrirSqlite(path);
+  {
+    Transaction t(*db);
+    for (const std::string& c : ApagarArquivo(QuoteIdentifier)) db->execute(c);
+    t.commit();
+  }
+  // The dropped tables' pages go, so that the file is laid out as one made
+  // without them.
+  db->execute("VACUUM");
+}
+
+void ApagarArquivoPg(const QString& uri) {
+  std::string script = "BEGIN";
+  for (const std::string& c : ApagarArquivo(PgIdentificador)) script += "; " + c;
+  Conectar(uri)->executarScript(script + "; COMMIT");
 }
 
 // One import run: its time and the connection's work.
@@ -134,6 +176,7 @@ struct Medida {
   int documentos = 0;
   double segundos = 0;
   qlonglong linhas = 0;
+  qlonglong arquivadas = 0;  // rows the archive gained
   ContagemBanco trabalho;  // during the run
 
   double linhasPorSegundo() const { return linhas / segundos; }
@@ -177,6 +220,42 @@ void Imprimir(const char* nome, const Medida& m) {
   std::printf("%-30s %5d docs %8.3f s %9.0f linhas/s %7.3f comandos/doc %6.3f idas-e-voltas/doc %5lld commits\n", nome,
               m.documentos, m.segundos, m.linhasPorSegundo(), m.porDocumento(m.trabalho.comandos),
               m.porDocumento(m.trabalho.idasEVoltas), static_cast<long long>(m.trabalho.commits));
+}
+
+void FicarComAMelhor(Medida& melhor, const Medida& m) {
+  if (m.segundos < melhor.segundos) melhor = m;
+}
+
+// The runs over every return a fresh run stored, each the best of its
+// repetitions: replacing (with the archive, as a current database is made,
+// and without it) and declining.
+struct Substituições {
+  Medida comArquivo;
+  Medida semArquivo;
+  Medida recusando;
+
+  Substituições() { comArquivo.segundos = semArquivo.segundos = recusando.segundos = 1e9; }
+  // Each replacement archives the same rows: the runs without the archive
+  // kept none, and both engines keep the same.
+  void exigirArquivadas(qlonglong esperadas) const {
+    if (comArquivo.arquivadas == 0 || semArquivo.arquivadas != 0 ||
+        (esperadas != 0 && comArquivo.arquivadas != esperadas)) {
+      Falhar("as substituições não arquivaram as linhas esperadas");
+    }
+  }
+};
+
+// `nova`: the fresh run into the same engine.
+void ImprimirSubstituições(const Substituições& s, const Medida& nova) {
+  Imprimir("substituindo (--overwrite yes)", s.comArquivo);
+  std::printf("razão substituindo / importação nova: %.2f   (meta <= 1.5)\n", s.comArquivo.segundos / nova.segundos);
+  Imprimir("recusando (--overwrite no)", s.recusando);
+  std::printf("razão recusando / importação nova: %.2f   (meta <= 1)\n", s.recusando.segundos / nova.segundos);
+  Imprimir("substituindo sem arquivo", s.semArquivo);
+  std::printf("linhas arquivadas por substituição de %d documentos: %lld\n", s.comArquivo.documentos,
+              static_cast<long long>(s.comArquivo.arquivadas));
+  std::printf("razão substituindo com arquivo / sem arquivo: %.2f   (meta <= 1.3)\n",
+              s.comArquivo.segundos / s.semArquivo.segundos);
 }
 
 // The private server of tests/pg/pg-test-server, stopped when this object
@@ -384,19 +463,24 @@ int Executar(const Opções& o) {
     cópia.linhas = LinhasSqlite(atual);
   }
   cópia.documentos = kDocumentos;
-  // Over the returns the fresh run stored: replaced, then declined.
-  Medida substituindo, recusando;
-  substituindo.segundos = recusando.segundos = 1e9;
+  // Over the returns the fresh run stored: replaced, then declined; and
+  // replaced in a database without the archive.
+  Substituições sqliteSub;
   for (int i = 0; i < o.repetições; ++i) {
     NovoSqlite(atual);
     Importar(temp, atual, todas);
-    const Medida sim = Importar(temp, atual, todas, kRespostaSim);
-    if (sim.segundos < substituindo.segundos) substituindo = sim;
-    const Medida não = Importar(temp, atual, todas, kRespostaNao);
-    if (não.segundos < recusando.segundos) recusando = não;
+    Medida sim = Importar(temp, atual, todas, kRespostaSim);
+    sim.arquivadas = LinhasSqlite(atual, true);
+    FicarComAMelhor(sqliteSub.comArquivo, sim);
+    FicarComAMelhor(sqliteSub.recusando, Importar(temp, atual, todas, kRespostaNao));
+    NovoSqlite(atual);
+    ApagarArquivoSqlite(atual);
+    Importar(temp, atual, todas);
+    FicarComAMelhor(sqliteSub.semArquivo, Importar(temp, atual, todas, kRespostaSim));
   }
+  sqliteSub.exigirArquivadas(0);
   if (sqlite.linhas != cópia.linhas) Falhar("o motor e a cópia em SQL gravaram números diferentes de linhas");
-  substituindo.linhas = sqlite.linhas;
+  sqliteSub.comArquivo.linhas = sqliteSub.semArquivo.linhas = sqlite.linhas;
   NovoSqlite(atual);
   sqlitePoucos = Importar(temp, atual, primeiras(kPoucos));
   sqlitePoucos.linhas = LinhasSqlite(atual);
@@ -407,10 +491,7 @@ int Executar(const Opções& o) {
   std::printf("%-30s %5d docs %8.3f s %9.0f linhas/s\n", "copia em SQL puro", cópia.documentos, cópia.segundos,
               cópia.linhasPorSegundo());
   std::printf("razão motor / SQL puro: %.2f   (meta <= 1.5)\n", sqlite.segundos / cópia.segundos);
-  Imprimir("substituindo (--overwrite yes)", substituindo);
-  std::printf("razão substituindo / importação nova: %.2f   (meta <= 1.5)\n", substituindo.segundos / sqlite.segundos);
-  Imprimir("recusando (--overwrite no)", recusando);
-  std::printf("razão recusando / importação nova: %.2f   (meta <= 1)\n", recusando.segundos / sqlite.segundos);
+  ImprimirSubstituições(sqliteSub, sqlite);
 
   // Per engine: the runs of 100 and of 1,000 documents.
   std::vector<std::tuple<const char*, Medida, Medida>> commits;
@@ -420,11 +501,14 @@ int Executar(const Opções& o) {
   if (!servidor.motivo().isEmpty()) {
     std::printf("\nPostgreSQL não medido: %s\n", qPrintable(servidor.motivo()));
   } else {
-    const auto importarPg = [&](const std::function<QString(const QString&)>& uri, int documentos, int resposta = 0) {
+    const auto importarPg = [&](const std::function<QString(const QString&)>& uri, int documentos, int resposta = 0,
+                                bool arquivo = true) {
       const QString banco = servidor.novoBanco();
+      if (!arquivo) ApagarArquivoPg(servidor.uri(banco));
       if (resposta != 0) Importar(temp, servidor.uri(banco), primeiras(documentos));
       Medida m = Importar(temp, uri(banco), primeiras(documentos), resposta);
       m.linhas = LinhasPg(servidor.uri(banco));
+      if (arquivo) m.arquivadas = LinhasPg(servidor.uri(banco), true);
       servidor.apagarBanco(banco);
       return m;
     };
@@ -436,14 +520,13 @@ int Executar(const Opções& o) {
       const Medida m = importarPg(soquete, kDocumentos);
       if (m.segundos < pg.segundos) pg = m;
     }
-    Medida pgSubstituindo, pgRecusando;
-    pgSubstituindo.segundos = pgRecusando.segundos = 1e9;
+    Substituições pgSub;
     for (int i = 0; i < o.repetições; ++i) {
-      const Medida sim = importarPg(soquete, kDocumentos, kRespostaSim);
-      if (sim.segundos < pgSubstituindo.segundos) pgSubstituindo = sim;
-      const Medida não = importarPg(soquete, kDocumentos, kRespostaNao);
-      if (não.segundos < pgRecusando.segundos) pgRecusando = não;
+      FicarComAMelhor(pgSub.comArquivo, importarPg(soquete, kDocumentos, kRespostaSim));
+      FicarComAMelhor(pgSub.recusando, importarPg(soquete, kDocumentos, kRespostaNao));
+      FicarComAMelhor(pgSub.semArquivo, importarPg(soquete, kDocumentos, kRespostaSim, false));
     }
+    pgSub.exigirArquivadas(sqliteSub.comArquivo.arquivadas);
     const Medida pgPoucos = importarPg(soquete, kPoucos);
     if (pg.linhas != sqlite.linhas) Falhar("o PostgreSQL e o SQLite gravaram números diferentes de linhas");
     std::optional<Medida> pgLink;
@@ -454,10 +537,7 @@ int Executar(const Opções& o) {
     std::printf("\n== PostgreSQL, servidor local (soquete e TCP: melhor de %d) ==\n", o.repetições);
     Imprimir("soquete Unix", pg);
     std::printf("razão soquete / SQLite: %.2f   (meta <= 3)\n", pg.segundos / sqlite.segundos);
-    Imprimir("substituindo (--overwrite yes)", pgSubstituindo);
-    std::printf("razão substituindo / importação nova: %.2f   (meta <= 1.5)\n", pgSubstituindo.segundos / pg.segundos);
-    Imprimir("recusando (--overwrite no)", pgRecusando);
-    std::printf("razão recusando / importação nova: %.2f   (meta <= 1)\n", pgRecusando.segundos / pg.segundos);
+    ImprimirSubstituições(pgSub, pg);
     if (pgLink) Imprimir("soquete Unix", *pgLink);
 
     const IdaEVolta direta = MedirIdaEVolta(Servidor::uriTcp("postgres", servidor.porta()));
@@ -507,7 +587,7 @@ int Executar(const Opções& o) {
         }
         Imprimir("substituindo pelo enlace", sim);
         std::printf("razão substituindo: enlace / soquete: %.2f   (meta <= 1.5)\n",
-                    sim.segundos / pgSubstituindo.segundos);
+                    sim.segundos / pgSub.comArquivo.segundos);
       }
     }
     commits.emplace_back("PostgreSQL", pgPoucos, pg);
