@@ -315,8 +315,13 @@ std::string HistoryTableSql() {
          "CREATE INDEX " + Q(std::string(kTabelaHistórico) + "_Execução") + " ON " + t + " (\"Execução\");\n";
 }
 
-// The archive: each copy's columns untyped by constraints, so that a
-// return's rows go in as they were whatever the current tables demand.
+// The archive: each copy's columns free of the live tables' constraints, so
+// that a return's rows go in as they were. A copy's rows are clustered by
+// their archive row and their order ("Ordem", the live row's number): a
+// replacement appends them at the end, and a restore reads one range. No
+// foreign key: only the archiving statement writes them, with their row,
+// and pruning deletes both; checking it per row would double the cost of
+// archiving.
 std::string ArchiveSql() {
   const std::string a = Q(kArchiveTable);
   std::string sql = "CREATE TABLE " + a +
@@ -325,11 +330,9 @@ std::string ArchiveSql() {
                     " \"Login\" TEXT, \"NroQUR\" INTEGER NOT NULL UNIQUE, \"IE\" TEXT, \"Ref1\" DATE);\n";
   for (const RecordDef& r : kRecords) {
     const std::string t = ArchivedTable(r.table);
-    sql += "CREATE TABLE " + Q(t) + " (" + Q(kArchiveLink) + " INTEGER NOT NULL REFERENCES " + a +
-           " (\"Código\") ON DELETE CASCADE";
+    sql += "CREATE TABLE " + Q(t) + " (" + Q(kArchiveLink) + " INTEGER NOT NULL, " + Q(kArchiveOrder) + " INTEGER NOT NULL";
     for (std::string_view k : KeyColumns(r)) sql += ", " + Q(k) + " INTEGER";
-    sql += ColumnList(r) + ");\n";
-    sql += "CREATE INDEX " + Q(t + "_" + std::string(kArchiveLink)) + " ON " + Q(t) + " (" + Q(kArchiveLink) + ");\n";
+    sql += ColumnList(r) + ", PRIMARY KEY (" + Q(kArchiveLink) + ", " + Q(kArchiveOrder) + ")) WITHOUT ROWID;\n";
   }
   return sql;
 }

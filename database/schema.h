@@ -92,10 +92,13 @@ const TableCopy& CopyOf(std::string_view table);
 // The archive of replaced returns: a row of kArchiveTable per return
 // ("Código", "Momento", "Login", "NroQUR", "IE", "Ref1"), and for
 // every data table its copy, ArchivedTable(table), whose rows carry
-// kArchiveLink (the archive row's Código) before the table's own columns.
+// kArchiveLink (the archive row's Código) and kArchiveOrder before the
+// table's own columns.
 // Current databases made before it have none of these tables.
 inline constexpr std::string_view kArchiveTable = "tblArquivamento";
 inline constexpr std::string_view kArchiveLink = "Arquivamento";
+// A copy's rows keep their order in this column, after kArchiveLink.
+inline constexpr std::string_view kArchiveOrder = "Ordem";
 std::string ArchivedTable(std::string_view table);
 
 // The columns a record's table has before its fields: "Id" (taxpayer),

@@ -619,8 +619,8 @@ void SqliteSessão::arquivarDoLote() {
     if (!atual_->hasTable(r.table)) continue;
     const std::string cópia = schema::ArchivedTable(r.table);
     const std::vector<std::string> nomes = ColunasComuns(*atual_, r.table, cópia);
-    std::string destino = QuoteIdentifier(schema::kArchiveLink);
-    std::string origem_x = "l.arquivamento";
+    std::string destino = QuoteIdentifier(schema::kArchiveLink) + ", " + QuoteIdentifier(schema::kArchiveOrder);
+    std::string origem_x = "l.arquivamento, x._rowid_";
     for (const std::string& n : nomes) {
       destino += ", " + QuoteIdentifier(n);
       origem_x += ", x." + QuoteIdentifier(n);
@@ -757,7 +757,7 @@ void SqliteBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::st
       }
       db_->execute("INSERT INTO " + std::string(kExtração) + "." + QuoteIdentifier(r.table) + " (" + nomes + ") SELECT " +
                        nomes + " FROM main." + QuoteIdentifier(cópia) + " WHERE " + QuoteIdentifier(schema::kArchiveLink) +
-                       " = ? ORDER BY _rowid_",
+                       " = ? ORDER BY " + QuoteIdentifier(schema::kArchiveOrder),
                    {id});
     }
     t.commit();
@@ -766,10 +766,18 @@ void SqliteBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::st
 
 int SqliteBancoAtual::podarArquivo(const QDate& dia) {
   if (!temArquivo()) return 0;
-  // The archive's copies go with their row by the schema's cascade.
+  const std::string antes = "SELECT \"Código\" FROM " + QuoteIdentifier(schema::kArchiveTable) + " WHERE \"Momento\" < ?";
+  const Params params{dia.toString(Qt::ISODate)};
   Transaction t(*db_);
-  const int n = db_->execute("DELETE FROM " + QuoteIdentifier(schema::kArchiveTable) + " WHERE \"Momento\" < ?",
-                             {dia.toString(Qt::ISODate)});
+  for (const schema::RecordDef& r : schema::Records()) {
+    const std::string cópia = schema::ArchivedTable(r.table);
+    if (db_->hasTable(cópia)) {
+      db_->execute("DELETE FROM " + QuoteIdentifier(cópia) + " WHERE " + QuoteIdentifier(schema::kArchiveLink) + " IN (" +
+                       antes + ")",
+                   params);
+    }
+  }
+  const int n = db_->execute("DELETE FROM " + QuoteIdentifier(schema::kArchiveTable) + " WHERE \"Momento\" < ?", params);
   t.commit();
   return n;
 }

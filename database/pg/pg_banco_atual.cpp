@@ -156,11 +156,17 @@ class PgBancoAtual : public BancoAtual {
 
   int podarArquivo(const QDate& dia) override {
     if (!temArquivo()) return 0;
-    // One statement: the copies go with their rows by the schema's cascade.
-    return conexão_
-        ->executar("DELETE FROM " + Q(schema::kArchiveTable) + " WHERE \"Momento\" < ($1::date)::timestamp AT TIME ZONE 'UTC'",
-                   {QVariant(dia)}, "remover declarações arquivadas")
-        .alteradas();
+    // One statement: the archive rows and, with them, their copies' rows.
+    std::string sql = "WITH a AS (DELETE FROM " + Q(schema::kArchiveTable) +
+                      " WHERE \"Momento\" < ($1::date)::timestamp AT TIME ZONE 'UTC' RETURNING \"Código\")";
+    int parte = 0;
+    for (const schema::RecordDef& r : schema::Records()) {
+      sql += ", p" + std::to_string(++parte) + " AS (DELETE FROM " + Q(schema::ArchivedTable(r.table)) + " WHERE " +
+             Q(schema::kArchiveLink) + " IN (SELECT \"Código\" FROM a))";
+    }
+    return static_cast<int>(conexão_->executar(sql + " SELECT count(*) FROM a", {QVariant(dia)}, "remover declarações arquivadas")
+                                .valor(0, 0)
+                                .toLongLong());
   }
 
   ContagemBanco contagem() const override {
@@ -209,7 +215,7 @@ void PgBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::string
     }
     if (nomes.empty()) continue;
     const PgResultado linhas = conexão_->executar("SELECT " + nomes + " FROM " + Q(cópia) + " WHERE " +
-                                                      Q(schema::kArchiveLink) + " = $1 ORDER BY \"Ordem\"",
+                                                      Q(schema::kArchiveLink) + " = $1 ORDER BY " + Q(schema::kArchiveOrder),
                                                   {id}, "ler a declaração arquivada");
     const std::string inserir = "INSERT INTO " + QuoteIdentifier(r.table) + " (" + nomes + ") VALUES (" + marcas + ")";
     for (int i = 0; i < linhas.linhas(); ++i) {

@@ -171,12 +171,15 @@ std::string PgTabelasAtuais() {
          " \"NroQUR\" integer NOT NULL UNIQUE, \"IE\" text, \"Ref1\" date);\n";
   for (const schema::RecordDef& r : schema::Records()) {
     const std::string t = schema::ArchivedTable(r.table);
-    sql += "CREATE TABLE " + Q(t) + " (" + Q(schema::kArchiveLink) + " bigint NOT NULL REFERENCES " + a +
-           " (\"Código\") ON DELETE CASCADE, \"Ordem\" bigint GENERATED ALWAYS AS IDENTITY";
+    // No foreign key: checking it per row would double the cost of
+    // archiving, and only the archiving statement writes these rows, with
+    // their archive row; pruning deletes both.
+    sql += "CREATE TABLE " + Q(t) + " (" + Q(schema::kArchiveLink) + " bigint NOT NULL, " + Q(schema::kArchiveOrder) +
+           " bigint GENERATED ALWAYS AS IDENTITY";
     for (std::string_view k : schema::KeyColumns(r)) sql += ", " + Q(k) + " integer";
     for (const schema::FieldDef& f : r.fields) sql += ", " + Q(f.name) + " " + std::string(Tipo(f.type));
     sql += ");\n";
-    índices += Índice(t, schema::kArchiveLink, Q(schema::kArchiveLink) + ", \"Ordem\"");
+    índices += Índice(t, schema::kArchiveLink, Q(schema::kArchiveLink) + ", " + Q(schema::kArchiveOrder));
   }
   return sql + índices;
 }
