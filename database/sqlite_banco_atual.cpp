@@ -52,10 +52,24 @@ std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view
   throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
 }
 
+// The columns of an archive's copy, read from the schema: a copy has no row
+// numbers, which Database::tableColumns reads with the columns.
+std::vector<ColumnInfo> ColunasDaCópia(Database& db, std::string_view cópia) {
+  std::vector<ColumnInfo> colunas;
+  Recordset r = db.openQuery("SELECT name FROM main.pragma_table_info(?) ORDER BY cid", {QString::fromUtf8(cópia.data(), static_cast<int>(cópia.size()))});
+  for (; !r.eof(); r.moveNext()) {
+    ColumnInfo c;
+    c.name = r.value("name").toString().toStdString();
+    c.folded = QString::fromStdString(c.name).toCaseFolded();
+    colunas.push_back(std::move(c));
+  }
+  return colunas;
+}
+
 // The columns of `tabela` that `cópia` has too (letter case ignored), in
 // `tabela`'s order, under `tabela`'s names.
 std::vector<std::string> ColunasComuns(Database& db, std::string_view tabela, std::string_view cópia) {
-  const std::vector<ColumnInfo>& de_cópia = db.tableColumns(cópia);
+  const std::vector<ColumnInfo> de_cópia = ColunasDaCópia(db, cópia);
   std::vector<std::string> nomes;
   for (const ColumnInfo& c : db.tableColumns(tabela)) {
     if (!NomeReal(de_cópia, c.name).empty()) nomes.push_back(c.name);
@@ -746,7 +760,7 @@ void SqliteBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::st
     for (const schema::RecordDef& r : schema::Records()) {
       const std::string cópia = schema::ArchivedTable(r.table);
       if (!db_->hasTable(cópia)) continue;
-      const std::vector<ColumnInfo>& arquivadas = db_->tableColumns(cópia);
+      const std::vector<ColumnInfo> arquivadas = ColunasDaCópia(*db_, cópia);
       std::string nomes;
       std::vector<std::string_view> colunas = schema::KeyColumns(r);
       for (const schema::FieldDef& f : r.fields) colunas.push_back(f.name);
