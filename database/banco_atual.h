@@ -59,6 +59,9 @@ std::optional<ResultadoDocumento> ResultadoDeTexto(std::string_view texto);
 // The words of ResultadoDocumento as an SQL list, for the log's CHECK.
 inline constexpr std::string_view kResultadosSql =
     "'importado', 'substituído', 'ignorado', 'falhou', 'restaurado', 'apagado'";
+// Each of those words as an SQL literal ("'importado'", ...): a log's CHECK
+// that lacks one of them was made before it.
+std::vector<std::string> LiteraisDosResultados();
 
 // Who ran an import and from what file: the same for every line of a run.
 struct OrigemHistórico {
