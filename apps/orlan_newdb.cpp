@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
                                               : QStringLiteral("um só CAMINHO, não %1").arg(caminhos.size()));
   }
   if (linha.parser().isSet(arquivo)) {
-    if (linha.parser().isSet(limite)) return linha.erroDeUso(QStringLiteral("--add-archive não se combina com --ref-limit"));
+    if (linha.parser().isSet(limite)) {
+      return linha.erroDeUso(QStringLiteral("--add-archive não se combina com --ref-limit"));
+    }
     return AcrescentarArquivo(linha, caminhos.front());
   }
   const QString ano = linha.parser().value(limite);

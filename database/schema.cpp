@@ -371,17 +371,18 @@ std::int64_t ReshapeLog(Database& db) {
   const std::string old = Q(kOldLog);
   // Its indexes keep their names through the rename: they go first.
   std::vector<std::string> indexes;
-  for (Recordset r = db.openQuery("SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = ? AND sql IS NOT NULL",
-                                  {Text(kTabelaHistórico)});
+  for (Recordset r = db.openQuery(
+           "SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = ? AND sql IS NOT NULL",
+           {Text(kTabelaHistórico)});
        !r.eof(); r.moveNext()) {
     indexes.push_back(r.value("name").toString().toStdString());
   }
   for (const std::string& i : indexes) db.executeScript("DROP INDEX " + Q(i) + ";\n");
   db.executeScript("ALTER TABLE " + t + " RENAME TO " + old + ";\n" + HistoryTableSql());
   std::string columns;
-  for (Recordset r = db.openQuery("SELECT name FROM pragma_table_info(?) WHERE name IN (SELECT name FROM pragma_table_info(?)) "
-                                  "ORDER BY cid",
-                                  {Text(kOldLog), Text(kTabelaHistórico)});
+  for (Recordset r = db.openQuery(
+           "SELECT name FROM pragma_table_info(?) WHERE name IN (SELECT name FROM pragma_table_info(?)) ORDER BY cid",
+           {Text(kOldLog), Text(kTabelaHistórico)});
        !r.eof(); r.moveNext()) {
     columns += (columns.empty() ? "" : ", ") + Q(r.value("name").toString().toStdString());
   }
@@ -481,7 +482,8 @@ Status AddArchiveToFile(const std::string& path, ArchiveUpgrade* done) {
 
 Status AddArchive(const std::string& name, ArchiveUpgrade* done) {
   *done = ArchiveUpgrade();
-  if (ÉEndereçoServidor(QString::fromStdString(name))) return AcrescentarArquivoPostgres(QString::fromStdString(name), done);
+  const QString nome = QString::fromStdString(name);
+  if (ÉEndereçoServidor(nome)) return AcrescentarArquivoPostgres(nome, done);
   return AddArchiveToFile(name, done);
 }
 

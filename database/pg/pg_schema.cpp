@@ -66,7 +66,8 @@ QStringList Ausentes(PgConexão& conexão, const QStringList& nomes) {
 QString Texto(std::string_view nome) { return QString::fromUtf8(nome.data(), static_cast<int>(nome.size())); }
 
 std::string EsquemaAtual(PgConexão& conexão) {
-  return conexão.executar("SELECT quote_ident(current_schema())", {}, "ler o esquema atual").valor(0, 0).toString().toStdString();
+  const PgResultado r = conexão.executar("SELECT quote_ident(current_schema())", {}, "ler o esquema atual");
+  return r.valor(0, 0).toString().toStdString();
 }
 
 // `texto` as an SQL string literal.
@@ -354,7 +355,8 @@ std::optional<Status> Recusa(PgConexão& conexão) {
     return schema::NotCurrentDatabase(onde, nomes);
   }
   const PgResultado dono = conexão.executar(
-      "SELECT pg_get_userbyid(relowner), pg_get_userbyid(relowner) = current_user FROM pg_class WHERE oid = to_regclass($1)",
+      "SELECT pg_get_userbyid(relowner), pg_get_userbyid(relowner) = current_user FROM pg_class "
+      "WHERE oid = to_regclass($1)",
       {QString::fromStdString(Q(schema::kReturnTable))}, "ler o dono das tabelas");
   if (dono.valor(0, 1).toBool()) return std::nullopt;
   return Status(kErrInvalidOperation, onde + " tem as tabelas do papel " + dono.valor(0, 0).toString().toStdString() +
