@@ -104,7 +104,7 @@ void TestHistorico::historyPrintsTheLastRunsNewestFirst() {
   const test::ProcessResult r = Histórico({"--db", path, "--history", "2"});
   QCOMPARE(r.exit_code, 0);
   QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-  test::ConferirDuasÚltimas(r.out, antes);
+  test::ConferirDuasÚltimas(r.out, antes, QString());
 
   // More runs asked for than there are: all three; "=" form of the value.
   const test::ProcessResult todas = Histórico({"--db", path, "--history=10"});
@@ -112,7 +112,7 @@ void TestHistorico::historyPrintsTheLastRunsNewestFirst() {
   const QStringList linhas = todas.out.chopped(1).split(QLatin1Char('\n'));
   QCOMPARE(linhas.size(), 5);
   QCOMPARE(linhas.last().section(QLatin1Char('\t'), 1),
-           QStringLiteral("ana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5")
+           QStringLiteral("ana\tmaq1\t/dados/a.prf\t%1\t111\t2006-03-01\timportado\t\t5\t\t")
                .arg(QString(64, QLatin1Char('a'))));
 
   // Without --db: the "DbAtual" setting, as an import takes it.

@@ -57,26 +57,27 @@ inline void EscreverTrêsExecuções(BancoAtual& banco, const std::shared_ptr<Da
 }
 
 // `out` is what `orlan-import --history 2` printed after
-// EscreverTrêsExecuções: runs "c" then "b", each in the order written, ten
+// EscreverTrêsExecuções: runs "c" then "b", each in the order written, twelve
 // fields a line, tabs and line ends folded into spaces, empty fields for
-// what a line lacks, and the database's time of each line (UTC) close to
-// `antes`.
-inline void ConferirDuasÚltimas(const QString& out, const QDateTime& antes) {
+// what a line lacks (no restore ID: the archive holds none of them), the
+// server's `login` (empty for a file), and the database's time of each
+// line (UTC) close to `antes`.
+inline void ConferirDuasÚltimas(const QString& out, const QDateTime& antes, const QString& login) {
   QVERIFY2(out.endsWith(QLatin1Char('\n')), qPrintable(out));
   const QStringList linhas = out.chopped(1).split(QLatin1Char('\n'));
   const QString sha_c(64, QLatin1Char('c'));
   // The expected fields after the time.
   const QList<QStringList> esperadas = {
-      {"carla", "maq3", "/dados/c.prf", sha_c, "333", "2006-05-01", "importado", "", "9"},
-      {"carla", "maq3", "/dados/c.prf", sha_c, "", "", "falhou", "", ""},
-      {"bruno silva", "maq 2", "/dados/b  c.prf", "", "111", "2006-03-01", QStringLiteral("substituído"), "5", "7"},
-      {"bruno silva", "maq 2", "/dados/b  c.prf", "", "222", "2006-04-01", "ignorado", "", ""},
+      {"carla", "maq3", "/dados/c.prf", sha_c, "333", "2006-05-01", "importado", "", "9", login, ""},
+      {"carla", "maq3", "/dados/c.prf", sha_c, "", "", "falhou", "", "", login, ""},
+      {"bruno silva", "maq 2", "/dados/b  c.prf", "", "111", "2006-03-01", QStringLiteral("substituído"), "5", "7", login, ""},
+      {"bruno silva", "maq 2", "/dados/b  c.prf", "", "222", "2006-04-01", "ignorado", "", "", login, ""},
   };
   QCOMPARE(linhas.size(), esperadas.size());
   static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z$"));
   for (int i = 0; i < linhas.size(); ++i) {
     QStringList campos = linhas[i].split(QLatin1Char('\t'));
-    QCOMPARE(campos.size(), 10);
+    QCOMPARE(campos.size(), 12);
     const QString momento = campos.takeFirst();
     QVERIFY2(iso.match(momento).hasMatch(), qPrintable(momento));
     const QDateTime quando = QDateTime::fromString(momento, Qt::ISODate);
