@@ -21,6 +21,12 @@ constexpr std::pair<ResultadoDocumento, std::string_view> kResultados[] = {
 
 }  // namespace
 
+std::vector<std::string> LiteraisDosResultados() {
+  std::vector<std::string> literais;
+  for (const auto& [valor, texto] : kResultados) literais.push_back("'" + std::string(texto) + "'");
+  return literais;
+}
+
 std::string_view TextoResultado(ResultadoDocumento r) {
   for (const auto& [valor, texto] : kResultados) {
     if (valor == r) return texto;

@@ -45,6 +45,9 @@ inline constexpr std::string_view kTabelaHistórico = "tblHistóricoImportação
 // The words of ResultadoDocumento as an SQL list, for the log's CHECK.
 inline constexpr std::string_view kResultadosSql =
     "'importado', 'substituído', 'ignorado', 'falhou', 'restaurado', 'apagado'";
+// Each of those words as an SQL literal ("'importado'", ...): a log's CHECK
+// that lacks one of them was made before it.
+std::vector<std::string> LiteraisDosResultados();
 
 // Work counters of a current database's connection since it was opened.
 struct ContagemBanco {

@@ -14,6 +14,7 @@
 
 #include "database/banco_atual.h"
 #include "database/pg/pg_schema.h"
+#include "database/recordset.h"
 
 namespace orlan::schema {
 
@@ -165,6 +166,8 @@ const std::vector<TableCopy>& RegisterCopies() {
 
 std::string Q(std::string_view name) { return QuoteIdentifier(name); }
 
+QVariant Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
 std::string ColumnList(const RecordDef& r) {
   std::string out;
   for (const FieldDef& f : r.fields) {
@@ -315,26 +318,84 @@ std::string HistoryTableSql() {
          "CREATE INDEX " + Q(std::string(kTabelaHistórico) + "_Execução") + " ON " + t + " (\"Execução\");\n";
 }
 
-// The archive: each copy's columns free of the live tables' constraints, so
+// The archive, table by table (kArchiveTable first), each with its
+// statements: each copy's columns free of the live tables' constraints, so
 // that a return's rows go in as they were. A copy's rows are clustered by
 // their archive row and their order ("Ordem", the live row's number): a
 // replacement appends them at the end, and a restore reads one range. No
 // foreign key: only the archiving statement writes them, with their row,
 // and pruning deletes both; checking it per row would double the cost of
 // archiving.
-std::string ArchiveSql() {
+std::vector<std::pair<std::string, std::string>> ArchiveTables() {
   const std::string a = Q(kArchiveTable);
-  std::string sql = "CREATE TABLE " + a +
-                    " (\"Código\" INTEGER PRIMARY KEY AUTOINCREMENT,"
-                    " \"Momento\" TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
-                    " \"Login\" TEXT, \"NroQUR\" INTEGER NOT NULL UNIQUE, \"IE\" TEXT, \"Ref1\" DATE);\n";
+  std::vector<std::pair<std::string, std::string>> tables = {
+      {std::string(kArchiveTable),
+       "CREATE TABLE " + a +
+           " (\"Código\" INTEGER PRIMARY KEY AUTOINCREMENT,"
+           " \"Momento\" TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+           " \"Login\" TEXT, \"NroQUR\" INTEGER NOT NULL UNIQUE, \"IE\" TEXT, \"Ref1\" DATE);\n"}};
   for (const RecordDef& r : kRecords) {
     const std::string t = ArchivedTable(r.table);
-    sql += "CREATE TABLE " + Q(t) + " (" + Q(kArchiveLink) + " INTEGER NOT NULL, " + Q(kArchiveOrder) + " INTEGER NOT NULL";
+    std::string sql = "CREATE TABLE " + Q(t) + " (" + Q(kArchiveLink) + " INTEGER NOT NULL, " + Q(kArchiveOrder) +
+                      " INTEGER NOT NULL";
     for (std::string_view k : KeyColumns(r)) sql += ", " + Q(k) + " INTEGER";
     sql += ColumnList(r) + ", PRIMARY KEY (" + Q(kArchiveLink) + ", " + Q(kArchiveOrder) + ")) WITHOUT ROWID;\n";
+    tables.emplace_back(t, std::move(sql));
   }
+  return tables;
+}
+
+std::string ArchiveSql() {
+  std::string sql;
+  for (const auto& [table, statements] : ArchiveTables()) sql += statements;
   return sql;
+}
+
+// The name an older log goes by while its lines move to the new one.
+constexpr std::string_view kOldLog = "orlan_historico_anterior";
+
+// True when the log has "Login" and a CHECK that takes every outcome.
+bool LogIsCurrent(Database& db) {
+  if (!db.scalar("SELECT 1 FROM pragma_table_info(?) WHERE name = 'Login'", {Text(kTabelaHistórico)}).isValid()) {
+    return false;
+  }
+  const QString sql = db.scalar("SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?",
+                                {Text(kTabelaHistórico)}).toString();
+  for (const std::string& literal : LiteraisDosResultados()) {
+    if (!sql.contains(QString::fromStdString(literal))) return false;
+  }
+  return true;
+}
+
+// SQLite cannot change a CHECK: the log is made anew and every line moves
+// to it with its "Código" (and its counter, so none is given twice).
+// Returns how many lines it kept.
+std::int64_t ReshapeLog(Database& db) {
+  const std::string t = Q(kTabelaHistórico);
+  const std::string old = Q(kOldLog);
+  // Its indexes keep their names through the rename: they go first.
+  std::vector<std::string> indexes;
+  for (Recordset r = db.openQuery(
+           "SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = ? AND sql IS NOT NULL",
+           {Text(kTabelaHistórico)});
+       !r.eof(); r.moveNext()) {
+    indexes.push_back(r.value("name").toString().toStdString());
+  }
+  for (const std::string& i : indexes) db.executeScript("DROP INDEX " + Q(i) + ";\n");
+  db.executeScript("ALTER TABLE " + t + " RENAME TO " + old + ";\n" + HistoryTableSql());
+  std::string columns;
+  for (Recordset r = db.openQuery(
+           "SELECT name FROM pragma_table_info(?) WHERE name IN (SELECT name FROM pragma_table_info(?)) ORDER BY cid",
+           {Text(kOldLog), Text(kTabelaHistórico)});
+       !r.eof(); r.moveNext()) {
+    columns += (columns.empty() ? "" : ", ") + Q(r.value("name").toString().toStdString());
+  }
+  const std::int64_t lines =
+      db.execute("INSERT INTO " + t + " (" + columns + ") SELECT " + columns + " FROM " + old + " ORDER BY \"Código\"");
+  db.execute("UPDATE sqlite_sequence SET seq = max(seq, (SELECT seq FROM sqlite_sequence WHERE name = ?)) WHERE name = ?",
+             {Text(kOldLog), Text(kTabelaHistórico)});
+  db.executeScript("DROP TABLE " + old + ";\n");
+  return lines;
 }
 
 }  // namespace
@@ -379,6 +440,55 @@ Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit) 
     return e.status();
   }
   return Status::OK();
+}
+
+Status NotCurrentDatabase(const std::string& where, const std::vector<std::string>& missing) {
+  std::string names;
+  for (const std::string& m : missing) names += (names.empty() ? "" : ", ") + m;
+  return Status(kErrNotCurrentDatabase,
+                where + " não é um banco de dados atual: faltam as tabelas " + names + "; nada foi mudado.");
+}
+
+namespace {
+
+Status AddArchiveToFile(const std::string& path, ArchiveUpgrade* done) {
+  std::shared_ptr<Database> db;
+  const Status opened = Database::Open(path, Database::OpenMode::kExisting, &db);
+  if (!opened.ok()) return opened;
+  try {
+    Transaction tx(*db);
+    std::vector<std::string> missing;
+    for (std::string_view t : kCurrentTables) {
+      if (!db->hasTable(t)) missing.emplace_back(t);
+    }
+    if (!missing.empty()) return NotCurrentDatabase("O banco de dados \"" + path + "\"", missing);
+    for (const auto& [table, statements] : ArchiveTables()) {
+      if (db->hasTable(table)) continue;
+      db->executeScript(statements);
+      ++done->archive_tables;
+    }
+    if (!db->hasTable(kTabelaHistórico)) {
+      db->executeScript(HistoryTableSql());
+      done->log_created = true;
+    } else if (!LogIsCurrent(*db)) {
+      done->log_lines = ReshapeLog(*db);
+      done->log_reshaped = true;
+    }
+    tx.commit();
+  } catch (const DbError& e) {
+    *done = ArchiveUpgrade();
+    return e.status();
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+Status AddArchive(const std::string& name, ArchiveUpgrade* done) {
+  *done = ArchiveUpgrade();
+  const QString nome = QString::fromStdString(name);
+  if (ÉEndereçoServidor(nome)) return AcrescentarArquivoPostgres(nome, done);
+  return AddArchiveToFile(name, done);
 }
 
 }  // namespace orlan::schema

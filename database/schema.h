@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -126,6 +127,31 @@ void CreateTemporaryIndexes(Database& db);
 // database: the tables are made there, and any table already there makes it
 // refuse without changing anything.
 Status CreateCurrentDatabase(const std::string& path, const QString& ref_limit);
+
+// What AddArchive made; nothing at all for a database that had it all.
+struct ArchiveUpgrade {
+  int archive_tables = 0;      // tables of the archive made
+  bool log_created = false;    // the run log was missing and was made
+  bool log_reshaped = false;   // the log took its current shape, every line kept with its "Código"
+  std::int64_t log_lines = 0;  // the lines the reshaped log kept
+  bool server_log = false;     // on a server: the log's function, deletion trigger or write rights set
+  bool nothing() const { return archive_tables == 0 && !log_created && !log_reshaped && !server_log; }
+};
+
+// The tables without which a database is not a current one, for AddArchive.
+inline constexpr std::string_view kCurrentTables[] = {kReturnTable, kTaxpayerTable, kLimitTable};
+// kErrNotCurrentDatabase naming `where` (the database, as a message's
+// subject) and the kCurrentTables it lacks.
+Status NotCurrentDatabase(const std::string& where, const std::vector<std::string>& missing);
+
+// Gives the existing current database `name` (a file's path, or a server's
+// address as CreateCurrentDatabase takes it) what a new one has: the archive
+// of replaced returns and the run log in its current shape, which an older
+// log takes keeping every line (on a server, with the function that writes
+// it, the trigger that logs deletions and no one but the owner allowed to
+// write it). Only what is missing is made, in one transaction: on any
+// failure nothing changes. `*done` tells what was made.
+Status AddArchive(const std::string& name, ArchiveUpgrade* done);
 
 }  // namespace orlan::schema
 

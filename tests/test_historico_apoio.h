@@ -59,8 +59,9 @@ inline void EscreverTrêsExecuções(BancoAtual& banco, const std::shared_ptr<Da
 // `out` is what `orlan-import --history 2` printed after
 // EscreverTrêsExecuções: runs "c" then "b", each in the order written, twelve
 // fields a line, tabs and line ends folded into spaces, empty fields for
-// what a line lacks, `login` as the database tells it, and the database's
-// time of each line (UTC) close to `antes`.
+// what a line lacks (no restore ID: the archive holds none of them), the
+// server's `login` (empty for a file), and the database's time of each
+// line (UTC) close to `antes`.
 inline void ConferirDuasÚltimas(const QString& out, const QDateTime& antes, const QString& login) {
   QVERIFY2(out.endsWith(QLatin1Char('\n')), qPrintable(out));
   const QStringList linhas = out.chopped(1).split(QLatin1Char('\n'));

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QUrlQuery>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -693,32 +694,38 @@ void TestPg::importacaoPeloPrograma() {
 void TestPg::direitosDoEscrivao() {
   EXIGIR_SERVIDOR();
   fazerTemp();
-  // The roles of the office guide: an owner that makes the tables, clerks
-  // that may read, add, and delete a replaced return, and nothing else.
+  // The office guide's own rights script and owner's GRANT, as written there
+  // (the roles' names made this run's, the database this test's): an owner
+  // that makes the tables, clerks that may read, add, delete a replaced
+  // return and call the log's function, and nothing else.
+  QFile guia(QStringLiteral(ORLAN_SOURCE_DIR "/docs/shared-database.md"));
+  QVERIFY(guia.open(QIODevice::ReadOnly));
+  const QString texto = QString::fromUtf8(guia.readAll());
+  const QRegularExpressionMatch script = QRegularExpression(QStringLiteral("```sql\n(.*?)```"),
+                                                            QRegularExpression::DotMatchesEverythingOption)
+                                             .match(texto);
+  const QRegularExpressionMatch concessão = QRegularExpression(QStringLiteral("-c '(GRANT [^']*)'")).match(texto);
+  QVERIFY(script.hasMatch() && concessão.hasMatch());
   const QString uri = test::PgNovoBanco();
-  const std::string banco = PgIdentificador(QUrl(uri).path().mid(1).toStdString());
-  const QString sufixo = QString::number(QCoreApplication::applicationPid());
-  const std::string dono = PgIdentificador(("dono_" + sufixo).toStdString());
-  const std::string grupo = PgIdentificador(("importador_" + sufixo).toStdString());
-  const std::string escrivão = PgIdentificador(("ana_" + sufixo).toStdString());
-  auto admin = Conectar(uri);
-  admin->executarScript("CREATE ROLE " + dono + " LOGIN; ALTER DATABASE " + banco + " OWNER TO " + dono +
-                        "; REVOKE ALL ON DATABASE " + banco + " FROM PUBLIC; REVOKE CREATE ON SCHEMA public FROM PUBLIC; "
-                        "GRANT CONNECT ON DATABASE " + banco + " TO " + dono + "; GRANT CREATE, USAGE ON SCHEMA public TO " +
-                        dono + "; CREATE ROLE " + grupo + " NOLOGIN; GRANT CONNECT ON DATABASE " + banco + " TO " + grupo +
-                        "; GRANT USAGE ON SCHEMA public TO " + grupo + "; ALTER DEFAULT PRIVILEGES FOR ROLE " + dono +
-                        " IN SCHEMA public GRANT SELECT, INSERT ON TABLES TO " + grupo +
-                        "; ALTER DEFAULT PRIVILEGES FOR ROLE " + dono + " IN SCHEMA public GRANT USAGE ON SEQUENCES TO " +
-                        grupo + "; CREATE ROLE " + escrivão + " LOGIN IN ROLE " + grupo);
+  const QString sufixo = QStringLiteral("_%1").arg(QCoreApplication::applicationPid());
+  const auto deste = [&](QString sql) {
+    static const QRegularExpression papéis(QStringLiteral("\\b(orlan_dono|orlan_importador|ana|bruno)\\b"));
+    sql.replace(papéis, "\\1" + sufixo);
+    const std::string banco = PgIdentificador(QUrl(uri).path().mid(1).toStdString());
+    sql.replace(QRegularExpression(QStringLiteral("\\bDATABASE orlan\\b")), "DATABASE " + QString::fromStdString(banco));
+    return sql.toStdString();
+  };
   const auto como = [&](const QString& papel) {
     QString u = uri;
-    return u.replace(QStringLiteral("user=orlan"), QStringLiteral("user=") + papel);
+    return u.replace(QStringLiteral("user=orlan"), QStringLiteral("user=") + papel + sufixo);
   };
+  auto admin = Conectar(uri);
+  admin->executarScript(deste(script.captured(1)));
   const test::ProcessResult criado =
-      test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {como("dono_" + sufixo), "--ref-limit", "2031"});
+      test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {como("orlan_dono"), "--ref-limit", "2031"});
   QVERIFY2(criado.exit_code == 0, qPrintable(criado.err));
-  admin->executarScript("GRANT DELETE ON \"tblQUR\" TO " + grupo);
-  auto banco_atual = abrir(como("ana_" + sufixo));
+  Conectar(como("orlan_dono"))->executarScript(deste(concessão.captured(1)));
+  auto banco_atual = abrir(como("ana"));
   auto sessão = banco_atual->abrirSessão(temp_);
   // Every return twice: the second time each replaces the first.
   for (int vez = 0; vez < 2; ++vez) {
@@ -726,6 +733,14 @@ void TestPg::direitosDoEscrivao() {
   }
   const QString d = test::Diferenças(*temp_, *admin);
   QVERIFY2(d.isEmpty(), qPrintable(d));
+  // A return the clerk deletes by hand leaves a line with the clerk's login.
+  auto pg_ana = Conectar(como("ana"));
+  const qlonglong apagado = Número(*admin, "SELECT max(\"NroQUR\") FROM \"tblQUR\"");
+  pg_ana->executar("DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = $1", {apagado});
+  const PgResultado linha = pg_ana->executar(
+      "SELECT \"Login\" FROM \"tblHistóricoImportação\" WHERE \"Resultado\" = 'apagado' AND \"NroQURAnterior\" = $1",
+      {apagado});
+  QCOMPARE(linha.valor(0, 0).toString(), QStringLiteral("ana") + sufixo);
   // A whole run as the clerk, into the emptied database: the batch needs no
   // right beyond these (no temporary table), so it takes a few round trips,
   // not some per return.
@@ -740,20 +755,36 @@ void TestPg::direitosDoEscrivao() {
   QVERIFY(ExecutarImportação(e, chaves, anfitrião).ok());
   QCOMPARE(e.resumo.importados, int(chaves.size()));
   QVERIFY2(banco_atual->contagem().idasEVoltas - antes.idasEVoltas <= 12, "a round trip per document");
-  // The run's lines; the deletions above, made outside a run, are logged
-  // as such.
-  QCOMPARE(Número(*admin, "SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Resultado\" <> 'apagado'"),
+  QCOMPARE(Número(*admin,
+                  "SELECT count(*) FROM \"tblHistóricoImportação\" WHERE \"Resultado\" = 'importado' "
+                  "AND \"Login\" = $1",
+                  {QStringLiteral("ana") + sufixo}),
            qlonglong(chaves.size()));
-  // A clerk changes no table's shape and no other row.
-  try {
-    sessão->iniciar();
-    sessão->apagarRetorno(0);
-    sessão->desfazer();
-    auto pg_ana = Conectar(como("ana_" + sufixo));
-    pg_ana->executarScript("DELETE FROM \"tblPagamento\"");
-    QFAIL("a clerk deleted detail rows directly");
-  } catch (const DbError& e) {
-    QCOMPARE(e.number(), int(kErrReadOnly));
+  // The program replaces them all (archiving each), and brings one back.
+  const QStringList importar = {"--db", como("ana"), "--component-dir", dir_.filePath(QStringLiteral("ana"))};
+  const QString programa = test::ProgramPath(QStringLiteral("orlan-import"));
+  const test::ProcessResult substituídas =
+      test::Run(programa, importar + QStringList{"--overwrite", "yes", dir_.filePath(QStringLiteral("gerado.prf"))});
+  QVERIFY2(substituídas.exit_code == 0, qPrintable(substituídas.out + substituídas.err));
+  const test::ProcessResult histórico = test::Run(programa, {"--db", como("ana"), "--history", "1"});
+  const QString último = histórico.out.section(QLatin1Char('\n'), 0, 0);
+  const QString id = último.section(QLatin1Char('\t'), 11, 11);
+  QVERIFY2(id.toLongLong() > 0, qPrintable(id));
+  const test::ProcessResult restaurada =
+      test::Run(programa, importar + QStringList{"--restore", id, "--overwrite", "yes"});
+  QVERIFY2(restaurada.exit_code == 0, qPrintable(restaurada.out + restaurada.err));
+  // Nothing more: no write on the log, no other delete, no sequence.
+  for (const char* recusado : {"INSERT INTO \"tblHistóricoImportação\" (\"Execução\", \"Resultado\") "
+                               "VALUES ('x', 'falhou')",
+                               "UPDATE \"tblHistóricoImportação\" SET \"Usuário\" = 'x'",
+                               "DELETE FROM \"tblPagamento\"", "DELETE FROM \"tblArquivamento\"",
+                               "SELECT nextval('\"tblQUR_NroQUR_seq\"')"}) {
+    try {
+      pg_ana->executarScript(recusado);
+      QFAIL(recusado);
+    } catch (const DbError& erro) {
+      QVERIFY2(erro.number() == kErrReadOnly, recusado);
+    }
   }
 }
 

@@ -100,7 +100,8 @@ QString TestPgFalhas::violações(const QString& banco) const {
   const Status s = PgConexão::Abrir(banco, &c);
   if (!s.ok()) return QString::fromStdString(s.ToString());
   const auto número = [&](const std::string& sql) { return c->executar(sql).valor(0, 0).toLongLong(); };
-  for (const QString& e : {test::HistóricoIncoerente(número), test::ArquivoIncoerente(número)}) {
+  for (const QString& e :
+       {test::HistóricoIncoerente(número), test::ArquivoIncoerente(número), test::ArquivoIncompleto(número)}) {
     if (!e.isEmpty()) erros += (erros.isEmpty() ? QString() : QStringLiteral("; ")) + e;
   }
   return erros;

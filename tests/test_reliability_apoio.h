@@ -120,10 +120,9 @@ inline QString Comparar(const Contagens& c, const Contagens& fontes, const Conta
   return erros.join(QStringLiteral("; "));
 }
 
-// The archive against the log and the data, for a database that keeps it:
-// every replacement's old return archived once and whole (as many rows in
-// each table as the live return of its IE and month, which came from the
-// same file), and no archived return without its replacement's line.
+// The archive against the log, for a database that keeps it: every
+// replacement's old return archived once, and no archived return without
+// its replacement's line.
 inline QString ArquivoIncoerente(const std::function<qlonglong(const std::string&)>& número) {
   QStringList erros;
   const std::string substituição = "h.\"Resultado\" IN ('substituído', 'restaurado')";
@@ -135,6 +134,14 @@ inline QString ArquivoIncoerente(const std::function<qlonglong(const std::string
       "SELECT count(*) FROM \"tblArquivamento\" a WHERE NOT EXISTS (SELECT 1 FROM \"tblHistóricoImportação\" h WHERE " +
       substituição + " AND h.\"NroQURAnterior\" = a.\"NroQUR\")");
   if (sem_linha > 0) erros << QStringLiteral("%1 archived returns without their replacement's line").arg(sem_linha);
+  return erros.join(QStringLiteral("; "));
+}
+
+// For a database every return of which came from one file: each archived
+// return whole, with as many rows in each table as the live return of its
+// IE and month.
+inline QString ArquivoIncompleto(const std::function<qlonglong(const std::string&)>& número) {
+  QStringList erros;
   const std::string vivo = " JOIN \"tblQUR\" q ON q.\"NroQUR\" = ";
   const std::string mesmo = " WHERE q.\"IE\" = a.\"IE\" AND q.\"Ref1\" = a.\"Ref1\"";
   for (const schema::RecordDef& r : schema::Records()) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "database/schema.h"
 #include "database/status.h"
 
 namespace orlan {
@@ -34,6 +35,14 @@ inline constexpr std::string_view kFunçãoHistórico = "orlan_registrar_histori
 // and stores `ref_limit` (a four-digit year) in tblPerola, in one transaction.
 // Refuses, changing nothing, when any of the tables is already there.
 Status CriarBancoAtualPostgres(const QString& uri, const QString& ref_limit);
+
+// The server's side of schema::AddArchive: in one transaction, makes in the
+// existing current database at `uri` what a new one has and it lacks (the
+// archive's tables, the log or the log's new columns and CHECK, the log's
+// function, deletion trigger and revoked write rights). Refuses, changing
+// nothing, a database without the current database's tables, and one whose
+// tables belong to a role other than the one connected.
+Status AcrescentarArquivoPostgres(const QString& uri, schema::ArchiveUpgrade* feito);
 
 }  // namespace orlan
 
