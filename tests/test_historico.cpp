@@ -363,36 +363,25 @@ void TestHistorico::controlKeepsTheChosenFileAndDigest() {
   QVERIFY(ctl.ArquivoOrigem().isEmpty());
   QVERIFY(ctl.Sha256Origem().isEmpty());
 
+  // A local file; a network name ("//..."), whose check reads a local copy
+  // while the log names what the user picked; a rejected file, which leaves
+  // no origin behind: nothing can be imported from it.
   const QString local = dir_.filePath(QStringLiteral("local.prf"));
+  const QString rede = dir_.filePath(QStringLiteral("rede.prf"));
+  const QString ruim = dir_.filePath(QStringLiteral("ruim.prf"));
   test::WriteFile(local, test::ArquivoPrf({test::LinhaContribuinte("110042490114", "Alfa"),
                                            test::LinhaQur("110042490114", "01", "03/2006"), kCfop}));
-  dialogs.queueFile(local);
-  QVERIFY(ctl.butSelecionarArquivo_Click().ok());
-  QCOMPARE(ctl.resultadoVerificação(), static_cast<std::int16_t>(kVerificaçãoAceita));
-  QCOMPARE(ctl.ArquivoOrigem(), local);
-  QCOMPARE(ctl.Sha256Origem(), Sha256DoArquivo(local));
-
-  // A network name ("//..."): the check reads a local copy, the log names
-  // what the user picked.
-  const QString rede = dir_.filePath(QStringLiteral("rede.prf"));
   test::WriteFile(rede, test::ArquivoPrf({test::LinhaContribuinte("220000000225", "Beta"),
                                           test::LinhaQur("220000000225", "01", "04/2006"), kCfop, kCfop}));
-  const QString nome_de_rede = QStringLiteral("/") + rede;
-  dialogs.queueFile(nome_de_rede);
-  QVERIFY(ctl.butSelecionarArquivo_Click().ok());
-  QCOMPARE(ctl.resultadoVerificação(), static_cast<std::int16_t>(kVerificaçãoAceita));
-  QCOMPARE(ctl.ArquivoPre(), ctl.caminhoCópiaRede());
-  QCOMPARE(ctl.ArquivoOrigem(), nome_de_rede);
-  QCOMPARE(ctl.Sha256Origem(), Sha256DoArquivo(rede));
-
-  // A rejected file leaves no origin behind: nothing can be imported from it.
-  const QString ruim = dir_.filePath(QStringLiteral("ruim.prf"));
   test::WriteFile(ruim, test::ArquivoPrf({test::LinhaQur("110042490114", "99", "13/2006")}));
-  dialogs.queueFile(ruim);
-  QVERIFY(ctl.butSelecionarArquivo_Click().ok());
-  QCOMPARE(ctl.resultadoVerificação(), static_cast<std::int16_t>(kConteúdoInválido));
-  QVERIFY(ctl.ArquivoOrigem().isEmpty());
-  QVERIFY(ctl.Sha256Origem().isEmpty());
+  for (const QString& escolhido : {local, QStringLiteral("/") + rede, ruim}) {
+    dialogs.queueFile(escolhido);
+    QVERIFY(ctl.butSelecionarArquivo_Click().ok());
+    const bool aceito = escolhido != ruim;
+    QCOMPARE(ctl.resultadoVerificação(), std::int16_t(aceito ? kVerificaçãoAceita : kConteúdoInválido));
+    QCOMPARE(ctl.ArquivoOrigem(), aceito ? escolhido : QString());
+    QCOMPARE(ctl.Sha256Origem(), aceito ? Sha256DoArquivo(escolhido) : QString());
+  }
   test::WriteDbAtual(QString());
 }
 
