@@ -18,12 +18,14 @@
 #include <string>
 
 #include "bench/copia_sql.h"
+#include "checker/cons_pre.h"
+#include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
+#include "database/recordset.h"
 #include "database/schema.h"
 #include "database/sqlite_banco_atual.h"
 #include "import/importacao.h"
-#include "tests/test_import_dados.h"
 
 using namespace orlan;
 
@@ -58,7 +60,9 @@ double ImportarMotor(const QString& temp, const QString& atual) {
   estado.BancoTemp = Abrir(temp);
   estado.BancoAtual = std::make_shared<SqliteBancoAtual>(Abrir(atual));
   std::vector<std::int32_t> chaves;
-  for (const ItemLista& item : test::ListaDe(*estado.BancoTemp)) chaves.push_back(item.chave);
+  for (Recordset r = estado.BancoTemp->openQuery("SELECT NroQUR FROM tblQUR ORDER BY NroQUR"); !r.eof(); r.moveNext()) {
+    chaves.push_back(r.value("NroQUR").toInt());
+  }
   ScriptedDialogs diálogos;
   ImportaçãoPorDiálogos host(diálogos, [](Evento) {});
   QElapsedTimer t;
@@ -138,21 +142,20 @@ int main(int argc, char** argv) {
   const QString cheio = pasta.filePath("cheio.db");
   const QString cópiaCheio = pasta.filePath("cheio-copia.db");
 
-  QFile::remove(temp);
   {
-    test::Geração g;
-    g.documentos = kDocumentos;
+    // A generated file of 100 taxpayers x 10 months, 56 detail lines a
+    // return, checked into the temporary database.
+    const QString prf = pasta.filePath("import.prf");
+    prf::OpçõesGerador g;
     g.contribuintes = 100;
-    g.pagamentos = 2;
-    g.cfops = 12;
-    g.interUFs = 8;
-    g.zfm = 3;
-    g.ocorrências = 3;
-    g.registros = 2;
-    g.dipam = 2;
-    g.exportação = 2;
-    auto db = Abrir(temp, Database::OpenMode::kCreate);
-    test::GerarBancoTemp(*db, g);
+    g.meses = kDocumentos / g.contribuintes;
+    g.linhas = 56;
+    const Status gerado = prf::GerarArquivoPrf(prf.toStdString(), g);
+    if (!gerado.ok()) Falhar(gerado.ToString());
+    QFile::remove(temp);
+    ConsPre verificador(nullptr, temp);
+    verificador.SetInputFile(prf);
+    if (verificador.RunCheck() != kVerificaçãoAceita) Falhar("the generated file was refused");
   }
 
   EncherBancoAtual(cheio);

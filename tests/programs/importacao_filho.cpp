@@ -13,9 +13,9 @@
 
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
+#include "database/recordset.h"
 #include "database/sqlite_banco_atual.h"
 #include "import/importacao.h"
-#include "test_import_dados.h"
 
 namespace {
 
@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
   estado.BancoTemp = Abrir(argv[1]);
   estado.BancoAtual = std::make_shared<orlan::SqliteBancoAtual>(Abrir(argv[2]));
   std::vector<std::int32_t> chaves;
-  for (const orlan::ItemLista& item : orlan::test::ListaDe(*estado.BancoTemp)) chaves.push_back(item.chave);
+  for (orlan::Recordset r = estado.BancoTemp->openQuery("SELECT NroQUR FROM tblQUR ORDER BY NroQUR"); !r.eof();
+       r.moveNext()) {
+    chaves.push_back(r.value("NroQUR").toInt());
+  }
   std::printf("pronto\n");
   std::fflush(stdout);
   const int execuções = std::atoi(argv[3]);

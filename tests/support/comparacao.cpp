@@ -122,4 +122,28 @@ QString Diferenças(Database& temp, const std::function<QStringList(const Consul
   return erros;
 }
 
+void ManterSó(Database& temp, const std::string& manter) {
+  const std::string fora = "NroQUR IN (SELECT NroQUR FROM tblQUR WHERE NOT (" + manter + "))";
+  const auto onde = [&](schema::Parent pai) -> std::string {
+    switch (pai) {
+      case schema::Parent::kFile:
+        return "IE NOT IN (SELECT IE FROM tblQUR)";
+      case schema::Parent::kTaxpayer:
+        return "NOT (" + manter + ")";
+      case schema::Parent::kReturn:
+        return fora;
+      case schema::Parent::kOccurrence:
+        break;
+    }
+    return "\"Código\" IN (SELECT \"Código\" FROM \"tblOcorrências\" WHERE " + fora + ")";
+  };
+  // Children first: the schema lists each table after its parent.
+  std::string sql = "BEGIN;\n";
+  const std::span<const schema::RecordDef> registros = schema::Records();
+  for (auto r = registros.rbegin(); r != registros.rend(); ++r) {
+    sql += "DELETE FROM " + Q(r->table) + " WHERE " + onde(r->parent) + ";\n";
+  }
+  temp.executeScript(sql + "COMMIT;");
+}
+
 }  // namespace orlan::test

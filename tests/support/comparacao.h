@@ -50,6 +50,11 @@ inline QString Diferenças(Database& temp, Database& atual) {
   return Diferenças(temp, [&atual](const Consulta& c) { return LinhasTemp(atual, c); });
 }
 
+// Cuts the temporary database `temp` down to the returns that `manter`, an
+// SQL condition on tblQUR's columns, keeps, with their rows and taxpayers:
+// what a current database holds after importing just those.
+void ManterSó(Database& temp, const std::string& manter);
+
 }  // namespace orlan::test
 
 #endif  // ORLAN_TESTS_SUPPORT_COMPARACAO_H_
