@@ -42,25 +42,6 @@ std::string Texto(ErrorNumber number, std::string_view onde) {
 
 }  // namespace
 
-std::string Status::ToString() const {
-  if (ok()) return "OK";
-  std::string s = "Erro " + std::to_string(number_) + ": " + message_;
-  if (!detail_.empty()) s += "\r\nDetalhe: " + detail_;
-  return s;
-}
-
-Status StatusFromCurrentException(const std::string& doing) {
-  try {
-    throw;
-  } catch (const DbError& e) {
-    return e.status();
-  } catch (const std::exception& e) {
-    return Status(kErrOther, doing, e.what());
-  } catch (...) {
-    return Status(kErrOther, doing);
-  }
-}
-
 StepResult Step(sqlite3_stmt* stmt, Status* error, std::string_view onde) {
   const int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) return StepResult::kRow;
@@ -127,16 +108,6 @@ Status StatusFromSqlite(sqlite3* db, int rc, std::string_view onde) {
       }
   }
   return Status(number, Texto(number, onde), theirs);
-}
-
-std::string QuoteIdentifier(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
 }
 
 }  // namespace orlan

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "database/identificador.h"
 #include "database/status.h"
 
 namespace orlan {
@@ -39,10 +40,6 @@ StepResult Step(sqlite3_stmt* stmt, Status* error, std::string_view onde);
 // Portuguese text that names the database `onde`; sqlite3_errmsg(db) becomes
 // the detail.
 Status StatusFromSqlite(sqlite3* db, int rc, std::string_view onde);
-
-// Double-quoted SQL identifier, with inner quotes doubled. Identifiers come
-// from our own code, never from input, but are quoted all the same.
-std::string QuoteIdentifier(std::string_view name);
 
 }  // namespace orlan
 

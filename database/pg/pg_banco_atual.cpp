@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "database/historico.h"
+#include "database/identificador.h"
 #include "database/pg/pg_schema.h"
 #include "database/recordset.h"
 
@@ -25,7 +26,7 @@ constexpr const char* kPasso = "orlan_passo";
 std::string Str(std::string_view s) { return std::string(s); }
 std::string Str(const QString& s) { return s.toStdString(); }
 
-std::string Q(std::string_view nome) { return PgIdentificador(nome); }
+std::string Q(std::string_view nome) { return QuoteIdentifier(nome); }
 
 // The month's key of a document lock: yyyymm. The taxpayer's own lock uses 0.
 int ChaveMês(const QDate& ref1) { return ref1.year() * 100 + ref1.month(); }
