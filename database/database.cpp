@@ -115,7 +115,7 @@ std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
   if (it != tables_.end()) return it->second;
   auto meta = std::make_shared<TableMeta>();
   meta->name = std::string(table);
-  meta->select_all = "SELECT _rowid_, * FROM " + QuoteIdentifier(table);
+  meta->select_all = "SELECT * FROM " + QuoteIdentifier(table);
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(conn_.get(), meta->select_all.c_str(), -1, &raw, nullptr);
   Statement stmt(raw);
@@ -126,7 +126,7 @@ std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
     }
     throw DbError(s);
   }
-  meta->columns = DescribeColumns(stmt.get(), 1);
+  meta->columns = DescribeColumns(stmt.get());
   tables_.emplace(meta->name, meta);
   return meta;
 }
@@ -148,15 +148,15 @@ Recordset Database::openRecordset(std::string_view table, std::string_view where
   Statement stmt = acquireStatement(sql);
   BindAll(stmt.get(), params);
   auto columns = std::shared_ptr<const std::vector<ColumnInfo>>(meta, &meta->columns);
-  return Recordset(shared_from_this(), std::move(meta), std::move(sql), std::move(stmt), std::move(columns), 1);
+  return Recordset(shared_from_this(), meta->name, std::move(sql), std::move(stmt), std::move(columns));
 }
 
 Recordset Database::openQuery(std::string_view sql, Params params) {
   checkOpen();
   Statement stmt = acquireStatement(sql);
   BindAll(stmt.get(), params);
-  auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get(), 0));
-  return Recordset(shared_from_this(), nullptr, std::string(sql), std::move(stmt), std::move(columns), 0);
+  auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get()));
+  return Recordset(shared_from_this(), std::string(), std::string(sql), std::move(stmt), std::move(columns));
 }
 
 void Database::runToEnd(sqlite3_stmt* stmt) {
@@ -297,10 +297,10 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind) {
   return QVariant(text);
 }
 
-std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first) {
+std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt) {
   std::vector<ColumnInfo> out;
   const int n = sqlite3_column_count(stmt);
-  for (int i = first; i < n; ++i) {
+  for (int i = 0; i < n; ++i) {
     ColumnInfo c;
     c.name = sqlite3_column_name(stmt, i);
     c.folded = QString::fromUtf8(c.name).toCaseFolded();
@@ -370,8 +370,8 @@ namespace {
 // Ends a transaction from a destructor: a failed COMMIT may already have
 // ended it, and then ROLLBACK has nothing to undo and its error is of no
 // interest.
-void RollBackQuietly(sqlite3* db, const std::string& sql) {
-  if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+void RollBackQuietly(sqlite3* db) {
+  if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 }  // namespace
@@ -410,29 +410,12 @@ Transaction::Transaction(Database& db, Mode mode) : db_(db) {
 }
 
 Transaction::~Transaction() {
-  if (active_ && db_.isOpen()) RollBackQuietly(db_.handle(), "ROLLBACK");
+  if (active_ && db_.isOpen()) RollBackQuietly(db_.handle());
 }
 
 void Transaction::commit() {
   if (!active_) throw DbError(Status(kErrInvalidOperation, "Não há transação aberta para confirmar."));
   db_.execute("COMMIT");
-  active_ = false;
-}
-
-Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(name)) {
-  db_.execute("SAVEPOINT " + QuoteIdentifier(name_));
-  active_ = true;
-}
-
-Savepoint::~Savepoint() {
-  if (!active_ || !db_.isOpen()) return;
-  const std::string q = QuoteIdentifier(name_);
-  RollBackQuietly(db_.handle(), "ROLLBACK TO " + q + "; RELEASE " + q);
-}
-
-void Savepoint::release() {
-  if (!active_) throw DbError(Status(kErrInvalidOperation, "O ponto de salvamento não está ativo."));
-  db_.execute("RELEASE " + QuoteIdentifier(name_));
   active_ = false;
 }
 

@@ -49,9 +49,7 @@ struct ColumnInfo {
 struct TableMeta {
   std::string name;
   std::vector<ColumnInfo> columns;
-  std::string select_all;  // SELECT _rowid_, * FROM "table"
-  // INSERT texts by the set of columns assigned (bit i = column i).
-  std::unordered_map<std::uint64_t, std::string> inserts;
+  std::string select_all;  // SELECT * FROM "table"
 };
 
 class Database : public std::enable_shared_from_this<Database> {
@@ -78,13 +76,11 @@ class Database : public std::enable_shared_from_this<Database> {
   // from then on.
   void close();
 
-  // An updatable dynaset over one table: every column of `table`, rows where
-  // `where` holds (all rows when empty), with `params` bound to the ?s of
-  // `where`. No row is fetched until one is asked for, so opening a whole
-  // table only to add a row costs the same whatever the table holds.
+  // A recordset over one table: every column of `table`, rows where `where`
+  // holds (all rows when empty), with `params` bound to the ?s of `where`.
   Recordset openRecordset(std::string_view table, std::string_view where = {}, Params params = {});
 
-  // A read-only recordset over any SELECT.
+  // A recordset over any SELECT.
   Recordset openQuery(std::string_view sql, Params params = {});
 
   // Runs one statement that gives no rows; returns the number of rows changed.
@@ -157,7 +153,6 @@ class Database : public std::enable_shared_from_this<Database> {
  private:
   friend class Recordset;
   friend class Transaction;
-  friend class Savepoint;
   Database(std::string path, Connection conn);
   static int OnCommit(void* self);
   static int OnProgress(void* self);
@@ -192,8 +187,8 @@ void BindAll(sqlite3_stmt* stmt, const Params& params);
 // that copying it writes the same text back).
 QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind);
 
-// Column descriptions of a prepared statement, starting at column `first`.
-std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first);
+// Column descriptions of a prepared statement.
+std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt);
 
 // A transaction, rolled back at destruction unless commit() succeeded.
 // Throws DbError.
@@ -215,22 +210,6 @@ class Transaction {
 
  private:
   Database& db_;
-  bool active_ = false;
-};
-
-// RAII savepoint inside a transaction: rolled back to and released at
-// destruction unless release() succeeded. Throws DbError.
-class Savepoint {
- public:
-  Savepoint(Database& db, std::string name);
-  ~Savepoint();
-  Savepoint(const Savepoint&) = delete;
-  Savepoint& operator=(const Savepoint&) = delete;
-  void release();
-
- private:
-  Database& db_;
-  std::string name_;
   bool active_ = false;
 };
 
