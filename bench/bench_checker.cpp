@@ -27,8 +27,8 @@
 
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
-#include "database/database.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
 
 using namespace orlan;
 

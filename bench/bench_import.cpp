@@ -21,7 +21,7 @@
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
 #include "database/schema.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "tests/test_import_dados.h"
 

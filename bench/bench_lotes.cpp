@@ -55,8 +55,8 @@
 #include "database/banco_atual.h"
 #include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "import/importacao.h"
 
 using namespace orlan;

@@ -18,8 +18,8 @@
 #include "checker/cons_pre.h"
 #include "control/database_opener.h"
 #include "control/importacao_dialogos.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "import/importacao.h"
 
 namespace orlan {

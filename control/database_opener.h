@@ -9,7 +9,7 @@
 
 #include "control/dialogs.h"
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 #ifndef Q_MOC_RUN
 

@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 
 #include "database/pg/pg_endereco.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 
 namespace orlan {
 

@@ -26,10 +26,10 @@
 #include <string_view>
 #include <vector>
 
-#include "database/database.h"
 #include "database/linha_historico.h"
-#include "database/status.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
+#include "database/status.h"
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
 #ifndef Q_MOC_RUN

@@ -1,6 +1,6 @@
 #include "database/historico.h"
 
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

@@ -14,7 +14,7 @@
 
 #include "database/banco_atual.h"
 #include "database/pg/pg_schema.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan::schema {
 

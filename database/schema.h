@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 namespace orlan::schema {
 

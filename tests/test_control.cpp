@@ -9,7 +9,7 @@
 
 #include "control/ctl_orlan.h"
 #include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 #include "support/test_support.h"
 
 using namespace orlan;

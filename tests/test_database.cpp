@@ -11,8 +11,8 @@
 
 #include "control/database_opener.h"
 #include "control/scripted_dialogs.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "support/test_support.h"
 
 using namespace orlan;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 #include "support/test_support.h"
 
 namespace orlan::test {

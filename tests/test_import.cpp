@@ -10,8 +10,8 @@
 
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
-#include "database/recordset.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "support/test_support.h"
 #include "test_import_dados.h"

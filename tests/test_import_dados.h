@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "control/lista.h"
-#include "database/database.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan::test {
 

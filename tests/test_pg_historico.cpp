@@ -15,7 +15,7 @@
 
 #include "database/banco_atual.h"
 #include "database/pg/pg_conexao.h"
-#include "database/sqlite_handle.h"
+#include "database/sqlite/sqlite_handle.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"

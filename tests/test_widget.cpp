@@ -29,7 +29,7 @@
 // moc reads only ASCII identifiers; these headers use accented ones.
 #ifndef Q_MOC_RUN
 #include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 #include "support/test_support.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/janela_principal.h"

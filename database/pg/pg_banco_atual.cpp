@@ -12,7 +12,7 @@
 #include "database/historico.h"
 #include "database/identificador.h"
 #include "database/pg/pg_schema.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

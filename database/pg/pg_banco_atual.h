@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
 #include "database/pg/pg_conexao.h"
+#include "database/sqlite/database.h"
 
 #ifndef Q_MOC_RUN
 

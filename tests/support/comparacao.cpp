@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan::test {
 

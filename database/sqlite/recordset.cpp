@@ -1,4 +1,4 @@
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

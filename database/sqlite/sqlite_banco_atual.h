@@ -1,11 +1,11 @@
 // The current database as an SQLite file: the embedded default.
-#ifndef ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
-#define ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+#ifndef ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_
+#define ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_
 
 #include <memory>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 #ifndef Q_MOC_RUN
 
@@ -45,4 +45,4 @@ class SqliteBancoAtual : public BancoAtual {
 
 #endif  // Q_MOC_RUN
 
-#endif  // ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+#endif  // ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_

@@ -1,4 +1,4 @@
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "database/historico.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

@@ -9,8 +9,8 @@
 // needs it (eof(), value(), ...). Field names are matched without regard to
 // letter case, with Unicode case folding ("CÓDSUBITEM" finds "CódSubItem").
 // Every failure throws DbError.
-#ifndef ORLAN_DATABASE_RECORDSET_H_
-#define ORLAN_DATABASE_RECORDSET_H_
+#ifndef ORLAN_DATABASE_SQLITE_RECORDSET_H_
+#define ORLAN_DATABASE_SQLITE_RECORDSET_H_
 
 #include <QVariant>
 
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 namespace orlan {
 
@@ -70,4 +70,4 @@ class Recordset {
 
 }  // namespace orlan
 
-#endif  // ORLAN_DATABASE_RECORDSET_H_
+#endif  // ORLAN_DATABASE_SQLITE_RECORDSET_H_

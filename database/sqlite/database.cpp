@@ -1,4 +1,4 @@
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -6,7 +6,7 @@
 
 #include <sys/stat.h>
 
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

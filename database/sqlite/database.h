@@ -11,8 +11,8 @@
 //
 // After close() every operation on the handle, and on recordsets opened from
 // it, fails with kErrClosed; nothing touches freed memory.
-#ifndef ORLAN_DATABASE_DATABASE_H_
-#define ORLAN_DATABASE_DATABASE_H_
+#ifndef ORLAN_DATABASE_SQLITE_DATABASE_H_
+#define ORLAN_DATABASE_SQLITE_DATABASE_H_
 
 #include <QVariant>
 
@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "database/sqlite_handle.h"
+#include "database/sqlite/sqlite_handle.h"
 #include "database/status.h"
 
 namespace orlan {
@@ -215,4 +215,4 @@ class Transaction {
 
 }  // namespace orlan
 
-#endif  // ORLAN_DATABASE_DATABASE_H_
+#endif  // ORLAN_DATABASE_SQLITE_DATABASE_H_

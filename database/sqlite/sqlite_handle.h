@@ -1,7 +1,7 @@
 // Owners of the two SQLite objects, and the one place where SQLite's result
 // codes become Status values.
-#ifndef ORLAN_DATABASE_SQLITE_HANDLE_H_
-#define ORLAN_DATABASE_SQLITE_HANDLE_H_
+#ifndef ORLAN_DATABASE_SQLITE_SQLITE_HANDLE_H_
+#define ORLAN_DATABASE_SQLITE_SQLITE_HANDLE_H_
 
 #include <sqlite3.h>
 
@@ -43,4 +43,4 @@ Status StatusFromSqlite(sqlite3* db, int rc, std::string_view onde);
 
 }  // namespace orlan
 
-#endif  // ORLAN_DATABASE_SQLITE_HANDLE_H_
+#endif  // ORLAN_DATABASE_SQLITE_SQLITE_HANDLE_H_

@@ -1,4 +1,4 @@
-#include "database/sqlite_handle.h"
+#include "database/sqlite/sqlite_handle.h"
 
 namespace orlan {
 
