@@ -20,6 +20,7 @@
 #include "bench/copia_sql.h"
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
+#include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"

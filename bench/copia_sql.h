@@ -8,9 +8,9 @@
 
 #include <string>
 
+#include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/database.h"
-#include "database/sqlite/sqlite_handle.h"
 
 namespace orlan::bench {
 

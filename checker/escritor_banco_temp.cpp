@@ -10,6 +10,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "database/identificador.h"
 #include "database/schema.h"
 
 namespace orlan {

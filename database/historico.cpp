@@ -1,5 +1,6 @@
 #include "database/historico.h"
 
+#include "database/identificador.h"
 #include "database/sqlite/recordset.h"
 
 namespace orlan {

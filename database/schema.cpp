@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "database/banco_atual.h"
+#include "database/identificador.h"
 #include "database/pg/pg_schema.h"
 #include "database/sqlite/recordset.h"
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 #include "database/sqlite/database.h"

@@ -9,6 +9,7 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/scripted_dialogs.h"
+#include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
 #include "support/test_support.h"

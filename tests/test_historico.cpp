@@ -17,7 +17,7 @@
 #include "control/ctl_orlan.h"
 #include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
-#include "database/sqlite/sqlite_handle.h"
+#include "database/identificador.h"
 #include "support/test_support.h"
 #include "test_historico_apoio.h"
 #endif

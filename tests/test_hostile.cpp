@@ -14,6 +14,7 @@
 
 #ifndef Q_MOC_RUN
 #include "checker/cons_pre.h"
+#include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
 #include "support/test_support.h"

@@ -10,6 +10,7 @@
 
 #include "control/importacao_dialogos.h"
 #include "control/scripted_dialogs.h"
+#include "database/identificador.h"
 #include "database/sqlite/recordset.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"

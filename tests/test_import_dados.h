@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "control/lista.h"
+#include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/database.h"
 #include "database/sqlite/recordset.h"

@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "database/banco_atual.h"
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
-#include "database/sqlite/sqlite_handle.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"

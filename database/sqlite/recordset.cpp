@@ -1,5 +1,7 @@
 #include "database/sqlite/recordset.h"
 
+#include "database/sqlite/sqlite_handle.h"
+
 namespace orlan {
 
 Recordset::Recordset(std::shared_ptr<Database> db, std::string table, std::string sql, Statement stmt,

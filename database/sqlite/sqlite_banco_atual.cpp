@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "database/historico.h"
+#include "database/identificador.h"
 #include "database/sqlite/recordset.h"
 
 namespace orlan {

@@ -1,33 +1,20 @@
-// Owners of the two SQLite objects, and the one place where SQLite's result
-// codes become Status values.
+// SQLite's C API behind the handle: SQLite's result codes become Status
+// values here, and statements are bound, stepped and read. Private to
+// database/: code outside it goes through Database and Recordset.
 #ifndef ORLAN_DATABASE_SQLITE_SQLITE_HANDLE_H_
 #define ORLAN_DATABASE_SQLITE_SQLITE_HANDLE_H_
 
 #include <sqlite3.h>
 
-#include <memory>
-#include <string>
-#include <string_view>
+#include <QVariant>
 
-#include "database/identificador.h"
+#include <string_view>
+#include <vector>
+
+#include "database/sqlite/database.h"
 #include "database/status.h"
 
 namespace orlan {
-
-// sqlite3_close_v2 leaves a connection with live statements as a zombie that
-// SQLite frees when the last statement is finalized, so a Statement may
-// outlive its Connection without touching freed memory.
-struct ConnectionCloser {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
-};
-
-// A connection, closed when its owner goes.
-using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
-// A prepared statement, finalized when its owner goes.
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 enum class StepResult { kRow, kDone, kError };
 
@@ -40,6 +27,19 @@ StepResult Step(sqlite3_stmt* stmt, Status* error, std::string_view onde);
 // Portuguese text that names the database `onde`; sqlite3_errmsg(db) becomes
 // the detail.
 Status StatusFromSqlite(sqlite3* db, int rc, std::string_view onde);
+
+// Binds `value` to parameter `index` (1-based). Throws DbError on failure.
+void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value);
+// Binds `params` to the ?s of `stmt`, in order.
+void BindAll(sqlite3_stmt* stmt, const Params& params);
+
+// Reads column `col` of the current row, turning DATE/DATETIME text into
+// QDate/QDateTime (a DATETIME that holds only a date comes back as a QDate, so
+// that copying it writes the same text back).
+QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind);
+
+// Column descriptions of a prepared statement.
+std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt);
 
 }  // namespace orlan
 

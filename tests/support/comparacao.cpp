@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "database/identificador.h"
 #include "database/sqlite/recordset.h"
 
 namespace orlan::test {
