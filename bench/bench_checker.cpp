@@ -29,6 +29,7 @@
 #include "checker/gerador_prf.h"
 #include "database/schema.h"
 #include "database/sqlite/database.h"
+#include "database/sqlite/sqlite_schema.h"
 
 using namespace orlan;
 

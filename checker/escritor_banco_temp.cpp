@@ -12,6 +12,7 @@
 
 #include "database/identificador.h"
 #include "database/schema.h"
+#include "database/sqlite/sqlite_schema.h"
 
 namespace orlan {
 

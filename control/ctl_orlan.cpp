@@ -20,6 +20,7 @@
 #include "control/importacao_dialogos.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_schema.h"
 #include "import/importacao.h"
 
 namespace orlan {

@@ -17,6 +17,7 @@
 #include "database/schema.h"
 #include "database/sqlite/database.h"
 #include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_schema.h"
 
 namespace orlan::test {
 

@@ -11,6 +11,7 @@
 
 #include "database/historico.h"
 #include "database/identificador.h"
+#include "database/pg/pg_endereco.h"
 #include "database/pg/pg_schema.h"
 #include "database/sqlite/recordset.h"
 
@@ -121,7 +122,7 @@ class PgBancoAtual : public BancoAtual {
   PgBancoAtual(QString uri, std::shared_ptr<PgConexão> conexão)
       : uri_(std::move(uri)), conexão_(std::move(conexão)) {}
 
-  QString nome() const override { return NomeSemSenha(uri_); }
+  QString nome() const override { return PgNomeSemSenha(uri_); }
   bool aberto() const override { return conexão_->aberta(); }
   void fechar() override { conexão_->fechar(); }
 

@@ -1,6 +1,7 @@
 #include "database/sqlite/sqlite_banco_atual.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -800,6 +801,30 @@ int SqliteBancoAtual::podarArquivo(const QDate& dia) {
 std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {
   if (!temHistórico()) return {};
   return LerHistóricoSqlite(*db_, execuções);
+}
+
+Status AbrirBancoAtualSqlite(const QString& nome, std::shared_ptr<BancoAtual>* out) {
+  const QFileInfo arquivo(nome);
+  const std::string caminho = nome.toStdString();
+  if (arquivo.isDir()) {
+    return Status(kErrCannotOpen, "\"" + caminho + "\" é uma pasta, não um banco de dados atual.");
+  }
+  if (!arquivo.exists()) return Status(kErrCannotOpen, "O banco de dados atual \"" + caminho + "\" não existe.");
+  std::shared_ptr<Database> db;
+  Status s = Database::Open(caminho, Database::OpenMode::kExisting, &db);
+  if (!s.ok()) return s;
+  try {
+    // A database without the returns' table is some other program's.
+    if (!db->hasTable(schema::kReturnTable)) {
+      return Status(kErrNotCurrentDatabase, "O banco de dados \"" + caminho +
+                                                "\" não é um banco de dados atual: não tem a tabela dos documentos "
+                                                "(tblQUR).");
+    }
+  } catch (const DbError& e) {
+    return e.status();
+  }
+  *out = std::make_shared<SqliteBancoAtual>(std::move(db));
+  return Status::OK();
 }
 
 ContagemBanco SqliteBancoAtual::contagem() const {

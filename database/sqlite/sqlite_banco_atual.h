@@ -11,6 +11,11 @@
 
 namespace orlan {
 
+// The file's side of AbrirBancoAtual, for a name that is not a server's
+// address (and not empty): tells apart a folder, a missing file, a file that
+// is not a database, a database without the returns' table and a locked one.
+Status AbrirBancoAtualSqlite(const QString& nome, std::shared_ptr<BancoAtual>* out);
+
 class SqliteBancoAtual : public BancoAtual {
  public:
   // `db` must be open; the object shares it.
