@@ -149,7 +149,15 @@ class PgBancoAtual : public BancoAtual {
         "AND NOT attisdropped), to_regclass($2::text) IS NOT NULL",
         {QString::fromStdString(Q(kTabelaHistórico)), QString::fromStdString(Q(schema::kArchiveTable))},
         "ler a forma do histórico de importações");
-    return LerHistóricoPg(*conexão_, execuções, FormaHistórico{r.valor(0, 0).toBool(), r.valor(0, 1).toBool()});
+    const FormaHistórico forma{r.valor(0, 0).toBool(), r.valor(0, 1).toBool()};
+    const PgResultado linhas = conexão_->executar(
+        ConsultaHistórico("to_char(h.\"Momento\" AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')", "$1", forma),
+        {QVariant(execuções)}, "ler o histórico de importações");
+    std::vector<LinhaHistórico> lidas;
+    for (int i = 0; i < linhas.linhas(); ++i) {
+      lidas.push_back(LinhaDoHistórico([&](int c) { return linhas.valor(i, c); }));
+    }
+    return lidas;
   }
 
   bool temArquivo() override { return TemTabela(*conexão_, schema::kArchiveTable); }

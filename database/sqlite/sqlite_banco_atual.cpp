@@ -800,7 +800,15 @@ int SqliteBancoAtual::podarArquivo(const QDate& dia) {
 
 std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {
   if (!temHistórico()) return {};
-  return LerHistóricoSqlite(*db_, execuções);
+  FormaHistórico forma;
+  for (const ColumnInfo& c : db_->tableColumns(kTabelaHistórico)) forma.login = forma.login || c.name == "Login";
+  forma.arquivo = db_->hasTable(schema::kArchiveTable);
+  Recordset r = db_->openQuery(ConsultaHistórico("h.\"Momento\"", "?", forma), {QVariant(execuções)});
+  std::vector<LinhaHistórico> linhas;
+  for (; !r.eof(); r.moveNext()) {
+    linhas.push_back(LinhaDoHistórico([&](int i) { return r.value(kColunasHistóricoLidas[i]); }));
+  }
+  return linhas;
 }
 
 Status AbrirBancoAtualSqlite(const QString& nome, std::shared_ptr<BancoAtual>* out) {
