@@ -19,11 +19,11 @@
 
 #include "bench/copia_sql.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/identificador.h"
 #include "database/schema.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 #include "tests/test_import_dados.h"
 
 using namespace orlan;

@@ -51,13 +51,13 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
 #include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 
 using namespace orlan;
 

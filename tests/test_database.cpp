@@ -10,9 +10,9 @@
 #include <QTest>
 
 #include "control/database_opener.h"
-#include "control/scripted_dialogs.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 using namespace orlan;

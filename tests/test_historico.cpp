@@ -15,9 +15,9 @@
 
 #include "checker/cons_pre.h"
 #include "control/ctl_orlan.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
 #include "database/identificador.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "test_historico_apoio.h"
 #endif

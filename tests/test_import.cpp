@@ -9,11 +9,11 @@
 #include <functional>
 
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/identificador.h"
 #include "database/sqlite/recordset.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "test_import_dados.h"
 

@@ -17,7 +17,6 @@
 
 #include "checker/cons_pre.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
 #include "database/pg/pg_conexao.h"
 #include "database/sqlite/recordset.h"
@@ -25,6 +24,7 @@
 #include "import/importacao.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "test_reliability_apoio.h"
 

@@ -25,7 +25,6 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/identificador.h"
 #include "database/pg/pg_banco_atual.h"
 #include "database/pg/pg_conexao.h"
@@ -34,6 +33,7 @@
 #include "import/importacao.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 using namespace orlan;

@@ -28,8 +28,8 @@
 
 // moc reads only ASCII identifiers; these headers use accented ones.
 #ifndef Q_MOC_RUN
-#include "control/scripted_dialogs.h"
 #include "database/sqlite/recordset.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/janela_principal.h"

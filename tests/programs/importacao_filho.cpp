@@ -12,9 +12,9 @@
 #include <QCoreApplication>
 
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 #include "test_import_dados.h"
 
 namespace {
