@@ -54,8 +54,8 @@ std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view
   throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
 }
 
-// The columns of an archive's copy, read from the schema: a copy has no row
-// numbers, which Database::tableColumns reads with the columns.
+// The columns of an archive's copy, read from the schema each time; none
+// for a copy the database lacks.
 std::vector<ColumnInfo> ColunasDaCópia(Database& db, std::string_view cópia) {
   std::vector<ColumnInfo> colunas;
   Recordset r = db.openQuery("SELECT name FROM main.pragma_table_info(?) ORDER BY cid", {QString::fromUtf8(cópia.data(), static_cast<int>(cópia.size()))});
