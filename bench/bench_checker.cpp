@@ -27,8 +27,9 @@
 
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
-#include "database/database.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
+#include "database/sqlite/sqlite_schema.h"
 
 using namespace orlan;
 

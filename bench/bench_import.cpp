@@ -21,11 +21,12 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/identificador.h"
+#include "database/sqlite/recordset.h"
 #include "database/schema.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 
 using namespace orlan;
 

@@ -51,12 +51,13 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 
 using namespace orlan;
 
@@ -138,7 +139,7 @@ qlonglong LinhasPg(const QString& uri, bool arquivadas = false) {
   auto c = Conectar(uri);
   qlonglong n = 0;
   for (const std::string& t : TabelasDeRegistros(arquivadas)) {
-    n += c->executar("SELECT count(*) FROM " + PgIdentificador(t)).valor(0, 0).toLongLong();
+    n += c->executar("SELECT count(*) FROM " + QuoteIdentifier(t)).valor(0, 0).toLongLong();
   }
   return n;
 }
@@ -146,10 +147,10 @@ qlonglong LinhasPg(const QString& uri, bool arquivadas = false) {
 // The statements that drop the archive, copies first (each refers to the
 // archive's own table): the database is then one made before the archive,
 // whose imports replace without keeping anything.
-std::vector<std::string> ApagarArquivo(const std::function<std::string(std::string_view)>& citar) {
+std::vector<std::string> ApagarArquivo() {
   std::vector<std::string> comandos;
-  for (const std::string& t : TabelasDeRegistros(true)) comandos.push_back("DROP TABLE " + citar(t));
-  comandos.push_back("DROP TABLE " + citar(schema::kArchiveTable));
+  for (const std::string& t : TabelasDeRegistros(true)) comandos.push_back("DROP TABLE " + QuoteIdentifier(t));
+  comandos.push_back("DROP TABLE " + QuoteIdentifier(schema::kArchiveTable));
   return comandos;
 }
 
@@ -157,7 +158,7 @@ void ApagarArquivoSqlite(const QString& path) {
   auto db = AbrirSqlite(path);
   {
     Transaction t(*db);
-    for (const std::string& c : ApagarArquivo(QuoteIdentifier)) db->execute(c);
+    for (const std::string& c : ApagarArquivo()) db->execute(c);
     t.commit();
   }
   // The dropped tables' pages go, so that the file is laid out as one made
@@ -167,7 +168,7 @@ void ApagarArquivoSqlite(const QString& path) {
 
 void ApagarArquivoPg(const QString& uri) {
   std::string script = "BEGIN";
-  for (const std::string& c : ApagarArquivo(PgIdentificador)) script += "; " + c;
+  for (const std::string& c : ApagarArquivo()) script += "; " + c;
   Conectar(uri)->executarScript(script + "; COMMIT");
 }
 
@@ -290,13 +291,13 @@ class Servidor {
   // A new current database; its name.
   QString novoBanco() {
     const QString nome = QStringLiteral("lotes_%1").arg(++bancos_);
-    Conectar(uri("postgres"))->executar("CREATE DATABASE " + PgIdentificador(nome.toStdString()));
+    Conectar(uri("postgres"))->executar("CREATE DATABASE " + QuoteIdentifier(nome.toStdString()));
     const Status s = schema::CreateCurrentDatabase(uri(nome).toStdString(), "2099");
     if (!s.ok()) Falhar(s.ToString());
     return nome;
   }
   void apagarBanco(const QString& nome) {
-    Conectar(uri("postgres"))->executar("DROP DATABASE " + PgIdentificador(nome.toStdString()));
+    Conectar(uri("postgres"))->executar("DROP DATABASE " + QuoteIdentifier(nome.toStdString()));
   }
 
  private:

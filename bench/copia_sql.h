@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "database/database.h"
+#include "database/identificador.h"
 #include "database/schema.h"
-#include "database/sqlite_handle.h"
+#include "database/sqlite/database.h"
 
 namespace orlan::bench {
 

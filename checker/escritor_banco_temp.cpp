@@ -10,7 +10,9 @@
 #include <optional>
 #include <unordered_set>
 
+#include "database/identificador.h"
 #include "database/schema.h"
+#include "database/sqlite/sqlite_schema.h"
 
 namespace orlan {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "checker/analisador_prf.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 namespace orlan {
 

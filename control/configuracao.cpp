@@ -9,7 +9,7 @@ namespace orlan {
 
 QString ConfiguraçãoUsuário::bancoAtual() const {
   QSettings settings(QStringLiteral("Selmar"), QStringLiteral("Selmar"));
-  return settings.value(QStringLiteral("DB/DbAtual"), QString()).toString();
+  return settings.value(kChaveBancoAtual, QString()).toString();
 }
 
 QString LerCaminhoBancoAtual() { return ConfiguraçãoUsuário().bancoAtual(); }
@@ -21,7 +21,7 @@ void GravarCaminhoBancoAtual(const QString& nome) {
   const QString pasta = QFileInfo(settings.fileName()).absolutePath();
   QDir().mkpath(pasta);
   QFile::setPermissions(pasta, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  settings.setValue(QStringLiteral("DB/DbAtual"), nome);
+  settings.setValue(kChaveBancoAtual, nome);
   settings.sync();
   QFile::setPermissions(settings.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

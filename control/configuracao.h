@@ -12,6 +12,10 @@
 
 namespace orlan {
 
+// The key of the current database's name in the user's settings (QSettings
+// of organization and application "Selmar").
+inline constexpr char kChaveBancoAtual[] = "DB/DbAtual";
+
 class FonteConfiguração {
  public:
   virtual ~FonteConfiguração() = default;

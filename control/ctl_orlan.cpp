@@ -18,8 +18,9 @@
 #include "checker/cons_pre.h"
 #include "control/database_opener.h"
 #include "control/importacao_dialogos.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_schema.h"
 #include "import/importacao.h"
 
 namespace orlan {

@@ -6,10 +6,10 @@ namespace orlan {
 
 QString DatabaseOpener::Key(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
 
-void DatabaseOpener::avisar(const QString& nome) {
+void DatabaseOpener::avisar(const QString& mostrado) {
   if (dialogs_ == nullptr) return;
   dialogs_->message(QStringLiteral("Não foi possível abrir o banco de dados \"%1\".\r\n\r\n%2")
-                        .arg(NomeSemSenha(nome), QString::fromStdString(last_error_.ToString())),
+                        .arg(mostrado, QString::fromStdString(last_error_.ToString())),
                     QStringLiteral("Atenção!"), kEstiloCritico);
 }
 
@@ -47,7 +47,7 @@ std::shared_ptr<BancoAtual> DatabaseOpener::AbrirBancoAtual(const QString& nome)
   std::shared_ptr<BancoAtual> banco;
   last_error_ = orlan::AbrirBancoAtual(nome, &banco);
   if (!last_error_.ok()) {
-    avisar(nome);
+    avisar(NomeSemSenha(nome));
     return nullptr;
   }
   atuais_[chave] = banco;

@@ -9,7 +9,7 @@
 
 #include "control/dialogs.h"
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 #ifndef Q_MOC_RUN
 
@@ -44,7 +44,9 @@ class DatabaseOpener {
 
  private:
   static QString Key(const QString& path);
-  void avisar(const QString& nome);
+  // Tells the user why the database shown as `mostrado` (a file's path as it
+  // is, a server's address without its password) could not be opened.
+  void avisar(const QString& mostrado);
 
   Dialogs* dialogs_;
   std::map<QString, std::shared_ptr<Database>> open_;

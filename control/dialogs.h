@@ -1,7 +1,7 @@
 // How the control, the database opener and the checker talk to the user.
 //
 // The desktop widget implements this with QMessageBox and QFileDialog; tests
-// use ScriptedDialogs; the command-line host answers from its options. Every
+// answer from a script; the command-line host answers from its options. Every
 // call is modal: it returns when the user has answered.
 #ifndef ORLAN_CONTROL_DIALOGS_H_
 #define ORLAN_CONTROL_DIALOGS_H_

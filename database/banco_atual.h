@@ -1,11 +1,12 @@
 // The current database, whatever engine holds it: the one seam through which
 // the control and the import engine reach it.
 //
-// Two implementations: an SQLite file (the embedded default) and a
-// PostgreSQL server shared by an office. AbrirBancoAtual picks one by the
-// database's name. The temporary database that the checker writes is always
-// a local SQLite file (a Database); a copy session reads it and writes the
-// current database.
+// Two implementations, each in its own folder: an SQLite file (the embedded
+// default, database/sqlite/) and a PostgreSQL server shared by an office
+// (database/pg/). AbrirBancoAtual picks one by the database's name
+// (abrir_banco.cpp, the one file that knows both). The temporary database
+// that the checker writes is always a local SQLite file (a Database); a copy
+// session reads it and writes the current database.
 //
 // Every operation throws DbError on failure (numbers in status.h, texts in
 // Portuguese with the engine's own text as the detail); callers at public
@@ -26,15 +27,17 @@
 #include <string_view>
 #include <vector>
 
-#include "database/database.h"
 #include "database/linha_historico.h"
-#include "database/status.h"
 #include "database/schema.h"
+#include "database/status.h"
 
 // Qt's moc cannot read identifiers with accents and needs none of these.
 #ifndef Q_MOC_RUN
 
 namespace orlan {
+
+// The SQLite handle of the temporary database (database/sqlite/database.h).
+class Database;
 
 // The run log: one line per document an import run reached, written in the
 // same transaction as the document, so that it never claims what the data
@@ -313,9 +316,6 @@ QString NomeSemSenha(const QString& nome);
 // a file that is not a database, a database without the current database's
 // tables, a locked one, a server that cannot be reached or refuses the login.
 Status AbrirBancoAtual(const QString& nome, std::shared_ptr<BancoAtual>* out);
-
-// The PostgreSQL side of AbrirBancoAtual, for a name that ÉEndereçoServidor.
-Status AbrirBancoAtualPostgres(const QString& uri, std::shared_ptr<BancoAtual>* out);
 
 }  // namespace orlan
 

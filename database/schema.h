@@ -2,8 +2,9 @@
 //
 // Each record of a ".prf" file fills one table; its fields, in file order,
 // are the table's columns after the key. The checker validates against these
-// descriptions, the schema builders make tables from them, and the sample
-// generator writes records from them.
+// descriptions, the schema builders (database/sqlite/sqlite_schema.h and
+// database/pg/pg_schema.h) make tables from them, and the sample generator
+// writes records from them.
 #ifndef ORLAN_DATABASE_SCHEMA_H_
 #define ORLAN_DATABASE_SCHEMA_H_
 
@@ -15,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "database/database.h"
+#include "database/status.h"
 
 namespace orlan::schema {
 
@@ -106,20 +107,6 @@ std::string ArchivedTable(std::string_view table);
 // "NroQUR" (header), "Código" and "NroQUR" (occurrence), "NroQUR" (other
 // detail tables), "Código" (registers).
 std::vector<std::string_view> KeyColumns(const RecordDef& r);
-
-// SQL declared type of a field type ("TEXT", "DATE", ...).
-std::string_view SqlType(FieldType type);
-
-// The current database: NroQUR and Código numbered by the database and never
-// reused; detail rows cascade from their header, register rows from their
-// occurrence; tblContribuinte.IE unique; tblPerola with one row holding
-// `ref_limit`; the run log and the archive. Runs in one transaction.
-void CreateCurrentSchema(Database& db, const QString& ref_limit);
-
-// The temporary database's tables: same names and columns, keys given by the
-// writer. Indexes come separately, so that a bulk load can build them last.
-void CreateTemporaryTables(Database& db);
-void CreateTemporaryIndexes(Database& db);
 
 // Creates a new, empty current database file at `path`; refuses an existing
 // file. `ref_limit` is the four-digit year for tblPerola.RefLimite. A

@@ -16,7 +16,6 @@ namespace orlan {
 enum ErrorNumber : int {
   kOk = 0,
   kErrOther = 3000,              // any other failure
-  kErrUpdateWithoutEdit = 3020,  // update called without addNew or edit
   kErrNoCurrentRecord = 3021,    // no current record
   kErrDuplicateKey = 3022,       // duplicate value in a unique index or primary key
   kErrCannotOpen = 3024,         // no name, a missing file, a folder

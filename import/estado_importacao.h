@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 #include "import/resumo_importacao.h"
 
 // Qt's moc cannot read identifiers with accents and needs none of these.

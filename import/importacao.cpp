@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 

@@ -10,9 +10,10 @@
 #include <functional>
 #include <memory>
 
-#include "database/database.h"
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"

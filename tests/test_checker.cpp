@@ -8,9 +8,10 @@
 
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
-#include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/identificador.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 using namespace orlan;

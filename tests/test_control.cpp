@@ -8,8 +8,8 @@
 #include <QTest>
 
 #include "control/ctl_orlan.h"
-#include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 using namespace orlan;

@@ -22,12 +22,12 @@
 
 #include "checker/cons_pre.h"
 #include "control/ctl_orlan.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
-#include "database/sqlite_handle.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #endif
 

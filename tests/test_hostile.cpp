@@ -14,8 +14,9 @@
 
 #ifndef Q_MOC_RUN
 #include "checker/cons_pre.h"
-#include "database/recordset.h"
+#include "database/identificador.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "support/test_support.h"
 
 using namespace orlan;

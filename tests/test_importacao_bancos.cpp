@@ -18,14 +18,14 @@
 
 #include "checker/cons_pre.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
 #include "database/banco_atual.h"
 #include "database/pg/pg_conexao.h"
-#include "database/recordset.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "test_reliability_apoio.h"
 

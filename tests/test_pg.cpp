@@ -26,14 +26,15 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
+#include "database/identificador.h"
 #include "database/pg/pg_banco_atual.h"
 #include "database/pg/pg_conexao.h"
-#include "database/recordset.h"
 #include "database/schema.h"
+#include "database/sqlite/recordset.h"
 #include "import/importacao.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 using namespace orlan;
@@ -203,7 +204,7 @@ void TestPg::senhaNuncaAparece() {
   const QString banco = QUrl(uri).path().mid(1);
   auto admin = Conectar(uri);
   admin->executarScript("DROP ROLE IF EXISTS gil; CREATE ROLE gil LOGIN PASSWORD 'Gil?Secret-77'; ALTER DATABASE " +
-                        PgIdentificador(banco.toStdString()) + " OWNER TO gil");
+                        QuoteIdentifier(banco.toStdString()) + " OWNER TO gil");
   const QString porta = QUrlQuery(QUrl(test::PgServidorDeTeste())).queryItemValue(QStringLiteral("port"));
   const QString servidor = QStringLiteral("127.0.0.1:%1/%2").arg(porta, banco);
   const QString mostrado = QStringLiteral("postgresql://gil@") + servidor;
@@ -636,7 +637,7 @@ void TestPg::importacaoPeloPrograma() {
   // A clerk without the right to add taxpayers: the server's refusal on the
   // line under the system's message, an error's status, nothing kept.
   const QString papel = QStringLiteral("sem_cadastro_%1").arg(QCoreApplication::applicationPid());
-  const std::string escrivão = PgIdentificador(papel.toStdString());
+  const std::string escrivão = QuoteIdentifier(papel.toStdString());
   auto admin = Conectar(uri);
   admin->executarScript("CREATE ROLE " + escrivão + " LOGIN; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA "
                         "public TO " + escrivão + "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + escrivão +
@@ -678,7 +679,7 @@ void TestPg::direitosDoEscrivao() {
   const auto deste = [&](QString sql) {
     static const QRegularExpression papéis(QStringLiteral("\\b(orlan_dono|orlan_importador|ana|bruno)\\b"));
     sql.replace(papéis, "\\1" + sufixo);
-    const std::string banco = PgIdentificador(QUrl(uri).path().mid(1).toStdString());
+    const std::string banco = QuoteIdentifier(QUrl(uri).path().mid(1).toStdString());
     sql.replace(QRegularExpression(QStringLiteral("\\bDATABASE orlan\\b")), "DATABASE " + QString::fromStdString(banco));
     return sql.toStdString();
   };

@@ -12,7 +12,7 @@
 
 #ifndef Q_MOC_RUN
 #include "control/ctl_orlan.h"
-#include "control/scripted_dialogs.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "test_reliability_apoio.h"
 

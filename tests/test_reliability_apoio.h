@@ -18,9 +18,10 @@
 #include "checker/cons_pre.h"
 #include "checker/gerador_prf.h"
 #include "control/dialogs.h"
-#include "database/database.h"
-#include "database/recordset.h"
+#include "database/identificador.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan::test {
 

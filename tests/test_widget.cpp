@@ -28,8 +28,8 @@
 
 // moc reads only ASCII identifiers; these headers use accented ones.
 #ifndef Q_MOC_RUN
-#include "control/scripted_dialogs.h"
-#include "database/recordset.h"
+#include "database/sqlite/recordset.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "widgets/escolha_banco.h"
 #include "widgets/janela_principal.h"
@@ -750,11 +750,14 @@ void TestWidget::windowListsImportsAndRestoresAReplacedOne() {
   auto cabeçalhos = [this] {
     QStringList linhas;
     auto db = test::OpenExisting(db_path_);
+    QStringList campos;
+    for (Recordset c = db->openQuery("SELECT name FROM pragma_table_info('tblQUR') WHERE name <> 'NroQUR' ORDER BY cid");
+         !c.eof(); c.moveNext()) {
+      campos << c.value("name").toString();
+    }
     for (Recordset r = db->openQuery("SELECT * FROM tblQUR ORDER BY IE, Ref1"); !r.eof(); r.moveNext()) {
       QStringList valores;
-      for (const QString& f : r.fieldNames()) {
-        if (f != "NroQUR") valores << r.value(f.toStdString()).toString();
-      }
+      for (const QString& f : campos) valores << r.value(f.toStdString()).toString();
       linhas << valores.join('|');
     }
     return linhas;

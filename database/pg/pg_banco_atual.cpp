@@ -1,7 +1,5 @@
 #include "database/pg/pg_banco_atual.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QStringList>
 
 #include <algorithm>
@@ -10,8 +8,9 @@
 #include <utility>
 
 #include "database/historico.h"
+#include "database/identificador.h"
+#include "database/pg/pg_endereco.h"
 #include "database/pg/pg_schema.h"
-#include "database/recordset.h"
 
 namespace orlan {
 
@@ -25,36 +24,18 @@ constexpr const char* kPasso = "orlan_passo";
 std::string Str(std::string_view s) { return std::string(s); }
 std::string Str(const QString& s) { return s.toStdString(); }
 
-std::string Q(std::string_view nome) { return PgIdentificador(nome); }
+std::string Q(std::string_view nome) { return QuoteIdentifier(nome); }
 
 // The month's key of a document lock: yyyymm. The taxpayer's own lock uses 0.
 int ChaveMês(const QDate& ref1) { return ref1.year() * 100 + ref1.month(); }
 
-// The rows of a temporary database query, with `primeiro` (the new link
-// value) before the values of `campos`.
-std::vector<std::vector<QVariant>> Linhas(Recordset& r, const QVariant& primeiro,
-                                          const std::vector<std::string_view>& campos) {
-  std::vector<std::vector<QVariant>> linhas;
-  for (; !r.eof(); r.moveNext()) {
-    std::vector<QVariant> linha;
-    linha.reserve(campos.size() + 1);
-    linha.push_back(primeiro);
-    for (std::string_view campo : campos) linha.push_back(r.value(campo));
-    linhas.push_back(std::move(linha));
-  }
-  return linhas;
-}
-
-// The rows of a register query whose first column, orlan_velho, holds the
-// file's occurrence Código: each led by that occurrence's value in
-// `chave_de` (its new Código, or its position in a batch), then `campos`.
-std::vector<std::vector<QVariant>> LinhasDeRegistro(Recordset& fonte, const std::map<std::int32_t, qlonglong>& chave_de,
-                                                    const std::vector<std::string_view>& campos) {
-  std::vector<std::vector<QVariant>> linhas;
-  for (; !fonte.eof(); fonte.moveNext()) {
-    std::vector<QVariant> linha{QVariant(chave_de.at(static_cast<std::int32_t>(fonte.value("orlan_velho").toLongLong())))};
-    for (std::string_view campo : campos) linha.push_back(fonte.value(campo));
-    linhas.push_back(std::move(linha));
+// The rows of a register of the temporary database, led by their
+// occurrence's Código: each led instead by that occurrence's value in
+// `chave_de` (its new Código, or its position in a batch).
+std::vector<std::vector<QVariant>> LinhasDeRegistro(std::vector<BancoTemporário::Linha> linhas,
+                                                    const std::map<std::int32_t, qlonglong>& chave_de) {
+  for (BancoTemporário::Linha& linha : linhas) {
+    linha.front() = QVariant(chave_de.at(static_cast<std::int32_t>(linha.front().toLongLong())));
   }
   return linhas;
 }
@@ -63,15 +44,6 @@ std::vector<std::string_view> NomesDe(std::span<const schema::FieldDef> campos) 
   std::vector<std::string_view> nomes;
   for (const schema::FieldDef& f : campos) nomes.push_back(f.name);
   return nomes;
-}
-
-std::string ListaTemp(const std::vector<std::string_view>& campos, const std::string& prefixo) {
-  std::string s;
-  for (std::string_view campo : campos) {
-    if (!s.empty()) s += ", ";
-    s += prefixo + QuoteIdentifier(campo);
-  }
-  return s;
 }
 
 // An array literal of `valores` for a "$n::type[]" parameter; an invalid
@@ -98,9 +70,9 @@ QString ArrayTexto(const std::vector<QVariant>& valores) {
 
 // The first of the stored `itens` whose header the temporary database
 // lacks.
-std::int64_t PrimeiroAusente(Database& temp, std::span<const SessãoCópia::ItemLote> itens) {
+std::int64_t PrimeiroAusente(BancoTemporário& temp, std::span<const SessãoCópia::ItemLote> itens) {
   for (const SessãoCópia::ItemLote& it : itens) {
-    if (it.armazenar && !temp.scalar("SELECT 1 FROM tblQUR WHERE NroQUR = ?", {QVariant(it.doc.nroQURTemp)}).isValid()) {
+    if (it.armazenar && !temp.temDocumento(it.doc.nroQURTemp)) {
       return it.doc.nroQURTemp;
     }
   }
@@ -120,7 +92,7 @@ class PgBancoAtual : public BancoAtual {
   PgBancoAtual(QString uri, std::shared_ptr<PgConexão> conexão)
       : uri_(std::move(uri)), conexão_(std::move(conexão)) {}
 
-  QString nome() const override { return NomeSemSenha(uri_); }
+  QString nome() const override { return PgNomeSemSenha(uri_); }
   bool aberto() const override { return conexão_->aberta(); }
   void fechar() override { conexão_->fechar(); }
 
@@ -147,7 +119,15 @@ class PgBancoAtual : public BancoAtual {
         "AND NOT attisdropped), to_regclass($2::text) IS NOT NULL",
         {QString::fromStdString(Q(kTabelaHistórico)), QString::fromStdString(Q(schema::kArchiveTable))},
         "ler a forma do histórico de importações");
-    return LerHistóricoPg(*conexão_, execuções, FormaHistórico{r.valor(0, 0).toBool(), r.valor(0, 1).toBool()});
+    const FormaHistórico forma{r.valor(0, 0).toBool(), r.valor(0, 1).toBool()};
+    const PgResultado linhas = conexão_->executar(
+        ConsultaHistórico("to_char(h.\"Momento\" AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')", "$1", forma),
+        {QVariant(execuções)}, "ler o histórico de importações");
+    std::vector<LinhaHistórico> lidas;
+    for (int i = 0; i < linhas.linhas(); ++i) {
+      lidas.push_back(LinhaDoHistórico([&](int c) { return linhas.valor(i, c); }));
+    }
+    return lidas;
   }
 
   bool temArquivo() override { return TemTabela(*conexão_, schema::kArchiveTable); }
@@ -193,10 +173,7 @@ void PgBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::string
                            .linhas() == 0) {
     throw ArquivamentoInexistente(arquivamento);
   }
-  std::shared_ptr<Database> temp;
-  const Status aberto = Database::Open(caminho_temp, Database::OpenMode::kExisting, &temp);
-  if (!aberto.ok()) throw DbError(aberto);
-  Transaction t(*temp);
+  BancoTemporário temp = BancoTemporário::ParaGravar(caminho_temp);
   for (const schema::RecordDef& r : schema::Records()) {
     const std::string cópia = schema::ArchivedTable(r.table);
     const PgResultado tem = conexão_->executar(
@@ -206,25 +183,24 @@ void PgBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::string
     for (int i = 0; i < tem.linhas(); ++i) arquivadas.push_back(tem.valor(i, 0).toString().toStdString());
     std::vector<std::string_view> colunas = schema::KeyColumns(r);
     for (const schema::FieldDef& f : r.fields) colunas.push_back(f.name);
+    std::vector<std::string_view> copiadas;
     std::string nomes;
-    std::string marcas;
     for (std::string_view c : colunas) {
       if (std::find(arquivadas.begin(), arquivadas.end(), c) == arquivadas.end()) continue;
+      copiadas.push_back(c);
       nomes += (nomes.empty() ? "" : ", ") + Q(c);
-      marcas += marcas.empty() ? "?" : ", ?";
     }
     if (nomes.empty()) continue;
     const PgResultado linhas = conexão_->executar("SELECT " + nomes + " FROM " + Q(cópia) + " WHERE " +
                                                       Q(schema::kArchiveLink) + " = $1 ORDER BY " + Q(schema::kArchiveOrder),
                                                   {id}, "ler a declaração arquivada");
-    const std::string inserir = "INSERT INTO " + QuoteIdentifier(r.table) + " (" + nomes + ") VALUES (" + marcas + ")";
+    std::vector<BancoTemporário::Linha> valores(static_cast<size_t>(linhas.linhas()));
     for (int i = 0; i < linhas.linhas(); ++i) {
-      Params valores;
-      for (int c = 0; c < linhas.colunas(); ++c) valores.push_back(linhas.valor(i, c));
-      temp->execute(inserir, valores);
+      for (int c = 0; c < linhas.colunas(); ++c) valores[i].push_back(linhas.valor(i, c));
     }
+    temp.acrescentar(r.table, copiadas, valores);
   }
-  t.commit();
+  temp.confirmar();
 }
 
 }  // namespace
@@ -547,11 +523,9 @@ SessãoCópia::Ocorrências PgSessãoCópia::copiarOcorrências(std::int32_t nro
 int PgSessãoCópia::copiarRegistro(const schema::TableCopy& c, std::int32_t código_origem, std::int32_t código_novo) {
   exigirTransação("copiar uma tabela");
   const std::vector<std::string_view> campos = NomesDe(c.fields);
-  Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(c.table) +
-                                          " WHERE " + QuoteIdentifier(c.link) + " = ? ORDER BY _rowid_",
-                                      {QVariant(código_origem)});
-  const std::vector<std::vector<QVariant>> linhas = Linhas(origem, QVariant(código_novo), campos);
+  std::vector<std::vector<QVariant>> linhas = temp_.linhas(c, código_origem, campos);
   if (linhas.empty()) return 0;
+  for (std::vector<QVariant>& linha : linhas) linha.insert(linha.begin(), QVariant(código_novo));
   std::vector<std::string_view> destino{c.link};
   destino.insert(destino.end(), campos.begin(), campos.end());
   exigirColunas(c.table, destino);
@@ -600,13 +574,11 @@ PgSessãoCópia::Montagem PgSessãoCópia::montar(std::span<const ItemLote> iten
   exigirTransação("copiar declarações");
   Montagem m;
   m.itens = itens;
-  QJsonArray guardados;
   for (size_t k = 0; k < itens.size(); ++k) {
     if (!itens[k].armazenar) continue;
     m.guardados.push_back(k);
-    guardados.append(itens[k].doc.nroQURTemp);
+    m.chaves.push_back(itens[k].doc.nroQURTemp);
   }
-  m.lista = QString::fromUtf8(QJsonDocument(guardados).toJson(QJsonDocument::Compact));
   return m;
 }
 
@@ -631,13 +603,12 @@ void PgSessãoCópia::parteContribuintes(Montagem& m, const QDate& cadastro) {
   std::vector<std::vector<QVariant>> linhas;
   for (const ItemLote& it : m.itens) {
     if (!it.copiarContribuinte) continue;
-    Recordset origem = temp_->openQuery("SELECT " + ListaTemp(campos, "") + " FROM " + QuoteIdentifier(registro.table) +
-                                            " WHERE " + QuoteIdentifier("IE") + " = ? ORDER BY _rowid_ LIMIT 1",
-                                        {it.doc.ie});
-    if (origem.eof()) throw ContribuinteFaltaNoTemporário(it.doc.ie);
-    std::vector<QVariant> linha;
-    for (std::string_view campo : campos) linha.push_back(campo == "DataCadastro" ? QVariant(cadastro) : origem.value(campo));
-    linhas.push_back(std::move(linha));
+    std::optional<BancoTemporário::Linha> linha = temp_.contribuinte(it.doc.ie, campos);
+    if (!linha) throw ContribuinteFaltaNoTemporário(it.doc.ie);
+    for (size_t i = 0; i < campos.size(); ++i) {
+      if (campos[i] == "DataCadastro") (*linha)[i] = QVariant(cadastro);
+    }
+    linhas.push_back(std::move(*linha));
   }
   if (linhas.empty()) return;
   exigirColunas(registro.table, campos);
@@ -703,28 +674,22 @@ PgComando PgSessãoCópia::arquivamento(const QString& retornos) {
 void PgSessãoCópia::parteCabeçalhos(Montagem& m) {
   if (m.guardados.empty()) return;
   const schema::RecordDef& cabeçalho = *schema::FindTable(schema::kReturnTable);
-  Recordset r = temp_->openQuery("SELECT x.* FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(cabeçalho.table) +
-                                     " x ON x." + QuoteIdentifier(schema::kReturnKey) + " = j.value ORDER BY j.key",
-                                 {m.lista});
   exigirColunas(cabeçalho.table, {schema::kReturnKey});
   std::vector<std::string_view> campos;
   for (const schema::FieldDef& f : cabeçalho.fields) {
     // A field newer than the host's table is passed over, as it was never
     // there; any other one is required.
-    if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !r.hasField(f.name))) continue;
+    if (f.may_lack && (coluna(cabeçalho.table, f.name).empty() || !temp_.temCampo(cabeçalho.table, f.name))) continue;
     campos.push_back(f.name);
   }
   exigirColunas(cabeçalho.table, campos);
   // Copied again: under the keys the first copy gave.
   const bool fixos = m.itens[m.guardados.front()].novo != 0;
-  std::vector<std::vector<QVariant>> linhas;
-  for (; !r.eof(); r.moveNext()) {
-    std::vector<QVariant> linha;
-    for (std::string_view campo : campos) linha.push_back(r.value(campo));
-    if (fixos) linha.push_back(m.itens[m.guardados[linhas.size()]].novo);
-    linhas.push_back(std::move(linha));
+  std::vector<std::vector<QVariant>> linhas = temp_.cabeçalhos(m.chaves, campos);
+  if (linhas.size() != m.guardados.size()) throw DocumentoFaltaNoTemporário(PrimeiroAusente(temp_, m.itens));
+  if (fixos) {
+    for (size_t i = 0; i < linhas.size(); ++i) linhas[i].push_back(m.itens[m.guardados[i]].novo);
   }
-  if (linhas.size() != m.guardados.size()) throw DocumentoFaltaNoTemporário(PrimeiroAusente(*temp_, m.itens));
   if (fixos) campos.push_back(schema::kReturnKey);
   const std::string k = Q(coluna(cabeçalho.table, schema::kReturnKey));
   adicionar(m, "h", cabeçalho.table, campos, linhas, std::nullopt, k);
@@ -743,16 +708,9 @@ void PgSessãoCópia::parteChavesDadas(Montagem& m) {
 
 void PgSessãoCópia::parteDetalhe(Montagem& m, const schema::TableCopy& c) {
   const std::vector<std::string_view> campos = NomesDe(c.fields);
-  std::vector<std::vector<QVariant>> linhas;
-  Recordset r = temp_->openQuery("SELECT j.key AS orlan_k, " + ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " +
-                                     QuoteIdentifier(c.table) + " x ON x." + QuoteIdentifier(c.link) +
-                                     " = j.value ORDER BY j.key, x._rowid_",
-                                 {m.lista});
-  for (; !r.eof(); r.moveNext()) {
-    std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
-    for (std::string_view campo : campos) linha.push_back(r.value(campo));
-    linhas.push_back(std::move(linha));
-  }
+  // Each row led by its document's position in the map of new keys.
+  std::vector<std::vector<QVariant>> linhas = temp_.linhasDosDocumentos(c, m.chaves, campos);
+  for (std::vector<QVariant>& linha : linhas) linha.front() = QVariant(linha.front().toLongLong() + 1);
   if (linhas.empty()) return;
   std::vector<std::string_view> destino{c.link};
   destino.insert(destino.end(), campos.begin(), campos.end());
@@ -767,15 +725,14 @@ void PgSessãoCópia::parteOcorrências(Montagem& m) {
   std::map<std::int32_t, qlonglong> ordem_da_ocorrência;  // the file's Código -> position among the batch's
   std::vector<size_t> vistas(m.itens.size());               // occurrences per item so far, when copied again
   const bool fixos = m.fixos;
-  Recordset r = temp_->openQuery("SELECT j.key AS orlan_k, x." + QuoteIdentifier(schema::kOccurrenceKey) + ", " +
-                                     ListaTemp(campos, "x.") + " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) +
-                                     " x ON x." + QuoteIdentifier(c.link) + " = j.value ORDER BY j.key, x._rowid_",
-                                 {m.lista});
-  for (; !r.eof(); r.moveNext()) {
-    const size_t item = m.guardados[static_cast<size_t>(r.value("orlan_k").toLongLong())];
-    const auto código = static_cast<std::int32_t>(r.value(schema::kOccurrenceKey).toLongLong());
-    std::vector<QVariant> linha{QVariant(r.value("orlan_k").toLongLong() + 1)};
-    for (std::string_view campo : campos) linha.push_back(r.value(campo));
+  std::vector<std::string_view> lidas{schema::kOccurrenceKey};
+  lidas.insert(lidas.end(), campos.begin(), campos.end());
+  for (const BancoTemporário::Linha& lida : temp_.linhasDosDocumentos(c, m.chaves, lidas)) {
+    const qlonglong posição = lida[0].toLongLong();
+    const size_t item = m.guardados[static_cast<size_t>(posição)];
+    const auto código = static_cast<std::int32_t>(lida[1].toLongLong());
+    std::vector<QVariant> linha{QVariant(posição + 1)};
+    linha.insert(linha.end(), lida.begin() + 2, lida.end());
     if (fixos) {
       const std::vector<std::int32_t>& dados = m.itens[item].códigosOcorrências;
       const size_t n = vistas[item]++;
@@ -802,16 +759,10 @@ void PgSessãoCópia::parteOcorrências(Montagem& m) {
 
 void PgSessãoCópia::parteRegistros(Montagem& m, const schema::TableCopy& registro,
                                    const std::map<std::int32_t, qlonglong>& ordem_da_ocorrência) {
-  const schema::TableCopy& c = schema::CopyOf(schema::kOccurrenceTable);
   const std::vector<std::string_view> campos = NomesDe(registro.fields);
   // Occurrence by occurrence in the file's order, each one's rows as stored.
-  Recordset fonte = temp_->openQuery(
-      "SELECT x." + QuoteIdentifier(registro.link) + " AS orlan_velho, " + ListaTemp(campos, "x.") +
-          " FROM json_each(?) j CROSS JOIN " + QuoteIdentifier(c.table) + " o ON o." + QuoteIdentifier(c.link) +
-          " = j.value CROSS JOIN " + QuoteIdentifier(registro.table) + " x ON x." + QuoteIdentifier(registro.link) +
-          " = o." + QuoteIdentifier(schema::kOccurrenceKey) + " ORDER BY j.key, o._rowid_, x._rowid_",
-      {m.lista});
-  const std::vector<std::vector<QVariant>> linhas = LinhasDeRegistro(fonte, ordem_da_ocorrência, campos);
+  const std::vector<std::vector<QVariant>> linhas =
+      LinhasDeRegistro(temp_.registrosDosDocumentos(registro, m.chaves, campos), ordem_da_ocorrência);
   if (linhas.empty()) return;
   std::vector<std::string_view> destino{registro.link};
   destino.insert(destino.end(), campos.begin(), campos.end());

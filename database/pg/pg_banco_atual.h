@@ -1,7 +1,7 @@
 // The current database on a PostgreSQL server, shared by an office's clerks.
 //
-// A copy session reads the temporary database (a local SQLite file) with
-// the SQLite layer and writes the server with few statements per table and
+// A copy session reads the temporary database (a local SQLite file) through
+// BancoTemporário and writes the server with few statements per table and
 // document: bound multi-row INSERTs sent together in libpq's pipeline mode.
 // Outside the caller's savepoints each statement runs inside a savepoint of
 // its own, so that a statement the server refuses leaves the transaction as
@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/banco_temporario.h"
 #include "database/pg/pg_conexao.h"
 
 #ifndef Q_MOC_RUN
@@ -127,7 +127,7 @@ class PgSessãoCópia : public SessãoCópia {
     std::vector<std::pair<std::string, std::string>> contadas;  // part -> table whose rows it adds
     std::vector<QVariant> parâmetros;
     std::vector<size_t> guardados;      // the items stored, in order: position p + 1 in `lote`
-    QString lista;                      // their temporary keys, a JSON array
+    std::vector<std::int32_t> chaves;   // their keys in the temporary database, in order
     bool tem_lote = false;              // a part `lote` holds their new keys
     bool fixos = false;                 // stored under the keys the items carry (copied again)
     std::vector<std::pair<size_t, std::int32_t>> ocorrências;  // each occurrence's item and Código in the file
@@ -181,7 +181,7 @@ class PgSessãoCópia : public SessãoCópia {
   void exigirTransação(const char* fazendo) const;
 
   std::shared_ptr<PgConexão> conexão_;
-  std::shared_ptr<Database> temp_;
+  BancoTemporário temp_;
   std::map<std::string, std::vector<std::string>, std::less<>> colunas_;
   // The declared type of each column, per table, as the server writes it.
   std::map<std::string, std::map<std::string, std::string>, std::less<>> tipos_;

@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "database/pg/pg_endereco.h"
-#include "database/sqlite_handle.h"
 
 namespace orlan {
 
@@ -131,8 +130,6 @@ bool Aceito(const PGresult* r) {
 
 void PgConnDeleter::operator()(pg_conn* conn) const { PQfinish(conn); }
 void PgResultDeleter::operator()(pg_result* result) const { PQclear(result); }
-
-std::string PgIdentificador(std::string_view nome) { return QuoteIdentifier(nome); }
 
 Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string& fazendo) {
   const std::string servidor = ServidorDe(conn).toStdString();

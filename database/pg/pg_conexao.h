@@ -147,9 +147,6 @@ Status PgStatus(const pg_conn* conn, const pg_result* result, const std::string&
 // array element); nullopt for Null.
 std::optional<QByteArray> PgTexto(const QVariant& v);
 
-// Quotes an identifier for PostgreSQL: "name", with any " doubled.
-std::string PgIdentificador(std::string_view nome);
-
 }  // namespace orlan
 
 #endif  // Q_MOC_RUN

@@ -165,4 +165,10 @@ Status LerPgEndereço(const QString& texto, PgEndereço* out) {
   return Status::OK();
 }
 
+QString PgNomeSemSenha(const QString& texto) {
+  PgEndereço endereço;
+  if (!LerPgEndereço(texto, &endereço).ok()) return QStringLiteral("(endereço inválido)");
+  return endereço.semSenha;
+}
+
 }  // namespace orlan

@@ -38,6 +38,10 @@ struct PgEndereço {
 // "endereço inválido" and why, without any of the text; *out untouched.
 Status LerPgEndereço(const QString& texto, PgEndereço* out);
 
+// The address `texto` as people see it and as it is saved: semSenha; for an
+// address LerPgEndereço refuses, "(endereço inválido)" and none of its text.
+QString PgNomeSemSenha(const QString& texto);
+
 }  // namespace orlan
 
 #endif  // Q_MOC_RUN

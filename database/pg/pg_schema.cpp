@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "database/banco_atual.h"
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 
@@ -19,7 +20,7 @@ namespace {
 using schema::FieldType;
 using schema::Parent;
 
-std::string Q(std::string_view nome) { return PgIdentificador(nome); }
+std::string Q(std::string_view nome) { return QuoteIdentifier(nome); }
 
 std::string_view Tipo(FieldType tipo) {
   switch (tipo) {

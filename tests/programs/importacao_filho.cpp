@@ -12,10 +12,10 @@
 #include <QCoreApplication>
 
 #include "control/importacao_dialogos.h"
-#include "control/scripted_dialogs.h"
-#include "database/recordset.h"
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/scripted_dialogs.h"
 
 namespace {
 

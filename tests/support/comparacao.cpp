@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-#include "database/recordset.h"
+#include "database/identificador.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan::test {
 

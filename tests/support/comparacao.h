@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "database/database.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
+#include "database/sqlite/database.h"
 
 namespace orlan::test {
 

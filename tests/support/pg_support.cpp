@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 
@@ -46,7 +47,7 @@ QString PgNovoBanco() {
   const Status s = PgConexão::Abrir(PgServidorDeTeste(), &admin);
   if (!s.ok()) qFatal("test server: %s", s.ToString().c_str());
   try {
-    admin->executarScript("CREATE DATABASE " + PgIdentificador(nome.toStdString()));
+    admin->executarScript("CREATE DATABASE " + QuoteIdentifier(nome.toStdString()));
   } catch (const DbError& e) {
     qFatal("test server: %s", e.what());
   }
@@ -72,7 +73,7 @@ QMap<QString, QVector<qlonglong>> PgContarDeclarações(const QString& uri) {
   for (int i = 0; i < cabeçalhos.linhas(); ++i) c[chave(cabeçalhos, i)] = {cabeçalhos.valor(i, 2).toLongLong()};
   for (const schema::RecordDef& d : schema::Records()) {
     if (d.parent != schema::Parent::kReturn && d.parent != schema::Parent::kOccurrence) continue;
-    const std::string t = PgIdentificador(d.table);
+    const std::string t = QuoteIdentifier(d.table);
     const std::string junção =
         d.parent == schema::Parent::kReturn
             ? " LEFT JOIN " + t + " x ON x.\"NroQUR\" = q.\"NroQUR\""

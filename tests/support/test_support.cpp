@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include "database/identificador.h"
 #include "database/schema.h"
 
 namespace orlan::test {

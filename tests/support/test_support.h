@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 namespace orlan::test {
 

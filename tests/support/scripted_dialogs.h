@@ -1,10 +1,10 @@
-// A Dialogs for tests and batch hosts: records every message and file dialog
+// A Dialogs for tests and benchmarks: records every message and file dialog
 // word for word and gives back answers queued in advance.
 //
 // With no answer queued, a message is answered OK (styles 0 and 16) or
 // Cancel (style 19), and a file dialog is cancelled.
-#ifndef ORLAN_CONTROL_SCRIPTED_DIALOGS_H_
-#define ORLAN_CONTROL_SCRIPTED_DIALOGS_H_
+#ifndef ORLAN_TESTS_SUPPORT_SCRIPTED_DIALOGS_H_
+#define ORLAN_TESTS_SUPPORT_SCRIPTED_DIALOGS_H_
 
 #include <deque>
 #include <functional>
@@ -50,4 +50,4 @@ class ScriptedDialogs : public Dialogs {
 
 }  // namespace orlan
 
-#endif  // ORLAN_CONTROL_SCRIPTED_DIALOGS_H_
+#endif  // ORLAN_TESTS_SUPPORT_SCRIPTED_DIALOGS_H_

@@ -1,4 +1,4 @@
-#include "control/scripted_dialogs.h"
+#include "support/scripted_dialogs.h"
 
 namespace orlan {
 

@@ -1,15 +1,20 @@
 // The current database as an SQLite file: the embedded default.
-#ifndef ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
-#define ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+#ifndef ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_
+#define ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_
 
 #include <memory>
 
 #include "database/banco_atual.h"
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
 #ifndef Q_MOC_RUN
 
 namespace orlan {
+
+// The file's side of AbrirBancoAtual, for a name that is not a server's
+// address (and not empty): tells apart a folder, a missing file, a file that
+// is not a database, a database without the returns' table and a locked one.
+Status AbrirBancoAtualSqlite(const QString& nome, std::shared_ptr<BancoAtual>* out);
 
 class SqliteBancoAtual : public BancoAtual {
  public:
@@ -45,4 +50,4 @@ class SqliteBancoAtual : public BancoAtual {
 
 #endif  // Q_MOC_RUN
 
-#endif  // ORLAN_DATABASE_SQLITE_BANCO_ATUAL_H_
+#endif  // ORLAN_DATABASE_SQLITE_SQLITE_BANCO_ATUAL_H_

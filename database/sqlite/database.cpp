@@ -1,12 +1,12 @@
-#include "database/database.h"
+#include "database/sqlite/database.h"
 
-#include <QDate>
-#include <QDateTime>
 #include <QString>
 
 #include <sys/stat.h>
 
-#include "database/recordset.h"
+#include "database/identificador.h"
+#include "database/sqlite/recordset.h"
+#include "database/sqlite/sqlite_handle.h"
 
 namespace orlan {
 
@@ -16,14 +16,6 @@ constexpr int kLockWaitMs = 5000;
 
 [[noreturn]] void Throw(ErrorNumber number, std::string message) {
   throw DbError(Status(number, std::move(message)));
-}
-
-ColumnInfo::Kind KindOfDecltype(const char* decl) {
-  if (decl == nullptr) return ColumnInfo::Kind::kPlain;
-  const QString d = QString::fromUtf8(decl).trimmed().toUpper();
-  if (d == QLatin1String("DATE")) return ColumnInfo::Kind::kDate;
-  if (d == QLatin1String("DATETIME")) return ColumnInfo::Kind::kDateTime;
-  return ColumnInfo::Kind::kPlain;
 }
 
 }  // namespace
@@ -109,13 +101,13 @@ void Database::releaseStatement(const std::string& sql, Statement stmt) {
   it->second.push_back(std::move(stmt));
 }
 
-std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
+std::shared_ptr<Database::TableMeta> Database::tableMeta(std::string_view table) {
   checkOpen();
   auto it = tables_.find(std::string(table));
   if (it != tables_.end()) return it->second;
   auto meta = std::make_shared<TableMeta>();
   meta->name = std::string(table);
-  meta->select_all = "SELECT _rowid_, * FROM " + QuoteIdentifier(table);
+  meta->select_all = "SELECT * FROM " + QuoteIdentifier(table);
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(conn_.get(), meta->select_all.c_str(), -1, &raw, nullptr);
   Statement stmt(raw);
@@ -126,7 +118,7 @@ std::shared_ptr<TableMeta> Database::tableMeta(std::string_view table) {
     }
     throw DbError(s);
   }
-  meta->columns = DescribeColumns(stmt.get(), 1);
+  meta->columns = DescribeColumns(stmt.get());
   tables_.emplace(meta->name, meta);
   return meta;
 }
@@ -148,15 +140,15 @@ Recordset Database::openRecordset(std::string_view table, std::string_view where
   Statement stmt = acquireStatement(sql);
   BindAll(stmt.get(), params);
   auto columns = std::shared_ptr<const std::vector<ColumnInfo>>(meta, &meta->columns);
-  return Recordset(shared_from_this(), std::move(meta), std::move(sql), std::move(stmt), std::move(columns), 1);
+  return Recordset(shared_from_this(), meta->name, std::move(sql), std::move(stmt), std::move(columns));
 }
 
 Recordset Database::openQuery(std::string_view sql, Params params) {
   checkOpen();
   Statement stmt = acquireStatement(sql);
   BindAll(stmt.get(), params);
-  auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get(), 0));
-  return Recordset(shared_from_this(), nullptr, std::string(sql), std::move(stmt), std::move(columns), 0);
+  auto columns = std::make_shared<const std::vector<ColumnInfo>>(DescribeColumns(stmt.get()));
+  return Recordset(shared_from_this(), std::string(), std::string(sql), std::move(stmt), std::move(columns));
 }
 
 void Database::runToEnd(sqlite3_stmt* stmt) {
@@ -194,120 +186,6 @@ QVariant Database::scalar(std::string_view sql, const Params& params) {
   if (r == StepResult::kRow) v = ColumnValue(stmt.get(), 0, ColumnInfo::Kind::kPlain);
   releaseStatement(std::string(sql), std::move(stmt));
   return v;
-}
-
-void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value) {
-  int rc = SQLITE_OK;
-  if (!value.isValid() || value.isNull()) {
-    rc = sqlite3_bind_null(stmt, index);
-  } else {
-    switch (value.typeId()) {
-      case QMetaType::Bool:
-      case QMetaType::Int:
-      case QMetaType::UInt:
-      case QMetaType::Long:
-      case QMetaType::LongLong:
-      case QMetaType::Short:
-      case QMetaType::UShort:
-      case QMetaType::Char:
-      case QMetaType::SChar:
-      case QMetaType::UChar:
-        rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
-        break;
-      case QMetaType::ULong:
-      case QMetaType::ULongLong:
-        rc = sqlite3_bind_int64(stmt, index, static_cast<sqlite3_int64>(value.toULongLong()));
-        break;
-      case QMetaType::Double:
-      case QMetaType::Float:
-        rc = sqlite3_bind_double(stmt, index, value.toDouble());
-        break;
-      case QMetaType::QDate: {
-        const QByteArray t = value.toDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
-        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        break;
-      }
-      case QMetaType::QDateTime: {
-        const QByteArray t = value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
-        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        break;
-      }
-      case QMetaType::QByteArray: {
-        const QByteArray b = value.toByteArray();
-        rc = sqlite3_bind_blob(stmt, index, b.constData(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
-        break;
-      }
-      default: {
-        const QByteArray t = value.toString().toUtf8();
-        rc = sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        break;
-      }
-    }
-  }
-  if (rc != SQLITE_OK) {
-    throw DbError(StatusFromSqlite(sqlite3_db_handle(stmt), rc, sqlite3_db_filename(sqlite3_db_handle(stmt), "main")));
-  }
-}
-
-void BindAll(sqlite3_stmt* stmt, const Params& params) {
-  for (size_t i = 0; i < params.size(); ++i) BindValue(stmt, static_cast<int>(i) + 1, params[i]);
-}
-
-QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind) {
-  switch (sqlite3_column_type(stmt, col)) {
-    case SQLITE_NULL:
-      return QVariant();
-    case SQLITE_INTEGER:
-      return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, col)));
-    case SQLITE_FLOAT:
-      return QVariant(sqlite3_column_double(stmt, col));
-    case SQLITE_BLOB: {
-      const void* p = sqlite3_column_blob(stmt, col);
-      return QVariant(QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(stmt, col)));
-    }
-    default:
-      break;
-  }
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
-  const QString text = QString::fromUtf8(p, sqlite3_column_bytes(stmt, col));
-  if (kind == ColumnInfo::Kind::kDate || kind == ColumnInfo::Kind::kDateTime) {
-    // "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss", read by hand: QDateTime's
-    // parser consults the local time zone on every call.
-    auto number = [&text](int from, int length) {
-      int n = 0;
-      for (int i = from; i < from + length; ++i) {
-        const QChar c = text[i];
-        if (!c.isDigit()) return -1;
-        n = n * 10 + c.digitValue();
-      }
-      return n;
-    };
-    const bool dated = (text.size() == 10 || text.size() == 19) && text[4] == QLatin1Char('-') &&
-                       text[7] == QLatin1Char('-');
-    if (dated) {
-      const QDate d(number(0, 4), number(5, 2), number(8, 2));
-      if (d.isValid() && text.size() == 10) return QVariant(d);
-      if (d.isValid() && text[10] == QLatin1Char(' ') && text[13] == QLatin1Char(':') && text[16] == QLatin1Char(':')) {
-        const QTime t(number(11, 2), number(14, 2), number(17, 2));
-        // UTC, so that no local daylight-saving gap can move the time.
-        if (t.isValid()) return QVariant(QDateTime(d, t, Qt::UTC));
-      }
-    }
-  }
-  return QVariant(text);
-}
-
-std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first) {
-  std::vector<ColumnInfo> out;
-  const int n = sqlite3_column_count(stmt);
-  for (int i = first; i < n; ++i) {
-    ColumnInfo c;
-    c.name = sqlite3_column_name(stmt, i);
-    c.folded = QString::fromUtf8(c.name).toCaseFolded();
-    c.kind = KindOfDecltype(sqlite3_column_decltype(stmt, i));
-    out.push_back(std::move(c));
-  }
-  return out;
 }
 
 bool Database::inTransaction() const { return conn_ && sqlite3_get_autocommit(conn_.get()) == 0; }
@@ -370,8 +248,8 @@ namespace {
 // Ends a transaction from a destructor: a failed COMMIT may already have
 // ended it, and then ROLLBACK has nothing to undo and its error is of no
 // interest.
-void RollBackQuietly(sqlite3* db, const std::string& sql) {
-  if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+void RollBackQuietly(sqlite3* db) {
+  if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 }  // namespace
@@ -410,29 +288,12 @@ Transaction::Transaction(Database& db, Mode mode) : db_(db) {
 }
 
 Transaction::~Transaction() {
-  if (active_ && db_.isOpen()) RollBackQuietly(db_.handle(), "ROLLBACK");
+  if (active_ && db_.isOpen()) RollBackQuietly(db_.handle());
 }
 
 void Transaction::commit() {
   if (!active_) throw DbError(Status(kErrInvalidOperation, "Não há transação aberta para confirmar."));
   db_.execute("COMMIT");
-  active_ = false;
-}
-
-Savepoint::Savepoint(Database& db, std::string name) : db_(db), name_(std::move(name)) {
-  db_.execute("SAVEPOINT " + QuoteIdentifier(name_));
-  active_ = true;
-}
-
-Savepoint::~Savepoint() {
-  if (!active_ || !db_.isOpen()) return;
-  const std::string q = QuoteIdentifier(name_);
-  RollBackQuietly(db_.handle(), "ROLLBACK TO " + q + "; RELEASE " + q);
-}
-
-void Savepoint::release() {
-  if (!active_) throw DbError(Status(kErrInvalidOperation, "O ponto de salvamento não está ativo."));
-  db_.execute("RELEASE " + QuoteIdentifier(name_));
   active_ = false;
 }
 

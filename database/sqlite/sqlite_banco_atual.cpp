@@ -1,6 +1,7 @@
-#include "database/sqlite_banco_atual.h"
+#include "database/sqlite/sqlite_banco_atual.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -10,7 +11,8 @@
 #include <vector>
 
 #include "database/historico.h"
-#include "database/recordset.h"
+#include "database/identificador.h"
+#include "database/sqlite/recordset.h"
 
 namespace orlan {
 
@@ -52,8 +54,8 @@ std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view
   throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
 }
 
-// The columns of an archive's copy, read from the schema: a copy has no row
-// numbers, which Database::tableColumns reads with the columns.
+// The columns of an archive's copy, read from the schema each time; none
+// for a copy the database lacks.
 std::vector<ColumnInfo> ColunasDaCópia(Database& db, std::string_view cópia) {
   std::vector<ColumnInfo> colunas;
   Recordset r = db.openQuery("SELECT name FROM main.pragma_table_info(?) ORDER BY cid", {QString::fromUtf8(cópia.data(), static_cast<int>(cópia.size()))});
@@ -798,7 +800,39 @@ int SqliteBancoAtual::podarArquivo(const QDate& dia) {
 
 std::vector<LinhaHistórico> SqliteBancoAtual::histórico(int execuções) {
   if (!temHistórico()) return {};
-  return LerHistóricoSqlite(*db_, execuções);
+  FormaHistórico forma;
+  for (const ColumnInfo& c : db_->tableColumns(kTabelaHistórico)) forma.login = forma.login || c.name == "Login";
+  forma.arquivo = db_->hasTable(schema::kArchiveTable);
+  Recordset r = db_->openQuery(ConsultaHistórico("h.\"Momento\"", "?", forma), {QVariant(execuções)});
+  std::vector<LinhaHistórico> linhas;
+  for (; !r.eof(); r.moveNext()) {
+    linhas.push_back(LinhaDoHistórico([&](int i) { return r.value(kColunasHistóricoLidas[i]); }));
+  }
+  return linhas;
+}
+
+Status AbrirBancoAtualSqlite(const QString& nome, std::shared_ptr<BancoAtual>* out) {
+  const QFileInfo arquivo(nome);
+  const std::string caminho = nome.toStdString();
+  if (arquivo.isDir()) {
+    return Status(kErrCannotOpen, "\"" + caminho + "\" é uma pasta, não um banco de dados atual.");
+  }
+  if (!arquivo.exists()) return Status(kErrCannotOpen, "O banco de dados atual \"" + caminho + "\" não existe.");
+  std::shared_ptr<Database> db;
+  Status s = Database::Open(caminho, Database::OpenMode::kExisting, &db);
+  if (!s.ok()) return s;
+  try {
+    // A database without the returns' table is some other program's.
+    if (!db->hasTable(schema::kReturnTable)) {
+      return Status(kErrNotCurrentDatabase, "O banco de dados \"" + caminho +
+                                                "\" não é um banco de dados atual: não tem a tabela dos documentos "
+                                                "(tblQUR).");
+    }
+  } catch (const DbError& e) {
+    return e.status();
+  }
+  *out = std::make_shared<SqliteBancoAtual>(std::move(db));
+  return Status::OK();
 }
 
 ContagemBanco SqliteBancoAtual::contagem() const {

@@ -11,8 +11,11 @@
 //
 // After close() every operation on the handle, and on recordsets opened from
 // it, fails with kErrClosed; nothing touches freed memory.
-#ifndef ORLAN_DATABASE_DATABASE_H_
-#define ORLAN_DATABASE_DATABASE_H_
+//
+// SQLite's own types appear here by name only: the statement helpers that
+// use them live in database/sqlite/sqlite_handle.h, private to database/.
+#ifndef ORLAN_DATABASE_SQLITE_DATABASE_H_
+#define ORLAN_DATABASE_SQLITE_DATABASE_H_
 
 #include <QVariant>
 
@@ -24,12 +27,30 @@
 #include <unordered_map>
 #include <vector>
 
-#include "database/sqlite_handle.h"
 #include "database/status.h"
+
+// SQLite's handle types, by name only.
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace orlan {
 
 class Recordset;
+
+// sqlite3_close_v2 leaves a connection with live statements as a zombie that
+// SQLite frees when the last statement is finalized, so a Statement may
+// outlive its Connection without touching freed memory.
+struct ConnectionCloser {
+  void operator()(sqlite3* db) const noexcept;
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* stmt) const noexcept;
+};
+
+// A connection, closed when its owner goes.
+using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+// A prepared statement, finalized when its owner goes.
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // Values bound to the ?s of a query, in order. A default-constructed (invalid)
 // QVariant is Null; QDate and QDateTime are written as "yyyy-mm-dd" and
@@ -42,16 +63,6 @@ struct ColumnInfo {
   std::string name;
   QString folded;  // Unicode case-folded name, for lookups that ignore case
   Kind kind = Kind::kPlain;
-};
-
-// What the layer knows of one table, built once per connection and shared by
-// every recordset opened on the table.
-struct TableMeta {
-  std::string name;
-  std::vector<ColumnInfo> columns;
-  std::string select_all;  // SELECT _rowid_, * FROM "table"
-  // INSERT texts by the set of columns assigned (bit i = column i).
-  std::unordered_map<std::uint64_t, std::string> inserts;
 };
 
 class Database : public std::enable_shared_from_this<Database> {
@@ -78,13 +89,11 @@ class Database : public std::enable_shared_from_this<Database> {
   // from then on.
   void close();
 
-  // An updatable dynaset over one table: every column of `table`, rows where
-  // `where` holds (all rows when empty), with `params` bound to the ?s of
-  // `where`. No row is fetched until one is asked for, so opening a whole
-  // table only to add a row costs the same whatever the table holds.
+  // A recordset over one table: every column of `table`, rows where `where`
+  // holds (all rows when empty), with `params` bound to the ?s of `where`.
   Recordset openRecordset(std::string_view table, std::string_view where = {}, Params params = {});
 
-  // A read-only recordset over any SELECT.
+  // A recordset over any SELECT.
   Recordset openQuery(std::string_view sql, Params params = {});
 
   // Runs one statement that gives no rows; returns the number of rows changed.
@@ -141,24 +150,29 @@ class Database : public std::enable_shared_from_this<Database> {
   };
   Prepared prepare(std::string_view sql);
 
+  // The columns of `table`, cached per connection. Throws kErrTableNotFound.
+  const std::vector<ColumnInfo>& tableColumns(std::string_view table) { return tableMeta(table)->columns; }
+
+ private:
+  friend class Recordset;
+  friend class Transaction;
+
+  // What the layer knows of one table, built once per connection.
+  struct TableMeta {
+    std::string name;
+    std::vector<ColumnInfo> columns;
+    std::string select_all;  // SELECT * FROM "table"
+  };
+
+  Database(std::string path, Connection conn);
   // Prepared statements are made once per connection and reused: acquire takes
   // one out of the cache (or prepares it), release puts it back reset and with
   // its bindings cleared. A statement never returned is simply finalized.
   Statement acquireStatement(std::string_view sql);
   void releaseStatement(const std::string& sql, Statement stmt);
-
-  // The columns of `table`, cached per connection. Throws kErrTableNotFound.
-  const std::vector<ColumnInfo>& tableColumns(std::string_view table) { return tableMeta(table)->columns; }
   std::shared_ptr<TableMeta> tableMeta(std::string_view table);
-
   // Throws kErrClosed when the handle was closed.
   void checkOpen() const;
-
- private:
-  friend class Recordset;
-  friend class Transaction;
-  friend class Savepoint;
-  Database(std::string path, Connection conn);
   static int OnCommit(void* self);
   static int OnProgress(void* self);
   sqlite3* handle() const { return conn_.get(); }
@@ -181,19 +195,6 @@ class Database : public std::enable_shared_from_this<Database> {
   std::int64_t statement_count_ = 0;
   std::function<bool()> progress_;
 };
-
-// Binds `value` to parameter `index` (1-based). Throws DbError on failure.
-void BindValue(sqlite3_stmt* stmt, int index, const QVariant& value);
-// Binds `params` to the ?s of `stmt`, in order.
-void BindAll(sqlite3_stmt* stmt, const Params& params);
-
-// Reads column `col` of the current row, turning DATE/DATETIME text into
-// QDate/QDateTime (a DATETIME that holds only a date comes back as a QDate, so
-// that copying it writes the same text back).
-QVariant ColumnValue(sqlite3_stmt* stmt, int col, ColumnInfo::Kind kind);
-
-// Column descriptions of a prepared statement, starting at column `first`.
-std::vector<ColumnInfo> DescribeColumns(sqlite3_stmt* stmt, int first);
 
 // A transaction, rolled back at destruction unless commit() succeeded.
 // Throws DbError.
@@ -218,22 +219,6 @@ class Transaction {
   bool active_ = false;
 };
 
-// RAII savepoint inside a transaction: rolled back to and released at
-// destruction unless release() succeeded. Throws DbError.
-class Savepoint {
- public:
-  Savepoint(Database& db, std::string name);
-  ~Savepoint();
-  Savepoint(const Savepoint&) = delete;
-  Savepoint& operator=(const Savepoint&) = delete;
-  void release();
-
- private:
-  Database& db_;
-  std::string name_;
-  bool active_ = false;
-};
-
 }  // namespace orlan
 
-#endif  // ORLAN_DATABASE_DATABASE_H_
+#endif  // ORLAN_DATABASE_SQLITE_DATABASE_H_
