@@ -16,6 +16,7 @@ namespace orlan {
 enum ErrorNumber : int {
   kOk = 0,
   kErrOther = 3000,              // any other failure
+  kErrUpdateWithoutEdit = 3020,  // no longer raised (the write recordsets are gone); kept for hosts that name it
   kErrNoCurrentRecord = 3021,    // no current record
   kErrDuplicateKey = 3022,       // duplicate value in a unique index or primary key
   kErrCannotOpen = 3024,         // no name, a missing file, a folder
