@@ -117,7 +117,7 @@ void TestConcorrencia::substituicoesSimultaneas() {
     const QString falhas = RodadaSimultânea(atual, arquivo_, pasta, rodada);
     QVERIFY2(falhas.isEmpty(), qPrintable(falhas));
     test::Contagens depois;
-    const QString violações = servidor ? test::Comparar(test::PgContarDeclarações(atual), fontes, fontes)
+    const QString violações = servidor ? test::Comparar(test::ContarDeclarações(atual), fontes, fontes)
                                        : test::Violações(atual, fontes, fontes, &depois);
     QVERIFY2(violações.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(rodada).arg(violações)));
   }
@@ -128,7 +128,7 @@ void TestConcorrencia::substituicoesSimultaneas() {
   QCOMPARE(grandes.size(), 2400);
   const QString falhas = RodadaSimultânea(atual, grande_, pasta, kRodadas, 2);
   QVERIFY2(falhas.isEmpty(), qPrintable(falhas));
-  const QString violações = servidor ? test::Comparar(test::PgContarDeclarações(atual), grandes, grandes)
+  const QString violações = servidor ? test::Comparar(test::ContarDeclarações(atual), grandes, grandes)
                                      : test::Violações(atual, grandes, grandes);
   QVERIFY2(violações.isEmpty(), qPrintable(violações));
 }

@@ -95,7 +95,7 @@ std::unique_ptr<QProcess> TestPgFalhas::iniciarImportação(const QStringList& a
 }
 
 QString TestPgFalhas::violações(const QString& banco) const {
-  QString erros = test::Comparar(test::PgContarDeclarações(banco), fontes_, fontes_);
+  QString erros = test::Comparar(test::ContarDeclarações(banco), fontes_, fontes_);
   std::unique_ptr<PgConexão> c;
   const Status s = PgConexão::Abrir(banco, &c);
   if (!s.ok()) return QString::fromStdString(s.ToString());

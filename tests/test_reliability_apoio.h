@@ -19,6 +19,7 @@
 #include "checker/gerador_prf.h"
 #include "control/dialogs.h"
 #include "database/identificador.h"
+#include "database/pg/pg_conexao.h"
 #include "database/schema.h"
 #include "database/sqlite/database.h"
 #include "database/sqlite/recordset.h"
@@ -30,33 +31,56 @@ namespace orlan::test {
 // for a table the database lacks.
 using Contagens = QMap<QString, QVector<qlonglong>>;
 
-inline Contagens ContarDeclarações(Database& db) {
-  Contagens c;
-  const auto chave = [](Recordset& r) {
-    return r.value("IE").toString() + QLatin1Char('|') + r.value("Ref").toString();
+// The rows of `sql` on either engine, each value by its column's place.
+using Linhas = std::function<QList<QVariantList>(const std::string&)>;
+
+inline Linhas LinhasDe(Database& db) {
+  return [&db](const std::string& sql) {
+    QList<QVariantList> linhas;
+    for (Recordset r = db.openQuery(sql); !r.eof(); r.moveNext()) linhas.append({r.value("c0"), r.value("c1"), r.value("c2")});
+    return linhas;
   };
-  for (Recordset r = db.openQuery("SELECT IE, date(Ref1) AS Ref, count(*) AS n FROM tblQUR GROUP BY IE, date(Ref1)");
-       !r.eof(); r.moveNext()) {
-    c[chave(r)] = {r.value("n").toLongLong()};
+}
+
+inline Linhas LinhasDe(PgConexão& pg) {
+  return [&pg](const std::string& sql) {
+    const PgResultado r = pg.executar(sql);
+    QList<QVariantList> linhas;
+    for (int i = 0; i < r.linhas(); ++i) linhas.append({r.valor(i, 0), r.valor(i, 1), r.valor(i, 2)});
+    return linhas;
+  };
+}
+
+// The same SQL on both engines: columns c0 (IE), c1 (Ref1's day), c2 (a count).
+inline Contagens ContarDeclarações(const Linhas& linhas) {
+  Contagens c;
+  const std::string de = "SELECT q.\"IE\" AS c0, substr(CAST(q.\"Ref1\" AS TEXT), 1, 10) AS c1, count(";
+  for (const QVariantList& l : linhas(de + "*) AS c2 FROM \"tblQUR\" q GROUP BY 1, 2")) {
+    c[l[0].toString() + QLatin1Char('|') + l[1].toString()] = {l[2].toLongLong()};
   }
   for (const schema::RecordDef& d : schema::Records()) {
     if (d.parent != schema::Parent::kReturn && d.parent != schema::Parent::kOccurrence) continue;
     const std::string t = QuoteIdentifier(d.table);
-    if (!db.hasTable(d.table)) {
-      for (auto& v : c) v.push_back(-1);
-      continue;
-    }
     const std::string junção = d.parent == schema::Parent::kReturn
-                                   ? " LEFT JOIN " + t + " x ON x.NroQUR = q.NroQUR"
-                                   : " LEFT JOIN \"tblOcorrências\" o ON o.NroQUR = q.NroQUR LEFT JOIN " + t +
-                                         " x ON x.\"Código\" = o.\"Código\"";
-    for (Recordset r = db.openQuery("SELECT q.IE AS IE, date(q.Ref1) AS Ref, count(x.rowid) AS n FROM tblQUR q" +
-                                    junção + " GROUP BY q.IE, date(q.Ref1)");
-         !r.eof(); r.moveNext()) {
-      c[chave(r)].push_back(r.value("n").toLongLong());
+                                   ? "x.\"NroQUR\") AS c2 FROM \"tblQUR\" q LEFT JOIN " + t + " x ON x.\"NroQUR\" = q.\"NroQUR\""
+                                   : "x.\"Código\") AS c2 FROM \"tblQUR\" q LEFT JOIN \"tblOcorrências\" o ON o.\"NroQUR\" = "
+                                     "q.\"NroQUR\" LEFT JOIN " + t + " x ON x.\"Código\" = o.\"Código\"";
+    try {
+      for (const QVariantList& l : linhas(de + junção + " GROUP BY 1, 2")) {
+        c[l[0].toString() + QLatin1Char('|') + l[1].toString()].push_back(l[2].toLongLong());
+      }
+    } catch (const DbError&) {
+      for (auto& v : c) v.push_back(-1);  // a table the database lacks
     }
   }
   return c;
+}
+
+inline Contagens ContarDeclarações(const QString& uri_servidor) {
+  std::unique_ptr<PgConexão> pg;
+  const Status s = PgConexão::Abrir(uri_servidor, &pg);
+  if (!s.ok()) qFatal("opening %s: %s", qPrintable(uri_servidor), s.ToString().c_str());
+  return ContarDeclarações(LinhasDe(*pg));
 }
 
 // The counts of the temporary database a check of `arquivo` writes (at
@@ -68,7 +92,7 @@ inline Contagens ContagensDoArquivo(const QString& arquivo, const QString& desti
   if (verificador.RunCheck() != kVerificaçãoAceita) qFatal("%s was not accepted", qPrintable(arquivo));
   std::shared_ptr<Database> db;
   if (!Database::Open(destino.toStdString(), Database::OpenMode::kExisting, &db).ok()) qFatal("reopening");
-  return ContarDeclarações(*db);
+  return ContarDeclarações(LinhasDe(*db));
 }
 
 // A generated valid file of `contribuintes` taxpayers, `meses` months from
@@ -202,7 +226,7 @@ inline QString Violações(const QString& caminho, const Contagens& fontes, cons
     if (integridade != QLatin1String("ok")) erros << "integrity_check: " + integridade;
     const QVariant órfã = db->scalar("PRAGMA foreign_key_check");
     if (órfã.isValid()) erros << "foreign_key_check: a row of " + órfã.toString() + " has no parent";
-    const Contagens c = ContarDeclarações(*db);
+    const Contagens c = ContarDeclarações(LinhasDe(*db));
     const QString comparação = Comparar(c, fontes, anteriores);
     if (!comparação.isEmpty()) erros << comparação;
     if (db->hasTable("tblHistóricoImportação")) {

@@ -8,7 +8,6 @@
 
 #include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
-#include "database/schema.h"
 
 namespace orlan::test {
 
@@ -58,32 +57,6 @@ bool PgReiniciarServidor() {
   QProcess p;
   p.start(QStringLiteral(ORLAN_TEST_PG_SCRIPT), {QStringLiteral("restart"), QStringLiteral(ORLAN_TEST_PG_STATE)});
   return p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QMap<QString, QVector<qlonglong>> PgContarDeclarações(const QString& uri) {
-  std::unique_ptr<PgConexão> pg;
-  const Status s = PgConexão::Abrir(uri, &pg);
-  if (!s.ok()) qFatal("opening %s: %s", qPrintable(uri), s.ToString().c_str());
-  QMap<QString, QVector<qlonglong>> c;
-  const auto chave = [](const PgResultado& r, int linha) {
-    return r.valor(linha, 0).toString() + QLatin1Char('|') + r.valor(linha, 1).toString();
-  };
-  const PgResultado cabeçalhos =
-      pg->executar("SELECT \"IE\", to_char(\"Ref1\", 'YYYY-MM-DD'), count(*) FROM \"tblQUR\" GROUP BY 1, 2");
-  for (int i = 0; i < cabeçalhos.linhas(); ++i) c[chave(cabeçalhos, i)] = {cabeçalhos.valor(i, 2).toLongLong()};
-  for (const schema::RecordDef& d : schema::Records()) {
-    if (d.parent != schema::Parent::kReturn && d.parent != schema::Parent::kOccurrence) continue;
-    const std::string t = QuoteIdentifier(d.table);
-    const std::string junção =
-        d.parent == schema::Parent::kReturn
-            ? " LEFT JOIN " + t + " x ON x.\"NroQUR\" = q.\"NroQUR\""
-            : " LEFT JOIN \"tblOcorrências\" o ON o.\"NroQUR\" = q.\"NroQUR\" LEFT JOIN " + t +
-                  " x ON x.\"Código\" = o.\"Código\"";
-    const PgResultado r = pg->executar("SELECT q.\"IE\", to_char(q.\"Ref1\", 'YYYY-MM-DD'), count(x.*) FROM \"tblQUR\" q" +
-                                       junção + " GROUP BY 1, 2");
-    for (int i = 0; i < r.linhas(); ++i) c[chave(r, i)].push_back(r.valor(i, 2).toLongLong());
-  }
-  return c;
 }
 
 }  // namespace orlan::test

@@ -27,12 +27,6 @@ QString PgNovoBanco();
 // False when it could not.
 bool PgReiniciarServidor();
 
-// Per return ("IE|yyyy-mm-dd" of Ref1) of the current database at `uri`: how
-// many headers share that key, then the row count of each detail and
-// register table in schema order, as ContarDeclarações gives for an SQLite
-// file.
-QMap<QString, QVector<qlonglong>> PgContarDeclarações(const QString& uri);
-
 }  // namespace orlan::test
 
 #endif  // ORLAN_TESTS_SUPPORT_PG_SUPPORT_H_
