@@ -28,8 +28,6 @@ class TestArquivo : public QObject {
   void initTestCase();
   void substituirERestaurar_data();
   void substituirERestaurar();
-  void bancoSemArquivo_data();
-  void bancoSemArquivo();
 
   // moc reads ASCII only.
 #ifndef Q_MOC_RUN
@@ -217,24 +215,6 @@ void TestArquivo::substituirERestaurar() {
   QCOMPARE(sem.exit_code, 3);
   QVERIFY2(sem.out.contains(QStringLiteral("Não há declaração arquivada com o ID ") + id), qPrintable(sem.out));
   QCOMPARE(Estado(*a), antes);
-}
-
-void TestArquivo::bancoSemArquivo_data() { substituirERestaurar_data(); }
-
-void TestArquivo::bancoSemArquivo() {
-  QFETCH(bool, servidor);
-  if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor()));
-  // A database made before the archive: it replaces as it always did.
-  std::unique_ptr<Atual> a = novoAtual(servidor);
-  for (const schema::RecordDef& r : schema::Records()) a->executar("DROP TABLE " + QuoteIdentifier(schema::ArchivedTable(r.table)), {});
-  a->executar("DROP TABLE " + QuoteIdentifier(schema::kArchiveTable), {});
-  QCOMPARE(importar(*a, {arquivo_a_}).exit_code, 0);
-  const test::ProcessResult r = importar(*a, {arquivo_b_, "--overwrite", "yes"});
-  QVERIFY2(r.exit_code == 0, qPrintable(r.out + r.err));
-  QVERIFY(r.out.contains(QStringLiteral("0 importado(s), 4 substituído(s)")));
-  for (const QStringList& l : histórico(*a, 1)) QVERIFY(l[7] == QStringLiteral("substituído") && l[11].isEmpty());
-  QCOMPARE(importar(*a, {"--prune-archive", "2100-01-01"}).exit_code, 3);
-  QCOMPARE(importar(*a, {"--restore", "1"}).exit_code, 3);
 }
 
 QTEST_GUILESS_MAIN(TestArquivo)

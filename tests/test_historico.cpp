@@ -467,6 +467,7 @@ void TestHistorico::addArchiveToAnOlderDatabase() {
   }
   QCOMPARE(última().mid(7), QStringList({QStringLiteral("substituído"), "1", "2", "", ""}));
   QCOMPARE(Importação({"--db", banco, "--prune-archive", "2099-01-01"}).exit_code, 3);
+  QCOMPARE(importar({"--restore", "1"}).exit_code, 3);
 
   const std::string todas = "SELECT \"Código\" || '|' || \"Momento\" || '|' || \"Execução\" || '|' || "
                             "coalesce(\"Usuário\", '') || '|' || coalesce(\"IE\", '') || '|' || \"Resultado\" || '|' || "

@@ -3,9 +3,7 @@
 #ifndef ORLAN_TESTS_SUPPORT_PG_SUPPORT_H_
 #define ORLAN_TESTS_SUPPORT_PG_SUPPORT_H_
 
-#include <QMap>
 #include <QString>
-#include <QVector>
 
 namespace orlan::test {
 
