@@ -1,12 +1,9 @@
 // Faults during an import, driven through the control as the widget drives
-// it: a current database locked by another process, a temporary database
-// damaged or cut down after its check run, a current database that lacks a
-// table or a column. After each one the current database must be sound, hold
+// it: a temporary database damaged or cut down after its check run, a
+// current database that lacks a table or a column. After each one the current database must be sound, hold
 // every return whole or not at all, keep what it held before, and the user
 // must have been told what went wrong; then the same control must still work.
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,7 +41,6 @@ class TestReliability : public QObject {
 
  private slots:
   void initTestCase();
-  void bancoAtualTravadoPorOutroProcesso();
   void bancoTemporarioDanificadoDepoisDaVerificacao_data();
   void bancoTemporarioDanificadoDepoisDaVerificacao();
   void bancoAtualSemTabelaOuColuna_data();
@@ -106,44 +102,6 @@ QString TestReliability::AtualComA() {
   if (!Verificar(*s, a_) || !s->c.butImportar_Click().ok())
     qFatal("importing A: %s", qPrintable(test::Textos(s->d.messages())));
   return atual;
-}
-
-void TestReliability::bancoAtualTravadoPorOutroProcesso() {
-  const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-  if (sqlite3.isEmpty()) QSKIP("the sqlite3 command-line program is not installed (scripts/install-deps installs it)");
-  const QString atual = AtualComA();
-  auto s = NovaSessão();
-  QVERIFY(Verificar(*s, b_));
-
-  // Another process takes the file and keeps it well past the five-second wait.
-  QProcess dono;
-  dono.start(sqlite3, {atual});
-  QVERIFY(dono.waitForStarted());
-  dono.write("BEGIN EXCLUSIVE;\nSELECT 'travado';\n");
-  QVERIFY(dono.waitForReadyRead(10000));
-  QCOMPARE(dono.readAllStandardOutput().trimmed(), QByteArray("travado"));
-
-  const Status travado = s->c.butImportar_Click();
-  qInfo("%s", qPrintable(test::Textos(s->d.messages())));
-  QCOMPARE(travado.number(), int(kErrLocked));
-  QVERIFY2(HáMensagem(s->d, QStringLiteral("Erro 3218: O banco de dados \"") + atual + QStringLiteral("\" está bloqueado por outro usuário")),
-           qPrintable(test::Textos(s->d.messages())));
-  QVERIFY2(!test::Textos(s->d.messages()).contains(QStringLiteral("DELETE")), qPrintable(test::Textos(s->d.messages())));
-
-  dono.write("ROLLBACK;\n.quit\n");
-  dono.closeWriteChannel();
-  QVERIFY(dono.waitForFinished(10000));
-  test::Contagens depois;
-  const QString violações = test::Violações(atual, fontes_ab_, fontes_a_, &depois);
-  QVERIFY2(violações.isEmpty(), qPrintable(violações));
-  QCOMPARE(depois.size(), fontes_a_.size());
-
-  // Once the other process lets go, the same click imports everything.
-  s->d.clear();
-  QVERIFY2(s->c.butImportar_Click().ok(), qPrintable(test::Textos(s->d.messages())));
-  QVERIFY(HáMensagem(s->d, QStringLiteral("A Importação foi concluída com sucesso."), kEstiloOk));
-  const QString finais = test::Violações(atual, fontes_ab_, fontes_ab_);
-  QVERIFY2(finais.isEmpty(), qPrintable(finais));
 }
 
 void TestReliability::bancoTemporarioDanificadoDepoisDaVerificacao_data() {
