@@ -105,7 +105,7 @@ class TestPg : public QObject {
   void conexaoPerdida();
   void recusaDoServidor();
   void contribuintesDiferentesNaoEsperam();
-  void importacaoPeloPrograma();
+  void contribuinteRecusadoPeloPrograma();
   void direitosDoEscrivao();
   void ocorrenciasELimite();
   void contagemDoTrabalho();
@@ -625,7 +625,7 @@ void TestPg::contribuintesDiferentesNaoEsperam() {
   QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\""), 2);
 }
 
-void TestPg::importacaoPeloPrograma() {
+void TestPg::contribuinteRecusadoPeloPrograma() {
   EXIGIR_SERVIDOR();
   const QString uri = bancoAtual();
   const QString pasta = dir_.filePath(QStringLiteral("programa"));
@@ -649,14 +649,6 @@ void TestPg::importacaoPeloPrograma() {
   QVERIFY2(recusada.exit_code == 4 && recusada.out.contains(QStringLiteral("!\nErro 3027: ")),
            qPrintable(QString::number(recusada.exit_code) + recusada.out + recusada.err));
   QCOMPARE(Número(*admin, "SELECT count(*) FROM \"tblQUR\""), 0);
-
-  const QStringList argumentos = {"--db", uri, "--component-dir", pasta, prf};
-  const test::ProcessResult importada = test::Run(test::ProgramPath(QStringLiteral("orlan-import")), argumentos);
-  QVERIFY2(importada.exit_code == 0, qPrintable(importada.out + importada.err));
-  auto temp = test::OpenExisting(pasta + QStringLiteral("/BDTempPrf.fix"));
-  auto pg = Conectar(uri);
-  const QString d = test::Diferenças(*temp, *pg);
-  QVERIFY2(d.isEmpty(), qPrintable(d));
 }
 
 void TestPg::direitosDoEscrivao() {
