@@ -1,22 +1,16 @@
 // Replaced returns kept in the archive and brought back, on both engines, by
-// the real programs: orlan-newdb makes the database, orlan-prf-gen the
-// files, orlan-import replaces, restores and prunes.
+// the real programs: orlan-prf-gen makes the files, orlan-import replaces,
+// restores and prunes.
 #include <QDate>
 #include <QTemporaryDir>
 #include <QTest>
 
 // moc reads ASCII only: it sees the test class and nothing else.
 #ifndef Q_MOC_RUN
-#include <functional>
 #include <memory>
 
 #include "database/identificador.h"
-#include "database/pg/pg_conexao.h"
-#include "database/schema.h"
-#include "database/sqlite/database.h"
-#include "support/comparacao.h"
-#include "support/pg_support.h"
-#include "support/test_support.h"
+#include "support/banco.h"
 #endif
 
 using namespace orlan;
@@ -32,26 +26,15 @@ class TestArquivo : public QObject {
   // moc reads ASCII only.
 #ifndef Q_MOC_RUN
  private:
-  // A current database of either engine, made by orlan-newdb, and a way to
-  // write it and read it directly.
-  struct Atual {
-    QString nome;
-    std::function<void(const std::string&, const QVariant&)> executar;  // one "?" placeholder at most
-    std::function<QStringList(const test::Consulta&)> linhas;
-  };
-  std::unique_ptr<Atual> novoAtual(bool servidor);
   // Every row of every table, keys replaced by each return's IE and Ref1.
-  static QStringList Estado(Atual& a);
-  test::ProcessResult importar(const Atual& a, QStringList args);
+  static QStringList Estado(test::Banco& a);
+  test::ProcessResult importar(test::Banco& a, QStringList args);
   // The fields of `--history N`'s lines.
-  QList<QStringList> histórico(const Atual& a, int n);
+  QList<QStringList> histórico(test::Banco& a, int n);
 
   QTemporaryDir dir_;
   QString arquivo_a_;
   QString arquivo_b_;
-  std::unique_ptr<Database> sqlite_;
-  std::unique_ptr<PgConexão> pg_;
-  int bancos_ = 0;
 #endif  // Q_MOC_RUN
 };
 
@@ -77,38 +60,7 @@ void TestArquivo::initTestCase() {
   }
 }
 
-std::unique_ptr<TestArquivo::Atual> TestArquivo::novoAtual(bool servidor) {
-  auto a = std::make_unique<Atual>();
-  if (servidor) {
-    a->nome = test::PgNovoBanco();
-  } else {
-    a->nome = dir_.filePath(QStringLiteral("atual%1.db").arg(++bancos_));
-  }
-  const test::ProcessResult criado = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {a->nome});
-  if (criado.exit_code != 0) qFatal("orlan-newdb: %s", qPrintable(criado.err));
-  if (servidor) {
-    std::unique_ptr<PgConexão> pg;
-    if (!PgConexão::Abrir(a->nome, &pg).ok()) qFatal("connecting to %s", qPrintable(a->nome));
-    pg_ = std::move(pg);
-    a->executar = [this](const std::string& sql, const QVariant& v) {
-      std::string s = sql;
-      const size_t marca = s.find('?');
-      if (marca != std::string::npos) s.replace(marca, 1, "$1");
-      pg_->executar(s, v.isValid() ? std::vector<QVariant>{v} : std::vector<QVariant>{});
-    };
-    a->linhas = [this](const test::Consulta& c) { return test::LinhasPg(*pg_, c); };
-  } else {
-    sqlite_.reset();
-    std::shared_ptr<Database> db = test::OpenExisting(a->nome);
-    a->executar = [db](const std::string& sql, const QVariant& v) {
-      db->execute(sql, v.isValid() ? Params{v} : Params{});
-    };
-    a->linhas = [db](const test::Consulta& c) { return test::LinhasTemp(*db, c); };
-  }
-  return a;
-}
-
-QStringList TestArquivo::Estado(Atual& a) {
+QStringList TestArquivo::Estado(test::Banco& a) {
   QStringList todas;
   for (const test::Consulta& c : test::Consultas()) {
     for (const QString& linha : a.linhas(c)) todas << c.tabela + QLatin1Char('\t') + linha;
@@ -116,15 +68,15 @@ QStringList TestArquivo::Estado(Atual& a) {
   return todas;
 }
 
-test::ProcessResult TestArquivo::importar(const Atual& a, QStringList args) {
-  args << "--db" << a.nome;
+test::ProcessResult TestArquivo::importar(test::Banco& a, QStringList args) {
+  args << "--db" << a.atual->nome();
   if (!args.contains(QStringLiteral("--prune-archive"))) args << "--component-dir" << dir_.filePath(QStringLiteral("comp"));
   return test::Run(test::ProgramPath(QStringLiteral("orlan-import")), args);
 }
 
-QList<QStringList> TestArquivo::histórico(const Atual& a, int n) {
+QList<QStringList> TestArquivo::histórico(test::Banco& a, int n) {
   const test::ProcessResult r =
-      test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {"--db", a.nome, "--history", QString::number(n)});
+      test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {"--db", a.atual->nome(), "--history", QString::number(n)});
   QList<QStringList> linhas;
   for (const QString& l : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) linhas << l.split(QLatin1Char('\t'));
   return linhas;
@@ -139,20 +91,20 @@ void TestArquivo::substituirERestaurar_data() {
 void TestArquivo::substituirERestaurar() {
   QFETCH(bool, servidor);
   if (servidor && test::PgServidorDeTeste().isEmpty()) QSKIP(qPrintable(test::PgMotivoSemServidor()));
-  std::unique_ptr<Atual> a = novoAtual(servidor);
+  std::unique_ptr<test::Banco> a = test::NovoBanco(servidor, dir_.filePath(QStringLiteral("atual.db")));
   QCOMPARE(importar(*a, {arquivo_a_}).exit_code, 0);
   // Amended by hand since: hostile text and Nulls in every table of a return.
   for (const schema::RecordDef& r : schema::Records()) {
     if (r.parent == schema::Parent::kFile) continue;
     for (const schema::FieldDef& f : r.fields) {
       if (f.type == schema::FieldType::kText) {
-        a->executar("UPDATE " + QuoteIdentifier(r.table) + " SET " + QuoteIdentifier(f.name) + " = ?", kHostil);
+        a->executar("UPDATE " + QuoteIdentifier(r.table) + " SET " + QuoteIdentifier(f.name) + " = " + test::Literal(kHostil));
         break;
       }
     }
     for (const schema::FieldDef& f : r.fields) {
       if (!f.required && f.type == schema::FieldType::kNumber) {
-        a->executar("UPDATE " + QuoteIdentifier(r.table) + " SET " + QuoteIdentifier(f.name) + " = NULL", QVariant());
+        a->executar("UPDATE " + QuoteIdentifier(r.table) + " SET " + QuoteIdentifier(f.name) + " = NULL");
         break;
       }
     }

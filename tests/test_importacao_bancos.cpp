@@ -23,6 +23,7 @@
 #include "database/sqlite/recordset.h"
 #include "database/sqlite/sqlite_banco_atual.h"
 #include "import/importacao.h"
+#include "support/banco.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
 #include "support/scripted_dialogs.h"
@@ -30,78 +31,12 @@
 #include "test_reliability_apoio.h"
 
 using namespace orlan;
+using orlan::test::Banco;
+using orlan::test::BancoPg;
 
 namespace {
 
 const QString kHostil = QStringLiteral("O'Brien \"aspas\" \\barra\\ \\N\ttab\nlinha\r\nCR | pipe; -- ação 😀");
-
-// One current database of either engine, with what the cases need to read
-// and change it directly.
-class Banco {
- public:
-  virtual ~Banco() = default;
-  std::shared_ptr<BancoAtual> atual;
-  virtual QStringList linhas(const test::Consulta& c) = 0;
-  // A statement both engines read alike (quoted names, no parameters).
-  virtual void executar(const std::string& sql) = 0;
-  virtual qlonglong número(const std::string& sql) = 0;
-  // The column t of every row, as text.
-  virtual QStringList textos(const std::string& sql) = 0;
-  // A row whose parent is missing (a server never keeps one).
-  virtual bool órfã() { return false; }
-  // Empty when the database holds every row of `temp` and nothing else.
-  QString diferenças(Database& temp) {
-    const QString d = test::Diferenças(temp, [this](const test::Consulta& c) { return linhas(c); });
-    return órfã() ? d + QStringLiteral("a row points at a missing parent") : d;
-  }
-  qlonglong commits() { return atual->contagem().commits; }
-};
-
-class BancoSqlite : public Banco {
- public:
-  explicit BancoSqlite(const QString& caminho) : db_(test::CreateCurrentDatabase(caminho)) {
-    atual = std::make_shared<SqliteBancoAtual>(db_);
-  }
-  QStringList linhas(const test::Consulta& c) override {
-    return test::LinhasTemp(*test::OpenExisting(QString::fromStdString(db_->path())), c);
-  }
-  // On the run's own connection: inside its transaction while it runs.
-  void executar(const std::string& sql) override { db_->executeScript(sql); }
-  qlonglong número(const std::string& sql) override { return db_->scalar(sql).toLongLong(); }
-  QStringList textos(const std::string& sql) override {
-    QStringList t;
-    for (Recordset r = db_->openQuery(sql); !r.eof(); r.moveNext()) t << r.value("t").toString();
-    return t;
-  }
-  bool órfã() override { return db_->scalar("PRAGMA foreign_key_check").isValid(); }
-
- private:
-  std::shared_ptr<Database> db_;
-};
-
-class BancoPg : public Banco {
- public:
-  BancoPg() {
-    const QString uri = test::PgNovoBanco();
-    const Status criado = schema::CreateCurrentDatabase(uri.toStdString(), QStringLiteral("2099"));
-    if (!criado.ok()) qFatal("%s", criado.ToString().c_str());
-    const Status aberto = AbrirBancoAtual(uri, &atual);
-    if (!aberto.ok()) qFatal("%s", aberto.ToString().c_str());
-    if (!PgConexão::Abrir(uri, &pg_).ok()) qFatal("connecting to %s", qPrintable(uri));
-  }
-  QStringList linhas(const test::Consulta& c) override { return test::LinhasPg(*pg_, c); }
-  void executar(const std::string& sql) override { pg_->executarScript(sql); }
-  qlonglong número(const std::string& sql) override { return pg_->executar(sql).valor(0, 0).toLongLong(); }
-  QStringList textos(const std::string& sql) override {
-    const PgResultado r = pg_->executar(sql);
-    QStringList t;
-    for (int i = 0; i < r.linhas(); ++i) t << r.valor(i, 0).toString();
-    return t;
-  }
-
- private:
-  std::unique_ptr<PgConexão> pg_;
-};
 
 // A run hosted as the control hosts it, every event and message kept.
 struct Execução {
@@ -203,8 +138,7 @@ void TestImportacaoBancos::backends() {
 }
 
 std::unique_ptr<Banco> TestImportacaoBancos::novoBanco(bool servidor) {
-  if (servidor) return std::make_unique<BancoPg>();
-  return std::make_unique<BancoSqlite>(dir_.filePath(QStringLiteral("atual-%1.db").arg(++n_)));
+  return test::NovoBanco(servidor, dir_.filePath(QStringLiteral("atual-%1.db").arg(++n_)));
 }
 
 std::shared_ptr<Database> TestImportacaoBancos::cópia() {
