@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "control/ctl_orlan.h"
 #include "database/pg/pg_conexao.h"
 #include "support/pg_support.h"
 #include "support/test_support.h"
@@ -212,6 +213,8 @@ void TestConcorrencia::bloqueioSemProgresso() {
   for (auto& p : processos) {
     QVERIFY(p->waitForFinished(60000));
     const QString saída = QString::fromUtf8(p->readAllStandardOutput() + p->readAllStandardError());
+    // The import says why it seems stuck while it waits.
+    if (p == processos.front()) QVERIFY2(saída.contains(ctlOrlan::TextoAguardando()), qPrintable(saída));
     // The user's words, the engine's text at most as a detail: no SQL.
     QVERIFY2(p->exitCode() == 4 && saída.contains(QStringLiteral("Erro 3218: ")) &&
                  saída.contains(QStringLiteral("outro usuário")) && !saída.contains(QStringLiteral("DELETE")),

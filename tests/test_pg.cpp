@@ -393,6 +393,12 @@ void TestPg::bancoSemAsTabelas() {
   const Status s = AbrirBancoAtualPostgres(test::PgNovoBanco(), &b);
   QCOMPARE(s.number(), int(kErrNotCurrentDatabase));
   QVERIFY(!b);
+  // Every table it needs, the year limit's included.
+  const QString sem_limite = bancoAtual();
+  Conectar(sem_limite)->executarScript("DROP TABLE \"tblPerola\"");
+  const Status sem = AbrirBancoAtualPostgres(sem_limite, &b);
+  QVERIFY2(sem.number() == kErrNotCurrentDatabase && sem.ToString().find("tblPerola") != std::string::npos,
+           sem.ToString().c_str());
 }
 
 void TestPg::campoAusente() {
