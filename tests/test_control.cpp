@@ -172,6 +172,12 @@ class TestControl : public QObject {
     QVERIFY2(m.text.contains(QStringLiteral("foi rejeitado")), qPrintable(m.text));
     QVERIFY2(m.text.contains(QStringLiteral("Linha 3, campo Ref1: mês inexistente")), qPrintable(m.text));
     QCOMPARE(ctl_->relatórioVerificação(), QStringLiteral("Linha 3, campo Ref1: mês inexistente (mês de referência)"));
+    // More faults than the checker keeps: the message still counts them all.
+    QStringList muitas{test::LinhaContribuinte("1", "A")};
+    for (int i = 0; i < 130; ++i) muitas << test::LinhaQur("1", "01", "13/2006");
+    Escolher(Arquivo(test::ArquivoPrf(muitas)));
+    QVERIFY2(dialogs_->messages().back().text.endsWith(QStringLiteral("... e mais 120 falhas.")),
+             qPrintable(dialogs_->messages().back().text));
   }
 
   void cancelAndMissingNames() {
