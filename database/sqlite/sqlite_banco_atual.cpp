@@ -758,7 +758,9 @@ void SqliteBancoAtual::extrairArquivado(std::int64_t arquivamento, const std::st
     }
   } desanexar{*db_};
   {
-    Transaction t(*db_);
+    // Only the temporary file is written: the current one is read under a
+    // shared lock, so another run writing it is neither held up nor waited for.
+    Transaction t(*db_, Transaction::Mode::kRead);
     for (const schema::RecordDef& r : schema::Records()) {
       const std::string cópia = schema::ArchivedTable(r.table);
       if (!db_->hasTable(cópia)) continue;
