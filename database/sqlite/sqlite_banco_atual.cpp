@@ -194,6 +194,9 @@ class SqliteSessão : public SessãoCópia {
   std::optional<Transaction> leitura_temp_;
   std::vector<std::string> tabelas_vistas_;  // tables the current database was found to have
   std::map<std::string_view, Textos> textos_;
+  // Per data table, the columns its archive copy shares with it: read once
+  // per session, not once per batch.
+  std::map<std::string_view, std::vector<std::string>> colunas_arquivadas_;
   std::optional<bool> tem_histórico_;
   std::optional<bool> tem_arquivo_;
 };
@@ -634,7 +637,9 @@ void SqliteSessão::arquivarDoLote() {
   for (const schema::RecordDef& r : schema::Records()) {
     if (!atual_->hasTable(r.table)) continue;
     const std::string cópia = schema::ArchivedTable(r.table);
-    const std::vector<std::string> nomes = ColunasComuns(*atual_, r.table, cópia);
+    auto [lugar, novo] = colunas_arquivadas_.try_emplace(r.table);
+    if (novo) lugar->second = ColunasComuns(*atual_, r.table, cópia);
+    const std::vector<std::string>& nomes = lugar->second;
     std::string destino = QuoteIdentifier(schema::kArchiveLink) + ", " + QuoteIdentifier(schema::kArchiveOrder);
     std::string origem_x = "l.arquivamento, x._rowid_";
     for (const std::string& n : nomes) {
