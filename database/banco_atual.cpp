@@ -64,6 +64,15 @@ DbError ArquivamentoInexistente(std::int64_t arquivamento) {
                                           " (nunca houve, ou ela já foi removida do arquivo).");
 }
 
+DbError TabelaFaltaNoAtual(std::string_view tabela) {
+  return DbError(kErrTableNotFound, "O banco de dados atual não tem a tabela " + std::string(tabela) + ".");
+}
+
+DbError CampoFaltaNoAtual(std::string_view campo, std::string_view tabela) {
+  return DbError(kErrFieldNotFound, "O banco de dados atual não tem o campo " + std::string(campo) + " na tabela " +
+                                        std::string(tabela) + ".");
+}
+
 DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur) {
   return DbError(kErrNoCurrentRecord, "O banco temporário não tem o documento NroQUR " + std::to_string(nro_qur) + ".");
 }

@@ -296,6 +296,8 @@ DbError DocumentoFaltaNoTemporário(std::int64_t nro_qur);  // kErrNoCurrentReco
 DbError ContribuinteFaltaNoTemporário(const QString& ie);  // kErrNoCurrentRecord
 DbError ContribuinteJáNoAtual(const QString& ie);          // kErrDuplicateKey
 DbError ArquivamentoInexistente(std::int64_t arquivamento); // kErrNoCurrentRecord
+DbError TabelaFaltaNoAtual(std::string_view tabela);       // kErrTableNotFound
+DbError CampoFaltaNoAtual(std::string_view campo, std::string_view tabela);  // kErrFieldNotFound
 
 // True for a year as RefLimite holds it: four digits.
 bool ÉAnoLimite(const QString& ano);

@@ -194,6 +194,8 @@ void TestCli::unknownOptionOrMissingValueOfEveryProgram() {
       {"orlan-newdb", {"novo.db", "--ref-limit"}, "--ref-limit pede um valor"},
       {"orlan-prf-gen", {"--output", "novo.prf", "--bogus", "1"}, "opção desconhecida: --bogus"},
       {"orlan-prf-gen", {"--output"}, "--output pede um valor"},
+      {"orlan-prf-gen", {"--taxpayers", "2"}, "falta --output ARQUIVO"},
+      {"orlan-prf-gen", {"--output", "novo.prf", "--start", "13/2006"}, "o mês inicial deve ser de 01 a 12"},
       {"orlan", {"--bogus"}, "opção desconhecida: --bogus"},
       {"orlan", {"--db"}, "--db pede um valor"},
   };

@@ -1,6 +1,7 @@
 // The control at work: file selection, the check run and its events, the
 // document list and the reference filter, driven through the same handlers
 // the widgets call, on real files with the scripted dialogs.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -203,20 +204,25 @@ class TestControl : public QObject {
     QCOMPARE(dialogs_->fileDialogs()[2].file_name, dir_.filePath(QStringLiteral("nao-existe.prf")));
   }
 
+  // A network name ("//...") is checked from a local copy, while the run's
+  // log names what the user picked, with its digest; a rejected file leaves
+  // no origin behind.
   void networkPickIsCopied() {
-    const QString local = Arquivo(test::ArquivoPrf({test::LinhaContribuinte("9", "Rede"), test::LinhaQur("9", "01", "03/2006")}));
-    const QString rede = QStringLiteral("/") + local;  // two slashes: a network name
+    QVERIFY(ctl_->ArquivoOrigem().isEmpty() && ctl_->Sha256Origem().isEmpty());
+    const QByteArray bytes = test::ArquivoPrf({test::LinhaContribuinte("9", "Rede"), test::LinhaQur("9", "01", "03/2006")});
+    const QString rede = QStringLiteral("/") + Arquivo(bytes);  // two slashes: a network name
     Escolher(rede);
     QCOMPARE(ctl_->txtArqPre(), rede);
-    QVERIFY(QFileInfo::exists(ctl_->caminhoCópiaRede()));
     QCOMPARE(ctl_->ArquivoPre(), ctl_->caminhoCópiaRede());
     QFile copy(ctl_->caminhoCópiaRede());
     QVERIFY(copy.open(QIODevice::ReadOnly));
-    QFile original(local);
-    QVERIFY(original.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), original.readAll());
+    QCOMPARE(copy.readAll(), bytes);
     QCOMPARE(copy.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
     QCOMPARE(Coluna(0), QStringList{"9"});
+    QCOMPARE(ctl_->ArquivoOrigem(), rede);
+    QCOMPARE(ctl_->Sha256Origem(), QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    Escolher(Arquivo(test::ArquivoPrf({test::LinhaQur("9", "01", "13/2006")})));
+    QVERIFY(ctl_->ArquivoOrigem().isEmpty() && ctl_->Sha256Origem().isEmpty());
   }
 
   void referenceFilter() {

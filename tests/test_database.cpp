@@ -1,5 +1,5 @@
 // The database layer on real SQLite files: recordsets, names, values,
-// errors, keys, cascades, closing and locking.
+// errors, closing and locking.
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -96,43 +96,6 @@ class TestDatabase : public QObject {
     // A date-only value in a date-time column comes back as a date, so that a copy writes the same text.
     QCOMPARE(h.value("DataGeraçãoColigida").typeId(), int(QMetaType::QDate));
     QCOMPARE(h.value("SaldoCredor").toDouble(), -1234.5);
-  }
-
-  void duplicateTaxpayerIs3022() {
-    const std::string insert = "INSERT INTO tblContribuinte (IE) VALUES (?)";
-    db_->execute(insert, {QStringLiteral("110042490114")});
-    try {
-      db_->execute(insert, {QStringLiteral("110042490114")});
-      QFAIL("a second taxpayer with the same IE must be refused");
-    } catch (const DbError& e) {
-      QCOMPARE(e.number(), 3022);
-      QVERIFY(!e.status().detail().empty());
-    }
-    QCOMPARE(test::Count(*db_, "tblContribuinte"), 1);
-  }
-
-  void cascadeAndKeysNeverReused() {
-    const auto first = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
-    db_->execute("INSERT INTO tblPagamento (NroQUR, Valor) VALUES (?, 1)", {qlonglong(first)});
-    db_->execute("INSERT INTO \"tblOcorrências\" (NroQUR, \"CódSubItem\") VALUES (?, 'x')", {qlonglong(first)});
-    const QVariant código = db_->scalar("SELECT \"Código\" FROM \"tblOcorrências\"");
-    db_->execute("INSERT INTO \"tblIEsRemetente\" (\"Código\", IERemetente) VALUES (?, 'R')", {código});
-
-    db_->execute("DELETE FROM tblQUR WHERE NroQUR = ?", {qlonglong(first)});
-    QCOMPARE(test::Count(*db_, "tblPagamento"), 0);
-    QCOMPARE(test::Count(*db_, "tblOcorrências"), 0);
-    QCOMPARE(test::Count(*db_, "tblIEsRemetente"), 0);
-
-    const auto second = AddHeader(QStringLiteral("A"), QDate(2006, 3, 20));
-    QVERIFY(second > first);
-
-    // A detail row needs its header.
-    try {
-      db_->execute("INSERT INTO tblPagamento (NroQUR) VALUES (?)", {qlonglong(second + 100)});
-      QFAIL("a detail row without its header must be refused");
-    } catch (const DbError& e) {
-      QCOMPARE(e.number(), int(kErrForeignKey));
-    }
   }
 
   void transactionGuards() {

@@ -2,8 +2,8 @@
 // file, a database on the tests' private PostgreSQL server): the table
 // orlan-newdb makes, `orlan-import --history N` as a child process over
 // lines written through a real copy session, a database made before the
-// archive given it by `orlan-newdb --add-archive`; and where a run's file
-// and digest come from (the checker's reading, the control's choice of file).
+// archive given it by `orlan-newdb --add-archive`; and where a run's
+// file digest comes from (the checker's reading).
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -21,13 +21,11 @@
 #include <vector>
 
 #include "checker/cons_pre.h"
-#include "control/ctl_orlan.h"
 #include "database/banco_atual.h"
 #include "database/identificador.h"
 #include "database/pg/pg_conexao.h"
 #include "support/comparacao.h"
 #include "support/pg_support.h"
-#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #endif
 
@@ -136,7 +134,6 @@ class TestHistorico : public QObject {
   void addArchiveToAnOlderDatabase();
   void historyBadUsage();
   void checkerDigestIsTheFilesBytes();
-  void controlKeepsTheChosenFileAndDigest();
 
   // moc reads ASCII only.
 #ifndef Q_MOC_RUN
@@ -302,7 +299,6 @@ void TestHistorico::historyBadUsage() {
            qPrintable(falta.err));
 }
 
-
 void TestHistorico::checkerDigestIsTheFilesBytes() {
   const QString temp = dir_.filePath(QStringLiteral("checker-temp.db"));
   // UTF-8, read once, with and without a byte order mark; Windows-1252 (a
@@ -354,37 +350,6 @@ void TestHistorico::checkerDigestIsTheFilesBytes() {
   QCOMPARE(checker.RunCheck(), kArquivoIlegível);
   QVERIFY(checker.sha256().isEmpty());
 }
-
-void TestHistorico::controlKeepsTheChosenFileAndDigest() {
-  test::WriteDbAtual(NovoBanco(false));
-  ScriptedDialogs dialogs;
-  ctlOrlan ctl(&dialogs);
-  ctl.setPastaComponente(dir_.filePath(QStringLiteral("componente")));
-  QVERIFY(ctl.ArquivoOrigem().isEmpty());
-  QVERIFY(ctl.Sha256Origem().isEmpty());
-
-  // A local file; a network name ("//..."), whose check reads a local copy
-  // while the log names what the user picked; a rejected file, which leaves
-  // no origin behind: nothing can be imported from it.
-  const QString local = dir_.filePath(QStringLiteral("local.prf"));
-  const QString rede = dir_.filePath(QStringLiteral("rede.prf"));
-  const QString ruim = dir_.filePath(QStringLiteral("ruim.prf"));
-  test::WriteFile(local, test::ArquivoPrf({test::LinhaContribuinte("110042490114", "Alfa"),
-                                           test::LinhaQur("110042490114", "01", "03/2006"), kCfop}));
-  test::WriteFile(rede, test::ArquivoPrf({test::LinhaContribuinte("220000000225", "Beta"),
-                                          test::LinhaQur("220000000225", "01", "04/2006"), kCfop, kCfop}));
-  test::WriteFile(ruim, test::ArquivoPrf({test::LinhaQur("110042490114", "99", "13/2006")}));
-  for (const QString& escolhido : {local, QStringLiteral("/") + rede, ruim}) {
-    dialogs.queueFile(escolhido);
-    QVERIFY(ctl.butSelecionarArquivo_Click().ok());
-    const bool aceito = escolhido != ruim;
-    QCOMPARE(ctl.resultadoVerificação(), std::int16_t(aceito ? kVerificaçãoAceita : kConteúdoInválido));
-    QCOMPARE(ctl.ArquivoOrigem(), aceito ? escolhido : QString());
-    QCOMPARE(ctl.Sha256Origem(), aceito ? Sha256DoArquivo(escolhido) : QString());
-  }
-  test::WriteDbAtual(QString());
-}
-
 
 namespace {
 

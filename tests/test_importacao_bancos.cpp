@@ -110,6 +110,8 @@ class TestImportacaoBancos : public QObject {
   void contribuinteRecusadoAntesDosEventos();
   void colunasDoCabecalho_data() { backends(); }
   void colunasDoCabecalho();
+  void regrasDoBancoAtual_data() { backends(); }
+  void regrasDoBancoAtual();
   void gravacoesPublicas_data() { backends(); }
   void gravacoesPublicas();
   void valoresExatos_data() { backends(); }
@@ -668,12 +670,48 @@ void TestImportacaoBancos::colunasDoCabecalho() {
                            : "ALTER TABLE \"tblQUR\" DROP COLUMN \"Origem\"");
     EstadoImportação e = Estado(temp_, *banco);
     Execução x;
-    QCOMPARE(Importar(e, {chave}, x).number(), antigo ? int(kOk) : int(kErrFieldNotFound));
+    const Status s = Importar(e, {chave}, x);
+    QCOMPARE(s.number(), antigo ? int(kOk) : int(kErrFieldNotFound));
+    QVERIFY2(antigo || QString::fromStdString(s.ToString()).contains(QStringLiteral("Origem")), s.ToString().c_str());
     QCOMPARE(x.concluída(), antigo);
     QCOMPARE(banco->número("SELECT count(*) FROM \"tblQUR\" WHERE \"RegTrib\" IS NOT NULL"), antigo ? 1 : 0);
     QCOMPARE(banco->número("SELECT count(*) FROM \"tblPagamento\""),
              antigo ? temp_->scalar("SELECT count(*) FROM tblPagamento WHERE NroQUR = ?", {chave}).toLongLong() : 0);
   }
+}
+
+// What the current database itself holds to, as orlan-newdb makes it: a
+// header's deletion takes its details and their registers, keys are never
+// given twice, a detail needs its header, a taxpayer's IE is unique
+// whatever its letter case.
+void TestImportacaoBancos::regrasDoBancoAtual() {
+  NOVO_BANCO(banco);
+  const auto cabeçalho = [&] {
+    banco->executar("INSERT INTO \"tblQUR\" (\"IE\", \"RegTrib\", \"Ref1\") VALUES ('A', '01', '2006-03-20')");
+    return banco->número("SELECT max(\"NroQUR\") FROM \"tblQUR\"");
+  };
+  const qlonglong primeiro = cabeçalho();
+  const std::string nro = std::to_string(primeiro);
+  banco->executar("INSERT INTO \"tblPagamento\" (\"NroQUR\", \"Valor\") VALUES (" + nro + ", 1); "
+                  "INSERT INTO \"tblOcorrências\" (\"NroQUR\", \"CódSubItem\") VALUES (" + nro + ", 'x'); "
+                  "INSERT INTO \"tblIEsRemetente\" (\"Código\", \"IERemetente\") SELECT \"Código\", 'R' "
+                  "FROM \"tblOcorrências\"; DELETE FROM \"tblQUR\";");
+  for (const char* t : {"tblPagamento", "tblOcorrências", "tblIEsRemetente"}) {
+    QCOMPARE(banco->número("SELECT count(*) FROM \"" + std::string(t) + "\""), 0);
+  }
+  QVERIFY(cabeçalho() > primeiro);
+  const auto recusa = [&](const std::string& sql) {
+    try {
+      banco->executar(sql);
+      return int(kOk);
+    } catch (const DbError& e) {
+      return e.number();
+    }
+  };
+  QCOMPARE(recusa("INSERT INTO \"tblPagamento\" (\"NroQUR\") VALUES (" + nro + ")"), int(kErrForeignKey));
+  banco->executar("INSERT INTO \"tblContribuinte\" (\"IE\") VALUES ('AbC1')");
+  QCOMPARE(recusa("INSERT INTO \"tblContribuinte\" (\"IE\") VALUES ('abc1')"), int(kErrDuplicateKey));
+  QCOMPARE(banco->número("SELECT count(*) FROM \"tblContribuinte\""), 1);
 }
 
 // The two register copies a host may ask for: refused before a check run

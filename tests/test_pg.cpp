@@ -99,8 +99,6 @@ class TestPg : public QObject {
   void servidorInalcancavel();
   void loginRecusado();
   void bancoSemAsTabelas();
-  void campoAusente();
-  void contribuinteDuplicado();
   void bloqueioPorContribuinteEMes();
   void conexaoPerdida();
   void recusaDoServidor();
@@ -308,34 +306,6 @@ void TestPg::newdbCriaAsTabelas() {
   QCOMPARE(pg->executar("SELECT \"RefLimite\" FROM \"tblPerola\"").valor(0, 0).toString(), QStringLiteral("2031"));
   QCOMPARE(abrir(uri)->refLimite().value().toString(), QStringLiteral("2031"));
 
-  // Keys are never given twice, even after the highest one was deleted.
-  pg->executarScript("BEGIN");
-  const qlonglong primeiro = Número(*pg, "INSERT INTO \"tblQUR\" (\"IE\", \"RegTrib\", \"Ref1\") VALUES ('1', '01', "
-                                         "'2006-01-20') RETURNING \"NroQUR\"");
-  pg->executar("DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = $1", {primeiro});
-  const qlonglong segundo = Número(*pg, "INSERT INTO \"tblQUR\" (\"IE\", \"RegTrib\", \"Ref1\") VALUES ('1', '01', "
-                                        "'2006-01-20') RETURNING \"NroQUR\"");
-  QVERIFY(segundo > primeiro);
-  // Deleting a header takes its details and their registers with it.
-  const qlonglong código = Número(*pg, "INSERT INTO \"tblOcorrências\" (\"NroQUR\", \"CódSubItem\") VALUES ($1, '1') "
-                                       "RETURNING \"Código\"",
-                                  {segundo});
-  pg->executar("INSERT INTO \"tblIEsRemetente\" (\"Código\", \"IERemetente\") VALUES ($1, '9')", {código});
-  pg->executar("INSERT INTO \"tblPagamento\" (\"NroQUR\", \"Valor\") VALUES ($1, 1.5)", {segundo});
-  pg->executar("DELETE FROM \"tblQUR\" WHERE \"NroQUR\" = $1", {segundo});
-  for (const char* t : {"tblQUR", "tblOcorrências", "tblIEsRemetente", "tblPagamento"}) {
-    QCOMPARE(Número(*pg, std::string("SELECT count(*) FROM ") + Q(t)), 0);
-  }
-  pg->executarScript("COMMIT");
-  // A taxpayer's IE is unique whatever its letter case.
-  pg->executar("INSERT INTO \"tblContribuinte\" (\"IE\") VALUES ('AbC1')");
-  try {
-    pg->executar("INSERT INTO \"tblContribuinte\" (\"IE\") VALUES ('abc1')");
-    QFAIL("a second taxpayer with the same IE was stored");
-  } catch (const DbError& e) {
-    QCOMPARE(e.number(), int(kErrDuplicateKey));
-    QVERIFY(QString::fromStdString(e.status().message()).contains(QStringLiteral("duplicado")));
-  }
 }
 
 void TestPg::newdbRecusaBancoComTabela() {
@@ -399,66 +369,6 @@ void TestPg::bancoSemAsTabelas() {
   const Status sem = AbrirBancoAtualPostgres(sem_limite, &b);
   QVERIFY2(sem.number() == kErrNotCurrentDatabase && sem.ToString().find("tblPerola") != std::string::npos,
            sem.ToString().c_str());
-}
-
-void TestPg::campoAusente() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto pg = Conectar(uri);
-  pg->executarScript("ALTER TABLE \"tblPagamento\" DROP COLUMN \"Valor\"; ALTER TABLE \"tblQUR\" DROP COLUMN \"Autenticação\"");
-  auto banco = abrir(uri);
-  auto sessão = banco->abrirSessão(temp_);
-  const std::int32_t nro = Cabeçalhos(*temp_).front();
-  sessão->iniciar();
-  sessão->copiarContribuinte(temp_->scalar("SELECT IE FROM tblQUR WHERE NroQUR = ?", {nro}).toString(),
-                             QDate::currentDate());
-  sessão->pontoSalvamento("documento");
-  // A field newer than the host's table is passed over.
-  const std::int32_t novo = sessão->copiarCabeçalho(nro);
-  try {
-    sessão->copiarTabela(schema::CopyOf("tblPagamento"), nro, novo);
-    QFAIL("rows were copied without a field");
-  } catch (const DbError& e) {
-    QCOMPARE(e.number(), int(kErrFieldNotFound));
-    QVERIFY2(QString::fromStdString(e.status().message()).contains(QStringLiteral("O campo Valor não existe na tabela tblPagamento")),
-             e.what());
-  }
-  // The failure left the transaction usable.
-  QVERIFY(sessão->copiarTabela(schema::CopyOf("tblDetalhesCFOPs"), nro, novo) > 0);
-  sessão->liberarPonto("documento");
-  sessão->confirmar();
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblQUR\""), 1);
-  QVERIFY(Número(*pg, "SELECT count(*) FROM \"tblDetalhesCFOPs\"") > 0);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblPagamento\""), 0);
-}
-
-void TestPg::contribuinteDuplicado() {
-  EXIGIR_SERVIDOR();
-  fazerTemp();
-  const QString uri = bancoAtual();
-  auto banco = abrir(uri);
-  auto sessão = banco->abrirSessão(temp_);
-  const QString ie = temp_->scalar("SELECT IE FROM tblContribuinte ORDER BY _rowid_ LIMIT 1").toString();
-  temp_->execute("UPDATE tblContribuinte SET IE = 'XyZ' || IE WHERE IE = ?", {ie});
-  sessão->iniciar();
-  sessão->copiarContribuinte("XyZ" + ie, QDate(2020, 2, 3));
-  for (const QString& outra : {"XyZ" + ie, "xyz" + ie}) {
-    try {
-      temp_->execute("UPDATE tblContribuinte SET IE = ? WHERE IE LIKE ?", {outra, "%" + ie});
-      sessão->copiarContribuinte(outra, QDate(2020, 2, 3));
-      QFAIL("the taxpayer was stored twice");
-    } catch (const DbError& e) {
-      QCOMPARE(e.number(), int(kErrDuplicateKey));
-    }
-  }
-  temp_->execute("UPDATE tblContribuinte SET IE = ? WHERE IE LIKE ?", {ie, "%" + ie});
-  // The refusal left the transaction usable: it commits the first copy.
-  QVERIFY(sessão->emTransação());
-  sessão->confirmar();
-  auto pg = Conectar(uri);
-  QCOMPARE(Número(*pg, "SELECT count(*) FROM \"tblContribuinte\""), 1);
-  QCOMPARE(pg->executar("SELECT \"DataCadastro\" FROM \"tblContribuinte\"").valor(0, 0).toDate(), QDate(2020, 2, 3));
 }
 
 void TestPg::bloqueioPorContribuinteEMes() {

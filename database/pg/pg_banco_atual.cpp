@@ -377,16 +377,9 @@ std::string PgSessãoCópia::coluna(std::string_view tabela, std::string_view ca
 }
 
 void PgSessãoCópia::exigirColunas(std::string_view tabela, const std::vector<std::string_view>& campos) {
-  if (colunas(tabela).empty()) {
-    throw DbError(kErrTableNotFound, "A tabela " + Str(tabela) + " não existe no banco de dados atual (servidor PostgreSQL " +
-                                         Str(conexão_->servidor()) + ").");
-  }
+  if (colunas(tabela).empty()) throw TabelaFaltaNoAtual(tabela);
   for (std::string_view campo : campos) {
-    if (coluna(tabela, campo).empty()) {
-      throw DbError(kErrFieldNotFound, "O campo " + Str(campo) + " não existe na tabela " + Str(tabela) +
-                                           " do banco de dados atual (servidor PostgreSQL " +
-                                           Str(conexão_->servidor()) + ").");
-    }
+    if (coluna(tabela, campo).empty()) throw CampoFaltaNoAtual(campo, tabela);
   }
 }
 

@@ -28,10 +28,6 @@ constexpr std::string_view kDataCadastro = "DataCadastro";
 // an archived return.
 constexpr std::string_view kExtração = "orlan_arquivado";
 
-[[noreturn]] void FaltaNoAtual(ErrorNumber número, const std::string& o_quê) {
-  throw DbError(número, "O banco de dados atual não tem " + o_quê + ".");
-}
-
 // The exact name of `campo` among `colunas`, matched without regard to
 // letter case as the host's engine does; empty when absent.
 std::string NomeReal(const std::vector<ColumnInfo>& colunas, std::string_view campo) {
@@ -49,9 +45,9 @@ std::string NomeExigido(const std::vector<ColumnInfo>& colunas, std::string_view
                         bool atual) {
   std::string nome = NomeReal(colunas, campo);
   if (!nome.empty()) return nome;
-  const std::string o_quê = "o campo " + std::string(campo) + " na tabela " + std::string(tabela);
-  if (atual) FaltaNoAtual(kErrFieldNotFound, o_quê);
-  throw DbError(kErrFieldNotFound, "O banco temporário não tem " + o_quê + ". Verifique o arquivo de novo.");
+  if (atual) throw CampoFaltaNoAtual(campo, tabela);
+  throw DbError(kErrFieldNotFound, "O banco temporário não tem o campo " + std::string(campo) + " na tabela " +
+                                       std::string(tabela) + ". Verifique o arquivo de novo.");
 }
 
 // The columns of an archive's copy, read from the schema each time; none
@@ -313,7 +309,7 @@ void SqliteSessão::exigirTabela(std::string_view tabela) {
   for (const std::string& vista : tabelas_vistas_) {
     if (vista == tabela) return;
   }
-  if (!atual_->hasTable(tabela)) FaltaNoAtual(kErrTableNotFound, "a tabela " + std::string(tabela));
+  if (!atual_->hasTable(tabela)) throw TabelaFaltaNoAtual(tabela);
   tabelas_vistas_.emplace_back(tabela);
 }
 
