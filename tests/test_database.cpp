@@ -205,6 +205,12 @@ class TestDatabase : public QObject {
     r = test::Run(test::ProgramPath(QStringLiteral("orlan-newdb")), {path});
     QCOMPARE(r.exit_code, 1);
     QVERIFY(r.err.contains(QStringLiteral("exist")));
+    // Any database this system makes is its owner's alone, a restored
+    // return's temporary one included.
+    const QString vazio = dir_.filePath(QStringLiteral("vazio.db"));
+    std::shared_ptr<Database> novo;
+    QVERIFY(Database::Open(vazio.toStdString(), Database::OpenMode::kCreate, &novo).ok());
+    QCOMPARE(QFileInfo(vazio).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
   }
 };
 

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "database/identificador.h"
 #include "database/sqlite/recordset.h"
@@ -24,7 +26,14 @@ Status Database::Open(const std::string& path, OpenMode mode, std::shared_ptr<Da
   out->reset();
   if (path.empty()) return Status(kErrCannotOpen, "Nenhum banco de dados foi informado.");
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-  if (mode == OpenMode::kCreate) flags |= SQLITE_OPEN_CREATE;
+  if (mode == OpenMode::kCreate) {
+    // Every database this system makes holds taxpayers' data: a new file is
+    // its owner's alone, whatever the umask (SQLite's journal takes the
+    // file's mode). An existing file keeps its own.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    flags |= SQLITE_OPEN_CREATE;
+  }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   Connection conn(raw);

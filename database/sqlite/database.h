@@ -69,7 +69,7 @@ class Database : public std::enable_shared_from_this<Database> {
  public:
   enum class OpenMode {
     kExisting,  // the file must exist and be a SQLite database; nothing is created
-    kCreate,    // created when missing
+    kCreate,    // created when missing, readable and writable by its owner alone
   };
 
   // Opens `path`. On success *out holds the new handle.
