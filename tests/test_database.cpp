@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "control/database_opener.h"
 #include "database/schema.h"
 #include "database/sqlite/recordset.h"
@@ -206,10 +208,13 @@ class TestDatabase : public QObject {
     QCOMPARE(r.exit_code, 1);
     QVERIFY(r.err.contains(QStringLiteral("exist")));
     // Any database this system makes is its owner's alone, a restored
-    // return's temporary one included.
+    // return's temporary one included, whatever the umask.
     const QString vazio = dir_.filePath(QStringLiteral("vazio.db"));
     std::shared_ptr<Database> novo;
-    QVERIFY(Database::Open(vazio.toStdString(), Database::OpenMode::kCreate, &novo).ok());
+    const mode_t umask_antes = ::umask(022);
+    const Status aberto = Database::Open(vazio.toStdString(), Database::OpenMode::kCreate, &novo);
+    ::umask(umask_antes);
+    QVERIFY(aberto.ok());
     QCOMPARE(QFileInfo(vazio).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
   }
 };
