@@ -57,7 +57,7 @@ bool PgReiniciarServidor() {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
   p.start(QStringLiteral(ORLAN_TEST_PG_SCRIPT), {QStringLiteral("restart"), QStringLiteral(ORLAN_TEST_PG_STATE)});
-  const bool ok = p.waitForFinished(150000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  const bool ok = p.waitForFinished(300000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
   if (!ok) qWarning("%s", p.readAll().constData());
   return ok;
 }
