@@ -347,11 +347,9 @@ class TestChecker : public QObject {
     QCOMPARE(r.exit_code, 0);
     r = test::Run(gerador, QStringList{"--output", c, "--seed", "8"} + opções);
     QCOMPARE(r.exit_code, 0);
-    QFile fa(a), fb(b), fc(c);
-    QVERIFY(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly) && fc.open(QIODevice::ReadOnly));
-    const QByteArray bytes = fa.readAll();
-    QCOMPARE(bytes, fb.readAll());
-    QVERIFY(bytes != fc.readAll());
+    const QByteArray bytes = test::ReadFile(a);
+    QCOMPARE(test::ReadFile(b), bytes);
+    QVERIFY(bytes != test::ReadFile(c));
     QVERIFY(bytes.contains("Comércio D'Ávila & Filhos"));
 
     QCOMPARE(Verificar(bytes), kVerificaçãoAceita);

@@ -218,14 +218,10 @@ void TestCli::generatorKeepsAnExistingFile() {
   const test::ProcessResult kept = test::Run(program, {"--output", file, "--taxpayers", "1"});
   QCOMPARE(kept.exit_code, 1);
   QVERIFY2(kept.err.contains("já existe") && kept.err.contains("--force"), qPrintable(kept.err));
-  QFile f(file);
-  QVERIFY(f.open(QIODevice::ReadOnly));
-  QCOMPARE(f.readAll(), QByteArray("antigo\n"));
-  f.close();
+  QCOMPARE(test::ReadFile(file), QByteArray("antigo\n"));
 
   QCOMPARE(test::Run(program, {"--output", file, "--taxpayers", "1", "--force"}).exit_code, 0);
-  QVERIFY(f.open(QIODevice::ReadOnly));
-  QVERIFY(f.readAll().startsWith("PRF|"));
+  QVERIFY(test::ReadFile(file).startsWith("PRF|"));
 }
 
 void TestCli::listPrintsColumnsInOrder() {
@@ -479,9 +475,7 @@ void TestCli::desktopChecksTheDatabaseBeforeSaving() {
   QVERIFY2(ok.exit_code == 0, qPrintable(ok.err));
   QCOMPARE(Modo(pasta), 0700);
   QCOMPARE(QSettings("Selmar", "Selmar").value("DB/DbAtual").toString(), outro);
-  QFile picture(png);
-  QVERIFY(picture.open(QIODevice::ReadOnly));
-  QVERIFY(picture.read(8) == QByteArray("\x89PNG\r\n\x1a\n"));
+  QVERIFY(test::ReadFile(png).startsWith("\x89PNG\r\n\x1a\n"));
 }
 
 QStringList TestCli::Retornos(const QString& path) {

@@ -214,10 +214,9 @@ class TestControl : public QObject {
     Escolher(rede);
     QCOMPARE(ctl_->txtArqPre(), rede);
     QCOMPARE(ctl_->ArquivoPre(), ctl_->caminhoCópiaRede());
-    QFile copy(ctl_->caminhoCópiaRede());
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), bytes);
-    QCOMPARE(copy.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    QCOMPARE(test::ReadFile(ctl_->caminhoCópiaRede()), bytes);
+    QCOMPARE(QFile::permissions(ctl_->caminhoCópiaRede()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+             QFileDevice::Permissions());
     QCOMPARE(Coluna(0), QStringList{"9"});
     QCOMPARE(ctl_->ArquivoOrigem(), rede);
     QCOMPARE(ctl_->Sha256Origem(), QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));

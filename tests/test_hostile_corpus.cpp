@@ -43,9 +43,8 @@ void TestHostileCorpus::entradas_data() {
 
 void TestHostileCorpus::entradas() {
   QFETCH(QString, caminho);
-  QFile f(caminho);
-  QVERIFY(f.open(QIODevice::ReadOnly));
-  const QByteArray entrada = f.readAll();
+  const QByteArray entrada = test::ReadFile(caminho);
+  QVERIFY(!entrada.isNull());
   // Aborts the whole test on any breach of the fuzz target's checks.
   LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(entrada.constData()),
                          static_cast<std::size_t>(entrada.size()));

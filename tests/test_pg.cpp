@@ -236,9 +236,7 @@ void TestPg::senhaNuncaAparece() {
         test::Run(test::ProgramPath(QStringLiteral("orlan-import")), {"--db", c.endereço, "--history", "1"});
     const test::ProcessResult janela =
         test::Run(test::ProgramPath(QStringLiteral("orlan")), {"--db", c.endereço, "--screenshot", png});
-    QFile arquivo(configuração.fileName());
-    QVERIFY(arquivo.open(QIODevice::ReadOnly));
-    const QString guardado = QString::fromUtf8(arquivo.readAll());
+    const QString guardado = QString::fromUtf8(test::ReadFile(configuração.fileName()));
     QVERIFY2(novo.exit_code == c.newdb, qPrintable(c.endereço + ": " + novo.err));
     QCOMPARE(histórico.exit_code, válido ? 3 : 4);  // an empty log, or no database
     QCOMPARE(janela.exit_code, válido ? 0 : 4);
@@ -249,8 +247,8 @@ void TestPg::senhaNuncaAparece() {
       for (const QString& segredo : segredos) QVERIFY2(!dito.contains(segredo), qPrintable(c.endereço + ": " + dito));
     }
     QVERIFY2(!guardado.contains(QStringLiteral("Secret")), qPrintable(guardado));
-    QCOMPARE(modo(arquivo.fileName()), 0600);
-    QCOMPARE(modo(QFileInfo(arquivo).path()), 0700);
+    QCOMPARE(modo(configuração.fileName()), 0600);
+    QCOMPARE(modo(QFileInfo(configuração.fileName()).path()), 0700);
   }
   configuração.sync();
   QCOMPARE(configuração.value(QStringLiteral("DB/DbAtual")).toString(), mostrado);
@@ -574,9 +572,7 @@ void TestPg::direitosDoEscrivao() {
   // (the roles' names made this run's, the database this test's): an owner
   // that makes the tables, clerks that may read, add, delete a replaced
   // return and call the log's function, and nothing else.
-  QFile guia(QStringLiteral(ORLAN_SOURCE_DIR "/docs/shared-database.md"));
-  QVERIFY(guia.open(QIODevice::ReadOnly));
-  const QString texto = QString::fromUtf8(guia.readAll());
+  const QString texto = QString::fromUtf8(test::ReadFile(QStringLiteral(ORLAN_SOURCE_DIR "/docs/shared-database.md")));
   const QRegularExpressionMatch script = QRegularExpression(QStringLiteral("```sql\n(.*?)```"),
                                                             QRegularExpression::DotMatchesEverythingOption)
                                              .match(texto);

@@ -50,6 +50,11 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
 }
 
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 ProcessResult Run(const QString& program, const QStringList& args, int timeout_ms) {
   QProcess p;
   p.setStandardInputFile(QProcess::nullDevice());

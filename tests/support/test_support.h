@@ -31,6 +31,8 @@ std::shared_ptr<Database> OpenExisting(const QString& path);
 
 // Writes `text` (UTF-8) to `path`.
 void WriteFile(const QString& path, const QByteArray& bytes);
+// The bytes of the file at `path`; a null array when it cannot be read.
+QByteArray ReadFile(const QString& path);
 
 // An SQLite file with one table of its own and none of the current
 // database's.
